@@ -1,0 +1,77 @@
+#include "platform/dialog_host.h"
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <atomic>
+
+#include "platform/message_window.h"
+
+void CQtDialogHost::messageBox(QWidget* parent, const QString& text, MessageIcon icon) {
+  QMessageBox box(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::Information,
+                  QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
+  box.exec();
+}
+
+int CQtDialogHost::execDialog(QDialog& dialog) { return dialog.exec(); }
+
+void CRecordingDialogHost::messageBox(QWidget*, const QString& text, MessageIcon icon) {
+  std::lock_guard lock(mutex_);
+  messages_.push_back({text, icon});
+}
+
+int CRecordingDialogHost::execDialog(QDialog& dialog) {
+  {
+    std::lock_guard lock(mutex_);
+    ++dialogs_;
+  }
+  return answerDialog ? answerDialog(dialog) : QDialog::Rejected;
+}
+
+std::vector<CRecordingDialogHost::Shown> CRecordingDialogHost::messages() const {
+  std::lock_guard lock(mutex_);
+  return messages_;
+}
+
+void CRecordingDialogHost::clear() {
+  std::lock_guard lock(mutex_);
+  messages_.clear();
+  dialogs_ = 0;
+}
+
+int CRecordingDialogHost::dialogsShown() const {
+  std::lock_guard lock(mutex_);
+  return dialogs_;
+}
+
+namespace {
+std::atomic<IDialogHost*> currentHost{nullptr};
+}
+
+namespace platform {
+
+IDialogHost& dialogHost() {
+  static CQtDialogHost qtHost;
+  IDialogHost* host = currentHost.load();
+  return host != nullptr ? *host : qtHost;
+}
+
+void setDialogHost(IDialogHost* host) { currentHost.store(host); }
+
+void showMessageBox(const QString& text, MessageIcon icon, QWidget* parent) {
+  if (isUiThread()) {
+    dialogHost().messageBox(parent, text, icon);
+    return;
+  }
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr) return;
+  QPointer<QWidget> guardedParent(parent);
+  QMetaObject::invokeMethod(
+      app, [text, icon, guardedParent] { dialogHost().messageBox(guardedParent, text, icon); },
+      Qt::QueuedConnection);
+}
+
+}  // namespace platform
