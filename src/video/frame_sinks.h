@@ -19,6 +19,7 @@ class IJpegFrameSink {
 public:
   virtual ~IJpegFrameSink() = default;
   // Decodes and draws one JPEG frame (FrameHeader, then the JPEG image). Runs on the live-stream
-  // thread; the caller ignores the result.
-  virtual bool drawJpegFrame(const uint8_t* frame, uint32_t length) = 0;
+  // thread; the caller ignores the result. The JPEG decoder works in place and may write up to 3
+  // bytes past the frame's end (inside the slack above).
+  virtual bool drawJpegFrame(uint8_t* frame, uint32_t length) = 0;
 };
