@@ -24,10 +24,11 @@ int main(int argc, char** argv) {
   parser.process(app);
   if (parser.isSet(dataDir)) platform::setDataDirectoryOverride(parser.value(dataDir));
 
-  std::printf("pelloxview: the live-view window is not part of this build yet.\n"
-              "pelloxview: it will log in to %s and show its cameras.\n"
-              "pelloxview: address book directory: %s\n",
-              parser.isSet(connect) ? qPrintable(parser.value(connect)) : "a DVR of the address book",
-              qPrintable(platform::dataDirectory()));
+  std::printf(
+      "pelloxview: the live-view window is not part of this build yet.\n"
+      "pelloxview: it will log in to %s and show its cameras.\n"
+      "pelloxview: address book directory: %s\n",
+      parser.isSet(connect) ? qPrintable(parser.value(connect)) : "a DVR of the address book",
+      qPrintable(platform::dataDirectory()));
   return 0;
 }

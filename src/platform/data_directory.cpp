@@ -34,6 +34,8 @@ QString ensureDataDirectory() {
   return QDir().mkpath(directory) ? directory : QString();
 }
 
-QString dataFilePath(const QString& fileName) { return QDir(dataDirectory()).filePath(fileName); }
+QString dataFilePath(const QString& fileName) {
+  return QDir(dataDirectory()).filePath(fileName);
+}
 
 }  // namespace platform

@@ -11,12 +11,15 @@
 #include "platform/message_window.h"
 
 void CQtDialogHost::messageBox(QWidget* parent, const QString& text, MessageIcon icon) {
-  QMessageBox box(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::Information,
-                  QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
+  QMessageBox box(
+      icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::Information,
+      QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
   box.exec();
 }
 
-int CQtDialogHost::execDialog(QDialog& dialog) { return dialog.exec(); }
+int CQtDialogHost::execDialog(QDialog& dialog) {
+  return dialog.exec();
+}
 
 void CRecordingDialogHost::messageBox(QWidget*, const QString& text, MessageIcon icon) {
   std::lock_guard lock(mutex_);
@@ -59,7 +62,9 @@ IDialogHost& dialogHost() {
   return host != nullptr ? *host : qtHost;
 }
 
-void setDialogHost(IDialogHost* host) { currentHost.store(host); }
+void setDialogHost(IDialogHost* host) {
+  currentHost.store(host);
+}
 
 void showMessageBox(const QString& text, MessageIcon icon, QWidget* parent) {
   if (isUiThread()) {

@@ -12,7 +12,7 @@ class QWidget;
 enum class MessageIcon { Information, Exclamation };
 
 class IDialogHost {
-public:
+ public:
   virtual ~IDialogHost() = default;
   // Shows the text with an OK button and returns when it is dismissed. UI thread only.
   virtual void messageBox(QWidget* parent, const QString& text, MessageIcon icon) = 0;
@@ -22,7 +22,7 @@ public:
 
 // The real thing: QMessageBox and QDialog::exec.
 class CQtDialogHost final : public IDialogHost {
-public:
+ public:
   void messageBox(QWidget* parent, const QString& text, MessageIcon icon) override;
   int execDialog(QDialog& dialog) override;
 };
@@ -30,7 +30,7 @@ public:
 // For tests: records every message box and answers dialogs with a function of the test's choice
 // (by default it rejects them without showing them). Safe to read from any thread.
 class CRecordingDialogHost final : public IDialogHost {
-public:
+ public:
   struct Shown {
     QString text;
     MessageIcon icon;
@@ -45,7 +45,7 @@ public:
   std::function<int(QDialog&)> answerDialog;
   int dialogsShown() const;
 
-private:
+ private:
   mutable std::mutex mutex_;
   std::vector<Shown> messages_;
   int dialogs_ = 0;

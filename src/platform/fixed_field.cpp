@@ -24,8 +24,8 @@ size_t writeFixedField(std::span<uint8_t> field, std::string_view utf8, FieldEnd
 
 size_t writeFixedField(std::span<uint8_t> field, const QString& text, FieldEnd end) {
   const QByteArray utf8 = text.toUtf8();
-  return writeFixedField(field, std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())),
-                         end);
+  return writeFixedField(field,
+                         std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())), end);
 }
 
 std::string readFixedFieldBytes(std::span<const uint8_t> field) {

@@ -16,7 +16,8 @@ enum class FieldEnd {
 };
 
 // Writes text into field; returns the number of text bytes written.
-size_t writeFixedField(std::span<uint8_t> field, std::string_view utf8, FieldEnd end = FieldEnd::Nul);
+size_t writeFixedField(std::span<uint8_t> field, std::string_view utf8,
+                       FieldEnd end = FieldEnd::Nul);
 size_t writeFixedField(std::span<uint8_t> field, const QString& text, FieldEnd end = FieldEnd::Nul);
 
 // Reads a field up to its first NUL or its end, whichever comes first.

@@ -11,7 +11,7 @@ namespace {
 // Qt offers an input event to the application filter once per widget while it propagates to the
 // parents; the filter must see each pen-down or pen-up once, before the first widget.
 class ApplicationFilter final : public QObject {
-public:
+ public:
   CMessageFilter* filter = nullptr;
 
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -23,8 +23,8 @@ public:
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton || isRepeat(watched, event)) return false;
         const bool down = event->type() != QEvent::MouseButtonRelease;
-        InputMessage message{down ? InputMessage::Kind::PenDown : InputMessage::Kind::PenUp, watched,
-                             mouse->globalPosition().toPoint(), 0};
+        InputMessage message{down ? InputMessage::Kind::PenDown : InputMessage::Kind::PenUp,
+                             watched, mouse->globalPosition().toPoint(), 0};
         return filter->preTranslateMessage(message);
       }
       case QEvent::KeyPress: {
@@ -41,7 +41,7 @@ public:
     }
   }
 
-private:
+ private:
   // While an unhandled event propagates, Qt offers it (or a copy with the same time stamp) to the
   // filter again for each parent widget. A repeat has the same type and time stamp and goes to an
   // ancestor of the widget that saw it last.

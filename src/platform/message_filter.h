@@ -8,13 +8,13 @@ class QObject;
 struct InputMessage {
   enum class Kind { PenDown, PenUp, KeyDown };
   Kind kind;
-  QObject* target;  // the widget the input is addressed to
+  QObject* target;   // the widget the input is addressed to
   QPoint globalPos;  // pen position on the screen (pen messages)
   int key;           // classic key code for KeyDown: 27 Escape, 13 Return, else the Qt key
 };
 
 class CMessageFilter {
-public:
+ public:
   virtual ~CMessageFilter() = default;
   // Return true to swallow the message: the control never sees it.
   virtual bool preTranslateMessage(const InputMessage& message) = 0;

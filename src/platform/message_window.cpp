@@ -35,7 +35,7 @@ const QEvent::Type kPostedEventType = static_cast<QEvent::Type>(QEvent::register
 const QEvent::Type kDrainSendsEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 class PostedMessageEvent final : public QEvent {
-public:
+ public:
   PostedMessageEvent(WindowId target, uint32_t msg, uintptr_t wParam, intptr_t lParam)
       : QEvent(kPostedEventType), target(target), msg(msg), wParam(wParam), lParam(lParam) {}
   WindowId target;
@@ -48,7 +48,7 @@ class Receiver;
 
 // Process-wide state of the message layer. Guarded by mutex_; handlers never run under it.
 class Router {
-public:
+ public:
   static Router& instance() {
     static Router router;
     return router;
@@ -116,7 +116,7 @@ public:
     cv_.notify_all();
   }
 
-private:
+ private:
   void ensureReceiver();
 
   std::mutex mutex_;
@@ -130,7 +130,7 @@ private:
 
 // Delivers posted messages and wakes the UI thread for cross-thread sends.
 class Receiver final : public QObject {
-public:
+ public:
   explicit Receiver(QObject* parent) : QObject(parent) {}
   ~Receiver() override { Router::instance().shutdown(); }
 
@@ -213,7 +213,9 @@ int Router::drainSends() {
 
 CMessageWindow::CMessageWindow() : id_(Router::instance().registerWindow(this)) {}
 
-CMessageWindow::~CMessageWindow() { unregisterWindow(); }
+CMessageWindow::~CMessageWindow() {
+  unregisterWindow();
+}
 
 void CMessageWindow::unregisterWindow() {
   timers_.clear();
@@ -255,7 +257,9 @@ bool isUiThread() {
   return app != nullptr && QThread::currentThread() == app->thread();
 }
 
-bool isWindow(WindowId window) { return window != kNoWindow && Router::instance().isWindow(window); }
+bool isWindow(WindowId window) {
+  return window != kNoWindow && Router::instance().isWindow(window);
+}
 
 std::optional<int> sendMessage(WindowId window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   if (window == kNoWindow) return std::nullopt;
@@ -271,8 +275,12 @@ bool postMessage(WindowId window, uint32_t msg, uintptr_t wParam, intptr_t lPara
   return window != kNoWindow && Router::instance().post(window, msg, wParam, lParam);
 }
 
-void setMainWindow(WindowId window) { Router::instance().setMainWindow(window); }
-WindowId mainWindow() { return Router::instance().mainWindow(); }
+void setMainWindow(WindowId window) {
+  Router::instance().setMainWindow(window);
+}
+WindowId mainWindow() {
+  return Router::instance().mainWindow();
+}
 
 int serviceSentMessages() {
   if (!isUiThread()) return 0;

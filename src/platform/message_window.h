@@ -16,7 +16,7 @@ using WindowId = uint64_t;
 inline constexpr WindowId kNoWindow = 0;
 
 class CMessageWindow {
-public:
+ public:
   CMessageWindow();
   virtual ~CMessageWindow();
   CMessageWindow(const CMessageWindow&) = delete;
@@ -37,7 +37,7 @@ public:
   // destructor body runs (the base destructor does it too).
   void unregisterWindow();
 
-private:
+ private:
   WindowId id_;
   std::map<uint32_t, std::unique_ptr<QTimer>> timers_;
 };

@@ -20,8 +20,8 @@ inline constexpr uint32_t kWaveOutClose = 956;
 inline constexpr uint32_t kWaveOutDone = 957;
 
 // Main window messages.
-inline constexpr uint32_t kConnectRequest = 2024;  // sent: 0, ConnectRequest*
-inline constexpr uint32_t kDisconnectDone = 2025;  // sent: channel, 0
+inline constexpr uint32_t kConnectRequest = 2024;        // sent: 0, ConnectRequest*
+inline constexpr uint32_t kDisconnectDone = 2025;        // sent: channel, 0
 inline constexpr uint32_t kControlConnectResult = 2041;  // posted: index, 0 or negative
 inline constexpr uint32_t kControlLinkLost = 2042;       // posted: index, 0
 inline constexpr uint32_t kFilterPenDown = 2044;         // sent: 0, InputMessage*
@@ -31,8 +31,8 @@ inline constexpr uint32_t kLiveStreamLost = 2051;        // posted: index, 0
 inline constexpr uint32_t kQuery3039 = 3039;
 inline constexpr uint32_t kQuery3040 = 3040;
 inline constexpr uint32_t kQueryClientExists = 3041;
-inline constexpr uint32_t kRequestOrder = 4025;  // sent: order*, argument
-inline constexpr uint32_t kReply = 4026;         // sent by the reply queue: 0, ReplyRecord*
+inline constexpr uint32_t kRequestOrder = 4025;    // sent: order*, argument
+inline constexpr uint32_t kReply = 4026;           // sent by the reply queue: 0, ReplyRecord*
 inline constexpr uint32_t kVolumeChanged = 10025;  // posted: control id, position
 }  // namespace msg
 

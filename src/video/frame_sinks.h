@@ -8,7 +8,7 @@
 inline constexpr uint32_t kFrameReadSlack = 16;
 
 class ICodecFrameSink {
-public:
+ public:
   virtual ~ICodecFrameSink() = default;
   // Decodes one codec frame (FrameHeader first) into display memory. Runs on the live-stream
   // thread; the caller ignores the result.
@@ -16,7 +16,7 @@ public:
 };
 
 class IJpegFrameSink {
-public:
+ public:
   virtual ~IJpegFrameSink() = default;
   // Decodes and draws one JPEG frame (FrameHeader, then the JPEG image). Runs on the live-stream
   // thread; the caller ignores the result. The JPEG decoder works in place and may write up to 3

@@ -5,7 +5,7 @@
 #include <memory>
 
 class CJpegDecoder {
-public:
+ public:
   CJpegDecoder();
   virtual ~CJpegDecoder();
   CJpegDecoder(const CJpegDecoder&) = delete;
@@ -25,7 +25,7 @@ public:
   // The BGR picture (width × height × 3 bytes), or null when no scan was decoded.
   const uint8_t* picture() const;
 
-private:
+ private:
   struct State;
   uint8_t* data_ = nullptr;
   std::unique_ptr<State> state_;

@@ -14,10 +14,10 @@ namespace {
 std::vector<std::string> events;
 
 class LoggingButton final : public QPushButton {
-public:
+ public:
   using QPushButton::QPushButton;
 
-protected:
+ protected:
   void mousePressEvent(QMouseEvent* e) override {
     events.push_back("control down");
     QPushButton::mousePressEvent(e);
@@ -29,7 +29,7 @@ protected:
 };
 
 class LoggingFilter final : public CMessageFilter {
-public:
+ public:
   bool swallowKeys = true;
   QObject* lastTarget = nullptr;
   bool preTranslateMessage(const InputMessage& message) override {
@@ -61,9 +61,9 @@ TEST(MessageFilter, SeesPenDownAndUpOnceBeforeTheControl) {
   QTest::mousePress(&button, Qt::LeftButton);  // a second press is not taken for a repeat
   QTest::mouseRelease(&button, Qt::LeftButton);
   platform::setMessageFilter(nullptr);
-  EXPECT_EQ(events, (std::vector<std::string>{"filter down", "control down", "filter up",
-                                              "control up", "filter down", "control down",
-                                              "filter up", "control up"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"filter down", "control down", "filter up", "control up",
+                                      "filter down", "control down", "filter up", "control up"}));
   EXPECT_EQ(filter.lastTarget, &button);
 }
 
@@ -81,7 +81,8 @@ TEST(MessageFilter, SwallowedKeysNeverReachTheWidget) {
   QTest::keyClick(&button, Qt::Key_Escape);
   QTest::keyClick(&button, Qt::Key_Space);  // not swallowed: the button reacts
   platform::setMessageFilter(nullptr);
-  EXPECT_EQ(events, (std::vector<std::string>{"key 13", "key 27", "key " + std::to_string(Qt::Key_Space)}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"key 13", "key 27", "key " + std::to_string(Qt::Key_Space)}));
   EXPECT_TRUE(clicked);
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 // Records every message it gets; answers with wParam * 2 so results can be checked.
 class RecordingWindow final : public CMessageWindow {
-public:
+ public:
   struct Received {
     uint32_t msg;
     uintptr_t wParam;

@@ -52,7 +52,8 @@ TEST(FixedField, ReadingStopsAtNulOrFieldEnd) {
 TEST(StringTable, HoldsTheSystemMessages) {
   EXPECT_EQ(strings::load(32780),
             "Already logged in with the same user name. Please check it again.");
-  EXPECT_EQ(strings::load(32774), "A user with their administrator authority has already logged in.");
+  EXPECT_EQ(strings::load(32774),
+            "A user with their administrator authority has already logged in.");
   EXPECT_EQ(strings::load(32775),
             "Exceeded the maximum number of users who can be logged in. You cannot log in.");
   EXPECT_EQ(strings::load(32776), "Cannot log on to DVR with current account.");

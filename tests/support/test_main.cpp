@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+// PV_TEST_NO_APP=1 leaves the application object to the test itself (tests of start-up and
+// shutdown run that way in a child process).
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
+  if (qEnvironmentVariableIntValue("PV_TEST_NO_APP") == 1) return RUN_ALL_TESTS();
+  QApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }
