@@ -132,7 +132,9 @@ int CSkinSlider::thumbCentreFor(int position) const {
   if (!hasMapping()) return offset;
   const double fraction =
       (static_cast<double>(position) - minimum_) / (static_cast<double>(maximum_) - minimum_);
-  return static_cast<int>(std::trunc(fraction * span())) + offset;
+  // Rounded rather than truncated: positionFor truncates too, and two truncations would leave the
+  // thumb a pixel short of where it was pressed or dragged.
+  return static_cast<int>(std::lround(fraction * span())) + offset;
 }
 
 int CSkinSlider::positionFor(int thumbCentre) const {
