@@ -1,6 +1,9 @@
 // Every way an update can be cut short leaves either the old book or the new one.
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+
 #include "book_fixture.h"
 #include "ui/book_file_ops.h"
 
@@ -57,6 +60,17 @@ struct Fault {
   bool crash;
 };
 
+std::string describe(const Fault& fault) {
+  static const char* const kSteps[] = {"None", "Create", "Write", "Flush", "Close", "Rename"};
+  return std::string(kSteps[static_cast<int>(fault.step)]) + (fault.crash ? "Crash" : "Fails");
+}
+void PrintTo(const Fault& fault, std::ostream* out) {
+  *out << describe(fault);
+}
+std::string faultName(const ::testing::TestParamInfo<Fault>& info) {
+  return describe(info.param);
+}
+
 class CrashSafety : public BookFixture, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(CrashSafety, AFailedUpdateLeavesTheOldBookAndTheNextUpdateIsExact) {
@@ -81,7 +95,8 @@ INSTANTIATE_TEST_SUITE_P(EachStep, CrashSafety,
                          ::testing::Values(Fault{Step::Create, false}, Fault{Step::Write, false},
                                            Fault{Step::Write, true}, Fault{Step::Flush, false},
                                            Fault{Step::Flush, true}, Fault{Step::Close, false},
-                                           Fault{Step::Rename, false}, Fault{Step::Rename, true}));
+                                           Fault{Step::Rename, false}, Fault{Step::Rename, true}),
+                         faultName);
 
 TEST_F(CrashSafety, AFailedFirstStoreLeavesNoBook) {
   FaultyFileOps ops(Step::Rename, false);
