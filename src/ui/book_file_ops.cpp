@@ -1,0 +1,59 @@
+#include "ui/book_file_ops.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+int CPosixBookFileOps::createEmpty(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool CPosixBookFileOps::write(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool CPosixBookFileOps::flush(int fd) {
+  return ::fsync(fd) == 0;
+}
+
+bool CPosixBookFileOps::close(int fd) {
+  return ::close(fd) == 0;
+}
+
+bool CPosixBookFileOps::rename(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+  // Make the new directory entry durable too; the book is already replaced, so a failure here
+  // changes nothing for the caller.
+  const size_t slash = to.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+void CPosixBookFileOps::remove(const std::string& path) {
+  ::unlink(path.c_str());
+}
+
+IBookFileOps& realBookFileOps() {
+  static CPosixBookFileOps ops;
+  return ops;
+}
