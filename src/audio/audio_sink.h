@@ -8,7 +8,7 @@
 enum class AudioCodecMode : int32_t { Adpcm = 0, G726 = 1 };
 
 class IAudioSink {
-public:
+ public:
   virtual ~IAudioSink() = default;
   // Opens the wave-out device; window 0 keeps the stored callback window. 0 on success.
   virtual int32_t open(WindowId window) = 0;
