@@ -1,5 +1,6 @@
 #include "audio/adpcm_decoder.h"
 
+#include <algorithm>
 #include <bit>
 #include <limits>
 
@@ -21,6 +22,12 @@ inline int quan(int v) {
   return width < 15 ? width : 15;
 }
 
+// quan for 0..16383, without branches.
+inline int quanSmall(int v) {
+  const unsigned u = static_cast<unsigned>(v);
+  return 32 - std::countl_zero(u | 1) - (u == 0);
+}
+
 // A positive magnitude (below 32768) in the floating format: exponent in bits 6..9, mantissa in
 // bits 0..5.
 inline int toFloat(int mag) {
@@ -28,18 +35,23 @@ inline int toFloat(int mag) {
   return (e << 6) + ((mag << 6) >> e);
 }
 
-// Multiplies a predictor coefficient by a value in the floating format.
+// Multiplies a predictor coefficient by a value in the floating format. Written without
+// branches: the operands change with every sample and would defeat branch prediction.
 inline int fmult(int an, int srn) {
   const int anmag = an > 0 ? an : ((-an) & 0x1FFF);
-  const int anexp = quan(anmag) - 6;
-  const int anmant = anmag == 0 ? 32 : (anexp >= 0 ? anmag >> anexp : anmag << -anexp);
-  const int wanexp = anexp + ((srn >> 6) & 15) - 13;
-  const int wanmant = (anmant * (srn & 63) + 48) >> 4;
-  const int r = wanexp >= 0 ? ((wanmant << wanexp) & 0x7FFF) : (wanmant >> -wanexp);
-  return (an ^ srn) < 0 ? -r : r;
+  const int q = quanSmall(anmag);
+  // The 6-bit mantissa: anmag shifted so that its top bit lands in bit 5 (32 for zero).
+  const int anmant = anmag == 0 ? 32 : (anmag << 6) >> q;
+  const int wanexp = q + ((srn >> 6) & 15) - 19;  // (q - 6) + exponent - 13, -19..11
+  const uint32_t wanmant = static_cast<uint32_t>((anmant * (srn & 63) + 48) >> 4);
+  // wanmant << wanexp, or >> -wanexp: one shift of a value placed 19 bits up.
+  const int r = static_cast<int>((static_cast<uint64_t>(wanmant) << 19) >> (19 - wanexp)) & 0x7FFF;
+  const int negative = (an ^ srn) >> 31;  // 0 or -1
+  return (r ^ negative) - negative;
 }
 
-inline int stepSize(const AdpcmState& s) {
+template <typename State>
+inline int stepSize(const State& s) {
   if (s.ap >= 256) return s.yu;
   const int y = s.yl >> 6;
   const int dif = s.yu - y;
@@ -59,7 +71,8 @@ inline int reconstruct(bool negative, int dqln, int y) {
   return negative ? dq - 32768 : dq;
 }
 
-inline void update(int y, int wi, int fi, int dq, int sr, int dqsez, AdpcmState& s) {
+template <typename State>
+inline void update(int y, int wi, int fi, int dq, int sr, int dqsez, State& s) {
   const int pk0 = dqsez < 0 ? 1 : 0;
   const int mag = dq & 0x7FFF;
 
@@ -79,7 +92,7 @@ inline void update(int y, int wi, int fi, int dq, int sr, int dqsez, AdpcmState&
   if (tr) {
     s.a[0] = 0;
     s.a[1] = 0;
-    for (int16_t& b : s.b) b = 0;
+    for (auto& b : s.b) b = 0;
   } else {
     const int pks1 = pk0 ^ s.pk[0];
     a2p = s.a[1] - (s.a[1] >> 7);
@@ -109,7 +122,8 @@ inline void update(int y, int wi, int fi, int dq, int sr, int dqsez, AdpcmState&
     const int16_t dq16 = to16(dq);
     for (int k = 0; k < 6; ++k) {
       int b = s.b[k] - (s.b[k] >> 8);
-      if (mag != 0) b += (dq16 ^ s.dq[k]) >= 0 ? 128 : -128;
+      // +128 when the signs agree, -128 when they differ; nothing when mag is 0.
+      if (mag != 0) b += 128 - (((dq16 ^ s.dq[k]) >> 31) & 256);
       s.b[k] = to16(b);
     }
   }
@@ -148,7 +162,41 @@ inline void update(int y, int wi, int fi, int dq, int sr, int dqsez, AdpcmState&
   }
 }
 
-[[gnu::always_inline]] inline int16_t decodeOne(unsigned code, AdpcmState& s) {
+// The state widened to int for the inner loop: every value is stored truncated to 16 bits exactly
+// as in AdpcmState, but the loop avoids the narrow loads and stores.
+struct WorkState {
+  explicit WorkState(const AdpcmState& s)
+      : yl(s.yl), yu(s.yu), dms(s.dms), dml(s.dml), ap(s.ap), td(s.td) {
+    std::copy_n(s.a, 2, a);
+    std::copy_n(s.b, 6, b);
+    std::copy_n(s.pk, 2, pk);
+    std::copy_n(s.dq, 6, dq);
+    std::copy_n(s.sr, 2, sr);
+  }
+  void storeTo(AdpcmState& s) const {
+    s.yl = yl;
+    s.yu = to16(yu);
+    s.dms = to16(dms);
+    s.dml = to16(dml);
+    s.ap = to16(ap);
+    s.td = static_cast<uint8_t>(td);
+    for (int k = 0; k < 2; ++k) {
+      s.a[k] = to16(a[k]);
+      s.pk[k] = to16(pk[k]);
+      s.sr[k] = to16(sr[k]);
+    }
+    for (int k = 0; k < 6; ++k) {
+      s.b[k] = to16(b[k]);
+      s.dq[k] = to16(dq[k]);
+    }
+  }
+  int32_t yl;
+  int yu, dms, dml, ap, td;
+  int a[2], b[6], pk[2], dq[6], sr[2];
+};
+
+template <typename State>
+[[gnu::always_inline]] inline int16_t decodeOne(unsigned code, State& s) {
   code &= 7;
   int sezi = 0;
   for (int k = 0; k < 6; ++k) sezi += fmult(s.b[k] >> 2, s.dq[k]);
@@ -191,18 +239,12 @@ int32_t CAdpcmDecoder::decode(const uint8_t* data, uint32_t length, int16_t* out
   if (capacity < n) return -1;
 
   // Codes are unpacked on the fly, one 3-byte group at a time, so no temporary array is needed.
-  AdpcmState& s = state_;
+  // The state is worked on in a local copy the compiler can keep in registers.
+  WorkState s(state_);
   uint32_t i = 0;
   for (; i + 3 <= length; i += 3) {
     const uint32_t v = data[i] | (data[i + 1] << 8) | (data[i + 2] << 16);
-    out[0] = decodeOne(v, s);
-    out[1] = decodeOne(v >> 3, s);
-    out[2] = decodeOne(v >> 6, s);
-    out[3] = decodeOne(v >> 9, s);
-    out[4] = decodeOne(v >> 12, s);
-    out[5] = decodeOne(v >> 15, s);
-    out[6] = decodeOne(v >> 18, s);
-    out[7] = decodeOne(v >> 21, s);
+    for (int k = 0; k < 8; ++k) out[k] = decodeOne(v >> (3 * k), s);
     out += 8;
   }
   const uint32_t rest = length - i;
@@ -211,5 +253,6 @@ int32_t CAdpcmDecoder::decode(const uint8_t* data, uint32_t length, int16_t* out
     const int count = rest == 2 ? 5 : 2;
     for (int k = 0; k < count; ++k) *out++ = decodeOne(v >> (3 * k), s);
   }
+  s.storeTo(state_);
   return static_cast<int32_t>(n);
 }

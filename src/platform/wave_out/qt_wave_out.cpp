@@ -38,6 +38,7 @@ class CBlockSource final : public QIODevice {
  protected:
   // Audio thread.
   qint64 readData(char* data, qint64 maxSize) override {
+    if (maxSize <= 0) return 0;
     std::vector<uint64_t> finished;
     qint64 copied = 0;
     {
