@@ -45,10 +45,12 @@ std::vector<uint8_t> buildMessage(uint32_t command, std::span<const uint8_t> bod
   return message;
 }
 
-std::array<uint8_t, kLoginBodySize> buildLoginBody(std::string_view userId, std::string_view password) {
+std::array<uint8_t, kLoginBodySize> buildLoginBody(std::string_view userId,
+                                                   std::string_view password) {
   std::array<uint8_t, kLoginBodySize> body{};
   std::span<uint8_t> all(body);
   writeFixedField(all.subspan(0, kCredentialFieldSize), userId, FieldEnd::NoSpace);
-  writeFixedField(all.subspan(kCredentialFieldSize, kCredentialFieldSize), password, FieldEnd::NoSpace);
+  writeFixedField(all.subspan(kCredentialFieldSize, kCredentialFieldSize), password,
+                  FieldEnd::NoSpace);
   return body;
 }

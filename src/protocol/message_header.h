@@ -13,7 +13,7 @@ struct MessageHeader {
   static constexpr size_t kSize = 17;
   static constexpr std::string_view kMagic = "ZEMO";
 
-  uint32_t length = 0;   // body bytes that follow
+  uint32_t length = 0;  // body bytes that follow
   uint32_t command = 0;
   uint32_t subCode = 0;  // the sender repeats the command here
 
@@ -33,4 +33,5 @@ std::vector<uint8_t> buildMessage(uint32_t command, std::span<const uint8_t> bod
 // The 64-byte login body: user id and password, each NUL-padded in 32 bytes and cut to fit.
 inline constexpr size_t kLoginBodySize = 64;
 inline constexpr size_t kCredentialFieldSize = 32;
-std::array<uint8_t, kLoginBodySize> buildLoginBody(std::string_view userId, std::string_view password);
+std::array<uint8_t, kLoginBodySize> buildLoginBody(std::string_view userId,
+                                                   std::string_view password);
