@@ -19,7 +19,7 @@ int ReplyQueue::start(WindowId window) {
   {
     std::lock_guard lock(mutex_);
     stop_ = false;
-    signalled_ = false;
+    signalled_ = readIndex_ != writeIndex_;  // records posted before the start are delivered
   }
   finished_ = false;
   try {
