@@ -6,7 +6,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (size >= MessageHeader::kSize) {
-    const auto header = MessageHeader::parse(std::span<const uint8_t, MessageHeader::kSize>(data, MessageHeader::kSize));
+    const auto header = MessageHeader::parse(
+        std::span<const uint8_t, MessageHeader::kSize>(data, MessageHeader::kSize));
     if (header && header->length > size) break;
     data += MessageHeader::kSize;
     size -= MessageHeader::kSize;

@@ -8,10 +8,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes block(size_t payload) { return Bytes(16 + payload, 0x33); }
+Bytes block(size_t payload) {
+  return Bytes(16 + payload, 0x33);
+}
 
 class AudioConnection : public ClientFixture {
-protected:
+ protected:
   void startAudio() {
     connectAndLogin();
     openAudio();

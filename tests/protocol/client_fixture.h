@@ -15,7 +15,7 @@
 #include "test_doubles.h"
 
 class ClientFixture : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ASSERT_EQ(queue.start(window.windowId()), 1);
     client = std::make_unique<CDvrClient>();

@@ -11,8 +11,8 @@ namespace {
 
 TEST(MessageHeader, BuildsTheSeventeenGoldenBytes) {
   const auto header = MessageHeader::build(REQ_LIVEFRAME, 4);
-  const std::array<uint8_t, 17> expected{'Z', 'E', 'M', 'O', 0,    0,    0,    0,    4,
-                                         0x81, 0x88, 0, 0, 0x81, 0x88, 0, 0};
+  const std::array<uint8_t, 17> expected{'Z',  'E',  'M', 'O', 0,    0,    0, 0, 4,
+                                         0x81, 0x88, 0,   0,   0x81, 0x88, 0, 0};
   EXPECT_EQ(header, expected);
   uint8_t raw[17];
   EXPECT_FALSE(MessageHeader::build(raw, 0, 0));

@@ -36,9 +36,9 @@ TEST(ModelTable, ZtRulesCompareFiveCharacters) {
 TEST(ModelTable, EarlierRuleBeatsALaterOneAndShortTextsDontMatch) {
   // t1..t4 = K7P8 wins over the J9x rules and over everything after.
   EXPECT_EQ(lookupModelInfo("XK7P8"), (ModelInfo{16, 10}));
-  EXPECT_EQ(lookupModelInfo("BXF2L"), (ModelInfo{0, 0}));    // ends inside rule 10's range
+  EXPECT_EQ(lookupModelInfo("BXF2L"), (ModelInfo{0, 0}));  // ends inside rule 10's range
   EXPECT_EQ(lookupModelInfo("XK7P"), (ModelInfo{0, 0}));
-  EXPECT_EQ(lookupModelInfo("xk7p3"), (ModelInfo{0, 0}));    // case matters
+  EXPECT_EQ(lookupModelInfo("xk7p3"), (ModelInfo{0, 0}));  // case matters
   EXPECT_EQ(lookupModelInfo(""), (ModelInfo{0, 0}));
   EXPECT_EQ(lookupModelInfo("UNKNOWN-MODEL"), (ModelInfo{0, 0}));
   EXPECT_EQ(lookupModelInfo(std::string("XK7\0P3", 6)), (ModelInfo{0, 0}));  // NUL ends the text

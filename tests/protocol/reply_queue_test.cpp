@@ -2,8 +2,8 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/messages.h"
 #include <gtest/gtest.h>
+#include "platform/messages.h"
 
 #include "protocol/command_codes.h"
 #include "protocol/message_header.h"

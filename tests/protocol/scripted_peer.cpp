@@ -11,9 +11,15 @@
 
 #include "protocol/byte_order.h"
 
-uint32_t PeerMessage::command() const { return readBe32(header.data() + 9); }
-uint32_t PeerMessage::length() const { return readBe32(header.data() + 5); }
-uint32_t PeerMessage::subCode() const { return readBe32(header.data() + 13); }
+uint32_t PeerMessage::command() const {
+  return readBe32(header.data() + 9);
+}
+uint32_t PeerMessage::length() const {
+  return readBe32(header.data() + 5);
+}
+uint32_t PeerMessage::subCode() const {
+  return readBe32(header.data() + 13);
+}
 std::vector<uint8_t> PeerMessage::wire() const {
   std::vector<uint8_t> all(header.begin(), header.end());
   all.insert(all.end(), body.begin(), body.end());
@@ -21,7 +27,9 @@ std::vector<uint8_t> PeerMessage::wire() const {
 }
 
 CScriptedPeer::CScriptedPeer(int fd) : fd_(fd) {}
-CScriptedPeer::~CScriptedPeer() { close(); }
+CScriptedPeer::~CScriptedPeer() {
+  close();
+}
 
 void CScriptedPeer::close() {
   if (fd_ >= 0) ::close(fd_);
@@ -112,7 +120,9 @@ CScriptedListener::CScriptedListener() {
   port_ = ntohs(address.sin_port);
 }
 
-CScriptedListener::~CScriptedListener() { close(); }
+CScriptedListener::~CScriptedListener() {
+  close();
+}
 
 void CScriptedListener::close() {
   if (fd_ >= 0) ::close(fd_);

@@ -22,7 +22,7 @@ struct PeerMessage {
 
 // One accepted connection.
 class CScriptedPeer {
-public:
+ public:
   explicit CScriptedPeer(int fd);
   ~CScriptedPeer();
   CScriptedPeer(const CScriptedPeer&) = delete;
@@ -42,13 +42,13 @@ public:
   bool closedByClient(int timeoutMs = 5000);
   void close();
 
-private:
+ private:
   int fd_;
 };
 
 // A listening socket on 127.0.0.1 with a port of the system's choice.
 class CScriptedListener {
-public:
+ public:
   CScriptedListener();
   ~CScriptedListener();
   CScriptedListener(const CScriptedListener&) = delete;
@@ -60,7 +60,7 @@ public:
   // Stops listening (later connects are refused).
   void close();
 
-private:
+ private:
   int fd_ = -1;
   uint16_t port_ = 0;
 };

@@ -18,7 +18,7 @@
 namespace {
 
 class CRecordingOwner final : public ISocketOwner {
-public:
+ public:
   explicit CRecordingOwner(CSocketChannel& channel) : channel_(channel) {}
   void onConnectResult(int error) override {
     lastError = error;
@@ -36,7 +36,7 @@ public:
 
   std::atomic<int> results{0}, lastError{-1}, bytes{0}, errors{0}, closeResult{-1};
 
-private:
+ private:
   CSocketChannel& channel_;
 };
 

@@ -23,7 +23,7 @@ const Bytes kFrameRequestChannel0{'Z', 'E', 'M',  'O',  0, 0, 0, 0,    4,    0x8
                                   0,   0,   0x81, 0x88, 0, 0, 1, 0x01, 0x00, 0x01};
 
 class StreamConnection : public ClientFixture {
-protected:
+ protected:
   // Control login, stream opened and logged in, channel 0 selected and the first frame asked.
   void startStreaming() {
     connectAndLogin();

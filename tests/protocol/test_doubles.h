@@ -16,14 +16,14 @@ struct ReceivedMessage {
   uint32_t msg = 0;
   uintptr_t wParam = 0;
   intptr_t lParam = 0;
-  ReplyRecord record{};            // for 4026: a copy, body pointer cleared
-  std::vector<uint8_t> body;       // for 4026: the body's bytes
-  bool bodyWasNull = false;        // for 4026
+  ReplyRecord record{};       // for 4026: a copy, body pointer cleared
+  std::vector<uint8_t> body;  // for 4026: the body's bytes
+  bool bodyWasNull = false;   // for 4026
 };
 
 // Handlers run on the UI thread, which is also the test's thread.
 class CRecordingWindow final : public CMessageWindow {
-public:
+ public:
   int onMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
   size_t count(uint32_t msg) const;
   std::vector<ReceivedMessage> replies() const;  // the 4026 messages in order
@@ -33,24 +33,24 @@ public:
 };
 
 class CRecordingCodecSink final : public ICodecFrameSink {
-public:
+ public:
   bool decodeFrame(const uint8_t* frame, uint32_t length) override;
   std::vector<std::vector<uint8_t>> frames() const;
   size_t count() const;
 
-private:
+ private:
   mutable std::mutex mutex_;
   std::vector<std::vector<uint8_t>> frames_;
 };
 
 class CRecordingJpegSink final : public IJpegFrameSink {
-public:
+ public:
   bool drawJpegFrame(uint8_t* frame, uint32_t length) override;
   std::vector<std::vector<uint8_t>> frames() const;
   size_t count() const;
   bool slackAlwaysZero() const { return slackZero_.load(); }
 
-private:
+ private:
   mutable std::mutex mutex_;
   std::vector<std::vector<uint8_t>> frames_;
   std::atomic<bool> slackZero_{true};
@@ -58,7 +58,7 @@ private:
 
 // Logs "open", "close", "mode:g726", "mode:adpcm", "g726:<n>", "adpcm:<n>".
 class CRecordingAudioSink final : public IAudioSink {
-public:
+ public:
   int32_t open(WindowId window) override;
   void close() override;
   int32_t playG726(const uint8_t* payload, uint32_t length) override;
@@ -68,7 +68,7 @@ public:
   std::vector<std::string> log() const;
   size_t plays() const;
 
-private:
+ private:
   void add(std::string entry);
   mutable std::mutex mutex_;
   std::vector<std::string> log_;
