@@ -72,6 +72,16 @@ int ReplyQueue::post(int32_t index, const uint8_t* header, const uint8_t* body, 
   return 1;
 }
 
+int ReplyQueue::post(int32_t index, const MessageHeader& header, const uint8_t* body,
+                     uint8_t kind) {
+  std::array<uint8_t, MessageHeader::kSize> raw{};
+  std::memcpy(raw.data(), MessageHeader::kMagic.data(), MessageHeader::kMagic.size());
+  writeBe32(raw.data() + 5, header.length);
+  writeBe32(raw.data() + 9, header.command);
+  writeBe32(raw.data() + 13, header.subCode);
+  return post(index, raw.data(), body, kind);
+}
+
 uint32_t ReplyQueue::waiting() const {
   std::lock_guard lock(mutex_);
   return (writeIndex_ + kSlotCount - readIndex_) % kSlotCount;

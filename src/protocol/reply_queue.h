@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/message_window.h"
+#include "protocol/message_header.h"
 
 // Source kinds of a reply.
 inline constexpr uint8_t kReplyFromControl = 0;  // control or notice connection
@@ -49,6 +50,8 @@ class ReplyQueue {
   // the header's length in bytes and is copied. 1 when queued, 0 when the ring is full or the copy
   // can't be allocated.
   int post(int32_t index, const uint8_t* header, const uint8_t* body, uint8_t kind);
+  // The same for a parsed header (fields in host order).
+  int post(int32_t index, const MessageHeader& header, const uint8_t* body, uint8_t kind);
 
   // Records waiting for delivery (tests).
   uint32_t waiting() const;

@@ -50,7 +50,9 @@ TEST(ReplyQueueTest, CopiesTheBodyAndConvertsTheHeader) {
   ASSERT_EQ(queue.post(5, header.data(), body.data(), kReplyFromAudio), 1);
   body.assign(3, 0);  // the queue owns its copy
   ASSERT_EQ(queue.post(6, headerFor(RSP_INFO09, 0).data(), nullptr, kReplyFromStream), 1);
-  ASSERT_TRUE(waitFor([&] { return window.replies().size() == 2; }));
+  const Bytes two{4, 2};
+  ASSERT_EQ(queue.post(7, MessageHeader{2, RSP_INFO07, 0x00010000}, two.data(), 0), 1);
+  ASSERT_TRUE(waitFor([&] { return window.replies().size() == 3; }));
   const auto replies = window.replies();
   EXPECT_EQ(replies[0].record.index, 5);
   EXPECT_EQ(replies[0].record.kind, kReplyFromAudio);
@@ -60,6 +62,9 @@ TEST(ReplyQueueTest, CopiesTheBodyAndConvertsTheHeader) {
   EXPECT_EQ(replies[0].body, (Bytes{9, 8, 7}));
   EXPECT_TRUE(replies[1].bodyWasNull);
   EXPECT_EQ(replies[1].record.length, 0u);
+  EXPECT_EQ(replies[2].record.command, RSP_INFO07);
+  EXPECT_EQ(replies[2].record.subCode, 0x00010000u);
+  EXPECT_EQ(replies[2].body, two);
   queue.stop();
 }
 
