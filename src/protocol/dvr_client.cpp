@@ -1,0 +1,100 @@
+#include "protocol/dvr_client.h"
+
+#include "platform/messages.h"
+#include "platform/result_codes.h"
+#include "protocol/message_sending.h"
+
+CDvrClient::CDvrClient() = default;
+
+CDvrClient::~CDvrClient() {
+  // The control thread calls into the sub-connections: it goes first.
+  channel_.close();
+  body_.reset();
+  stream_.close();
+  audio_.close();
+  notice_.disconnect();
+}
+
+int CDvrClient::attach(int32_t index, WindowId window, ReplyQueue* queue) {
+  if (!platform::isWindow(window) || index < 0 || queue == nullptr) return 0;
+  index_ = index;
+  window_ = window;
+  queue_ = queue;
+  state_.reset();
+  channel_.setOwner(this);
+  return 1;
+}
+
+int CDvrClient::attachSubConnections(ICodecFrameSink* decoder, IJpegFrameSink* renderer,
+                                     IAudioSink* player) {
+  if (!platform::isWindow(window_) || index_ < 0 || decoder == nullptr || queue_ == nullptr)
+    return 0;
+  const bool stream = stream_.init(index_, window_, decoder, renderer, queue_);
+  const bool audio = audio_.attach(index_, window_, player, this, queue_) == 1;
+  const bool notice = notice_.attach(index_, window_, queue_) == 1;
+  return stream && audio && notice ? 1 : 0;
+}
+
+int CDvrClient::connectControl(std::string_view address, uint16_t port) {
+  if (channel_.isRunning() || address.empty() || port == 0) return 0;
+  state_.setAddress(address);
+  state_.setPort(port);
+  return channel_.connect(address, port);
+}
+
+int CDvrClient::disconnectControl() {
+  if (!state_.connected()) {
+    // Not connected: a connect may still be under way; stop it without a report.
+    if (!channel_.isRunning()) channel_.close();
+    return 1;
+  }
+  notice_.disconnect();
+  const int closed = channel_.close();
+  state_.setConnected(false);
+  return closed;
+}
+
+int32_t CDvrClient::openStream(std::string_view address, uint32_t port, std::string_view userId,
+                               std::string_view password) {
+  if (stream_.isRunning()) return E_FAIL;
+  return stream_.open(address, port, userId, password);
+}
+
+int32_t CDvrClient::closeStream() {
+  if (!stream_.isRunning()) return S_DONE;
+  return stream_.close();
+}
+
+int32_t CDvrClient::openAudio(std::string_view address, uint32_t port, std::string_view userId,
+                              std::string_view password) {
+  if (audio_.isConnected()) return E_FAIL;
+  return audio_.open(address, port, userId, password);
+}
+
+int32_t CDvrClient::closeAudio() {
+  if (!audio_.isConnected()) return E_FAIL;
+  return audio_.close();
+}
+
+void CDvrClient::onConnectResult(int error) {
+  if (error == 0) {
+    platform::postMessage(liveWindowOr(window_), msg::kControlConnectResult,
+                          static_cast<uintptr_t>(index_), 0);
+    state_.setConnected(true);
+    notice_.connect(state_.address(), state_.port());
+    return;
+  }
+  platform::postMessage(liveWindowOr(window_), msg::kControlConnectResult,
+                        static_cast<uintptr_t>(index_), -1);
+  state_.setConnected(false);
+  // The channel's own report of the failure, to the application's main window.
+  platform::postMessage(mainWindowOr(window_), msg::kControlConnectResult, 0, -1);
+}
+
+void CDvrClient::onChannelError() {
+  notice_.disconnect();
+  state_.setConnected(false);
+  channel_.close();
+  platform::postMessage(mainWindowOr(window_), msg::kControlLinkLost,
+                        static_cast<uintptr_t>(index_), 0);
+}

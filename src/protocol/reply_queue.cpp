@@ -1,0 +1,131 @@
+#include "protocol/reply_queue.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "platform/messages.h"
+#include "protocol/byte_order.h"
+#include "protocol/message_header.h"
+
+ReplyQueue::~ReplyQueue() {
+  stop();
+}
+
+int ReplyQueue::start(WindowId window) {
+  if (!platform::isWindow(window) || thread_.joinable()) return 0;
+  window_ = window;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = false;
+    signalled_ = readIndex_ != writeIndex_;  // records posted before the start are delivered
+  }
+  finished_ = false;
+  try {
+    thread_ = std::thread(&ReplyQueue::deliveryLoop, this);
+  } catch (const std::system_error&) {
+    finished_ = true;
+    return 0;
+  }
+  return 1;
+}
+
+void ReplyQueue::stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wakeup_.notify_all();
+  // The delivery thread may be waiting for the UI thread to handle a reply.
+  platform::waitServicingSends([this] { return finished_.load(); });
+  thread_.join();
+  running_ = false;
+}
+
+int ReplyQueue::post(int32_t index, const uint8_t* header, const uint8_t* body, uint8_t kind) {
+  if (header == nullptr) return 0;
+  const uint32_t length = readBe32(header + 5);
+  std::unique_ptr<uint8_t[]> copy;
+  if (length != 0 && body != nullptr) {
+    // Copied before taking the lock so that a large body never holds up the other threads.
+    copy.reset(new (std::nothrow) uint8_t[length]);
+    if (!copy) return 0;
+    std::memcpy(copy.get(), body, length);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if ((writeIndex_ + 1) % kSlotCount == readIndex_) return 0;
+    Slot& slot = slots_[writeIndex_];
+    slot.record.index = index;
+    slot.record.kind = kind;
+    slot.record.length = length;
+    slot.record.command = readBe32(header + 9);
+    slot.record.subCode = readBe32(header + 13);
+    slot.body = std::move(copy);
+    slot.record.body = slot.body.get();
+    writeIndex_ = (writeIndex_ + 1) % kSlotCount;
+    signalled_ = true;
+  }
+  wakeup_.notify_one();
+  return 1;
+}
+
+int ReplyQueue::post(int32_t index, const MessageHeader& header, const uint8_t* body,
+                     uint8_t kind) {
+  std::array<uint8_t, MessageHeader::kSize> raw{};
+  std::memcpy(raw.data(), MessageHeader::kMagic.data(), MessageHeader::kMagic.size());
+  writeBe32(raw.data() + 5, header.length);
+  writeBe32(raw.data() + 9, header.command);
+  writeBe32(raw.data() + 13, header.subCode);
+  return post(index, raw.data(), body, kind);
+}
+
+uint32_t ReplyQueue::waiting() const {
+  std::lock_guard lock(mutex_);
+  return (writeIndex_ + kSlotCount - readIndex_) % kSlotCount;
+}
+
+bool ReplyQueue::takeOne(Slot& out) {
+  std::lock_guard lock(mutex_);
+  if (readIndex_ == writeIndex_) return false;
+  Slot& slot = slots_[readIndex_];
+  out.record = slot.record;
+  out.body = std::move(slot.body);
+  slot.record = ReplyRecord{};
+  readIndex_ = (readIndex_ + 1) % kSlotCount;
+  return true;
+}
+
+void ReplyQueue::deliveryLoop() {
+  running_ = true;
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      wakeup_.wait(lock, [this] { return signalled_ || stop_; });
+      signalled_ = false;
+      if (stop_) break;
+    }
+    bool windowGone = false;
+    Slot current;
+    while (takeOne(current)) {
+      const WindowId window = window_.load();
+      if (!platform::isWindow(window)) {
+        windowGone = true;
+        break;
+      }
+      platform::sendMessage(window, msg::kReply, 0, reinterpret_cast<intptr_t>(&current.record));
+      current.body.reset();
+      current.record = ReplyRecord{};
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::lock_guard lock(mutex_);
+      if (stop_) break;
+    }
+    if (windowGone) break;
+    std::lock_guard lock(mutex_);
+    if (stop_) break;
+  }
+  running_ = false;
+  finished_ = true;
+}

@@ -1,0 +1,179 @@
+#include "protocol/stream_connection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "platform/dialog_host.h"
+#include "platform/messages.h"
+#include "platform/result_codes.h"
+#include "protocol/byte_order.h"
+#include "protocol/command_codes.h"
+#include "protocol/frame_reader.h"
+#include "protocol/message_sending.h"
+#include "protocol/reply_queue.h"
+#include "protocol/request_bodies.h"
+#include "video/frame_sinks.h"
+
+CStreamConnection::CStreamConnection() = default;
+
+CStreamConnection::~CStreamConnection() {
+  // The receive thread writes into body_: it is joined before the buffer goes.
+  channel_.close();
+}
+
+bool CStreamConnection::init(int32_t index, WindowId window, ICodecFrameSink* decoder,
+                             IJpegFrameSink* renderer, ReplyQueue* queue) {
+  if (!platform::isWindow(window) || index < 0 || decoder == nullptr || queue == nullptr)
+    return false;
+  if (channel_.hasLiveThread()) return false;
+  if (!body_) {
+    // Zeroed, so the slack after every frame starts out zero.
+    body_.reset(new (std::nothrow) uint8_t[kBufferSize + kFrameReadSlack]());
+    if (!body_) return false;
+  }
+  index_ = index;
+  window_ = window;
+  decoder_ = decoder;
+  renderer_ = renderer;
+  queue_ = queue;
+  requestedChannel_ = -1;
+  channel_.setOwner(this);
+  return true;
+}
+
+int32_t CStreamConnection::open(std::string_view address, uint32_t port, std::string_view userId,
+                                std::string_view password) {
+  if (!body_ || channel_.isRunning() || userId.empty() || password.empty()) return E_FAIL;
+  {
+    std::lock_guard lock(credentialsMutex_);
+    userId_.assign(userId);
+    password_.assign(password);
+  }
+  return channel_.connect(address, port) == 1 ? S_DONE : E_FAIL;
+}
+
+int32_t CStreamConnection::close() {
+  if (!channel_.isRunning()) {
+    channel_.close();  // a connect still under way, or a thread that ended by itself
+    return S_DONE;
+  }
+  const int closed = channel_.close();
+  clearState();
+  return closed == 0 ? E_FAIL : S_DONE;
+}
+
+bool CStreamConnection::selectChannel(int32_t channel) {
+  if (channel < -1 || channel >= kMaxFrameChannels) return false;
+  requestedChannel_ = channel;
+  return true;
+}
+
+bool CStreamConnection::requestNextFrame() {
+  const int32_t channel = requestedChannel_.load();
+  if (channel < 0) return false;
+  const auto body = buildLiveFrameBody(channel);
+  sendWholeMessage(channel_, REQ_LIVEFRAME, body);
+  return true;
+}
+
+void CStreamConnection::onConnectResult(int error) {
+  if (error != 0) platform::showMessageBox(QStringLiteral("Error : Live Stream Connect"));
+}
+
+void CStreamConnection::onChannelError() {
+  clearState();
+  platform::postMessage(liveWindowOr(window_), msg::kLiveStreamLost, static_cast<uintptr_t>(index_),
+                        0);
+}
+
+void CStreamConnection::clearState() {
+  std::lock_guard lock(credentialsMutex_);
+  std::fill(userId_.begin(), userId_.end(), '\0');
+  std::fill(password_.begin(), password_.end(), '\0');
+  userId_.clear();
+  password_.clear();
+}
+
+void CStreamConnection::sendLogin() {
+  std::string userId, password;
+  {
+    std::lock_guard lock(credentialsMutex_);
+    userId = userId_;
+    password = password_;
+  }
+  sendLoginInTwoParts(channel_, userId, password);
+}
+
+bool CStreamConnection::channelReceiveStep() {
+  if (!channel_.isRunning() || !body_) return false;
+  if (!readExact(channel_, header_.data(), header_.size())) return false;
+  if (!MessageHeader::hasMagic(header_.data())) {
+    header_.fill(0);
+    return true;
+  }
+  const uint32_t length = readBe32(header_.data() + 5);
+  if (length > kBufferSize) {
+    // Doesn't fit the buffer: read past it and drop it.
+    header_.fill(0);
+    return discardExact(channel_, length);
+  }
+  if (length > 0 && !readExact(channel_, body_.get(), length)) return false;
+  // The sinks may read and write a little past a frame's end; that room is zero for every frame.
+  std::memset(body_.get() + length, 0, kFrameReadSlack);
+  dispatch(readBe32(header_.data() + 9), length);
+  header_.fill(0);
+  return true;
+}
+
+void CStreamConnection::dispatch(uint32_t command, uint32_t length) {
+  switch (command) {
+    case REQ_AUTHLOGIN:
+      sendLogin();
+      break;
+    case RSP_AUTHRESULT:
+      if (queue_ != nullptr)
+        queue_->post(index_, header_.data(), length > 0 ? body_.get() : nullptr, kReplyFromStream);
+      break;
+    case RSP_LIVEFRAME:
+      onLiveFrame(length);
+      break;
+    case RSP_LIVEDATA:
+      onLiveData(length);
+      break;
+    default:
+      break;
+  }
+}
+
+void CStreamConnection::onLiveFrame(uint32_t length) {
+  uint8_t* body = body_.get();
+  // A body too short for its prefix counts as a failure status.
+  const uint16_t status = length >= kLiveFramePrefixSize ? readBe16(body) : 0;
+  if (status == 1) {
+    const uint16_t frameType = readBe16(body + 4);
+    if (!channel_.isRunning()) return;
+    uint8_t* areaEnd = body + length;
+    uint8_t* frame = std::find(body + kLiveFramePrefixSize, areaEnd, kFrameMarker);
+    if (frame == areaEnd) return;
+    // The channel byte follows the marker; at the very end of the body it reads the zeroed slack.
+    if (frame[1] >= kMaxFrameChannels) return;
+    const auto frameLength = static_cast<uint32_t>(areaEnd - frame);
+    if (frameType == 0) {
+      codecMode_ = 1;
+      decoder_->decodeFrame(frame, frameLength);
+    } else if (frameType == 1) {
+      codecMode_ = 0;
+      if (renderer_ != nullptr) renderer_->drawJpegFrame(frame, frameLength);
+    }
+  }
+  requestNextFrame();
+}
+
+void CStreamConnection::onLiveData(uint32_t length) {
+  uint8_t* body = body_.get();
+  uint8_t* end = body + length;
+  uint8_t* frame = std::find(body, end, kFrameMarker);
+  if (frame == end || frame[1] >= kMaxFrameChannels) return;
+  decoder_->decodeFrame(frame, static_cast<uint32_t>(end - frame));
+}

@@ -1,0 +1,86 @@
+#pragma once
+// The live-stream connection: logs in when the DVR asks, pulls frames one at a time for the
+// selected channel and hands each to the codec decoder or the JPEG renderer. Decoding and drawing
+// run on this connection's receive thread.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/message_window.h"
+#include "protocol/message_header.h"
+#include "protocol/socket_channel.h"
+
+class ICodecFrameSink;
+class IJpegFrameSink;
+class ReplyQueue;
+
+// Offsets of the FrameHeader at the start of every frame.
+inline constexpr uint8_t kFrameMarker = 0x01;
+inline constexpr uint8_t kMaxFrameChannels = 16;
+
+class CStreamConnection : public ISocketOwner {
+ public:
+  static constexpr uint32_t kBufferSize = 811008;  // 0xC6000: the largest body accepted
+  static constexpr uint32_t kLiveFramePrefixSize = 6;
+
+  CStreamConnection();
+  ~CStreamConnection() override;
+
+  // Stores the pointers and allocates the body buffer. False when the window isn't live, the
+  // index is negative, or the decoder or the queue is missing. The renderer may be null (JPEG
+  // frames are then consumed without drawing).
+  bool init(int32_t index, WindowId window, ICodecFrameSink* decoder, IJpegFrameSink* renderer,
+            ReplyQueue* queue);
+
+  // S_DONE when the receive thread was started; E_FAIL while running, before init, or for an
+  // empty user id or password.
+  int32_t open(std::string_view address, uint32_t port, std::string_view userId,
+               std::string_view password);
+  // S_DONE, or E_FAIL when the channel ran but had no receive thread. Nothing when not running.
+  int32_t close();
+
+  // 0..15 selects, -1 stops further frame requests; anything else is refused.
+  bool selectChannel(int32_t channel);
+  // Sends one REQ_LIVEFRAME for the requested channel; false (nothing sent) when there is none.
+  bool requestNextFrame();
+
+  // Read access for the main window.
+  uint8_t codecMode() const { return codecMode_.load(); }
+  int32_t requestedChannel() const { return requestedChannel_.load(); }
+  bool isRunning() const { return channel_.isRunning(); }
+  CSocketChannel& channel() { return channel_; }
+
+  // Channel callbacks (receive thread, or the thread whose send failed for onChannelError).
+  void onConnectResult(int error) override;
+  bool channelReceiveStep() override;
+  void onChannelError() override;
+
+ private:
+  void dispatch(uint32_t command, uint32_t length);
+  void onLiveFrame(uint32_t length);
+  void onLiveData(uint32_t length);
+  void clearState();
+  void sendLogin();
+
+  CSocketChannel channel_{ChannelVariant::Stream};
+  // Set by init, before any thread runs.
+  WindowId window_ = kNoWindow;
+  ICodecFrameSink* decoder_ = nullptr;
+  IJpegFrameSink* renderer_ = nullptr;
+  ReplyQueue* queue_ = nullptr;
+  int32_t index_ = -1;
+  // kBufferSize + kFrameReadSlack bytes; written only by the receive thread, freed after it ended.
+  std::unique_ptr<uint8_t[]> body_;
+
+  std::atomic<uint8_t> codecMode_{1};          // receive thread writes, UI thread reads
+  std::atomic<int32_t> requestedChannel_{-1};  // UI thread writes, both read
+
+  std::array<uint8_t, MessageHeader::kSize> header_{};  // receive thread only
+
+  mutable std::mutex credentialsMutex_;  // open (control thread) vs login and drop (stream thread)
+  std::string userId_, password_;
+};

@@ -1,0 +1,195 @@
+// The live-stream connection: login, frame pull and dispatch to the decoders.
+#include "client_fixture.h"
+#include "platform/dialog_host.h"
+#include "platform/result_codes.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// An RSP_LIVEFRAME body: status, 2 bytes, frame type, then padding and a frame.
+Bytes liveFrame(uint16_t status, uint16_t type, uint8_t channel, size_t payload = 20,
+                size_t padding = 0) {
+  Bytes body(6 + padding, 0);
+  writeBe16(body.data(), status);
+  writeBe16(body.data() + 4, type);
+  body.push_back(0x01);
+  body.push_back(channel);
+  for (size_t i = 0; i < payload; ++i) body.push_back(static_cast<uint8_t>(0x80 + (i % 64)));
+  return body;
+}
+
+const Bytes kFrameRequestChannel0{'Z', 'E', 'M',  'O',  0, 0, 0, 0,    4,    0x81, 0x88,
+                                  0,   0,   0x81, 0x88, 0, 0, 1, 0x01, 0x00, 0x01};
+
+class StreamConnection : public ClientFixture {
+ protected:
+  // Control login, stream opened and logged in, channel 0 selected and the first frame asked.
+  void startStreaming() {
+    connectAndLogin();
+    openStream();
+    stream->sendMessage(REQ_AUTHLOGIN);
+    auto login = stream->readMessage();
+    ASSERT_TRUE(login);
+    ASSERT_TRUE(client->stream().selectChannel(0));
+    ASSERT_TRUE(client->stream().requestNextFrame());
+    ASSERT_EQ(stream->readBytes(21), kFrameRequestChannel0);
+  }
+  bool nextRequestArrives() {
+    const auto bytes = stream->readBytes(21, 2000);
+    return bytes && *bytes == kFrameRequestChannel0;
+  }
+};
+
+TEST_F(StreamConnection, LogsInWithTheUsersAccountAndPassesTheResultOnAsKindOne) {
+  connectAndLogin();
+  openStream();
+  stream->sendMessage(REQ_AUTHLOGIN);
+  const auto login = stream->readMessage();
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->command(), RSP_AUTHLOGIN);
+  EXPECT_EQ(login->subCode(), RSP_AUTHLOGIN);
+  EXPECT_EQ(login->length(), 64u);
+  EXPECT_EQ(std::string(login->body.begin(), login->body.begin() + 5), "admin");
+  EXPECT_EQ(std::string(login->body.begin() + 32, login->body.begin() + 38), "secret");
+  stream->sendMessage(RSP_AUTHRESULT, Bytes{0, 1, 0});
+  // RSP_LIVEOPEN and the stream's login result, in either order: the control thread passes
+  // RSP_LIVEOPEN on only after it has started the stream connection.
+  const auto replies = waitForReplies(2);
+  ASSERT_EQ(replies.size(), 2u);
+  const auto& result = replies[0].record.command == RSP_AUTHRESULT ? replies[0] : replies[1];
+  EXPECT_EQ(result.record.command, RSP_AUTHRESULT);
+  EXPECT_EQ(result.record.kind, kReplyFromStream);
+  EXPECT_EQ(result.body, (Bytes{0, 1, 0}));
+}
+
+TEST_F(StreamConnection, FrameRequestsCarryTheChannelCountedFromOne) {
+  startStreaming();
+  ASSERT_TRUE(client->stream().selectChannel(15));
+  ASSERT_TRUE(client->stream().requestNextFrame());
+  const auto bytes = stream->readBytes(21);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(Bytes(bytes->begin() + 17, bytes->end()), (Bytes{0x10, 0x01, 0x00, 0x01}));
+  EXPECT_FALSE(client->stream().selectChannel(16));
+  EXPECT_FALSE(client->stream().selectChannel(-2));
+  EXPECT_EQ(client->stream().requestedChannel(), 15);
+}
+
+TEST_F(StreamConnection, EachDecodedFrameIsFollowedByExactlyOneRequest) {
+  startStreaming();
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 0, 3));
+  EXPECT_TRUE(nextRequestArrives());
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 1, 15, 30, 5));  // zero bytes before the frame
+  EXPECT_TRUE(nextRequestArrives());
+  EXPECT_TRUE(stream->quietFor(100));
+  ASSERT_EQ(codec.count(), 1u);
+  ASSERT_EQ(jpeg.count(), 1u);
+  EXPECT_EQ(codec.frames()[0].size(), 22u);
+  EXPECT_EQ(codec.frames()[0][1], 3);
+  EXPECT_EQ(jpeg.frames()[0].size(), 32u);
+  EXPECT_EQ(jpeg.frames()[0][0], 0x01);
+  EXPECT_EQ(client->stream().codecMode(), 0);
+}
+
+TEST_F(StreamConnection, FailedStatusAndUnknownTypeDrawNothingButAskAgain) {
+  startStreaming();
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(0, 0, 0));
+  EXPECT_TRUE(nextRequestArrives());
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 2, 0));
+  EXPECT_TRUE(nextRequestArrives());
+  stream->sendMessage(RSP_LIVEFRAME, Bytes{0, 1, 0});  // shorter than its prefix: a failure
+  EXPECT_TRUE(nextRequestArrives());
+  EXPECT_TRUE(stream->quietFor(100));
+  EXPECT_EQ(codec.count() + jpeg.count(), 0u);
+  EXPECT_EQ(client->stream().codecMode(), 1);
+}
+
+TEST_F(StreamConnection, DroppedFramesAreNotFollowedByARequest) {
+  startStreaming();
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 0, 16));  // channel out of range
+  Bytes noMarker(40, 0);
+  writeBe16(noMarker.data(), 1);
+  stream->sendMessage(RSP_LIVEFRAME, noMarker);
+  stream->sendMessage(RSP_LIVEDATA, Bytes{0, 0, 1, 2, 9, 9});  // codec data, never a request
+  stream->sendMessage(RSP_LIVEDATA, Bytes{1, 16, 0});          // channel 16: dropped
+  ASSERT_TRUE(waitFor([&] { return codec.count() == 1; }));
+  EXPECT_TRUE(stream->quietFor(150));
+  EXPECT_EQ(codec.frames()[0], (Bytes{1, 2, 9, 9}));
+  EXPECT_EQ(jpeg.count(), 0u);
+}
+
+TEST_F(StreamConnection, NoRequestAfterTheChannelIsCleared) {
+  startStreaming();
+  ASSERT_TRUE(client->stream().selectChannel(-1));
+  EXPECT_FALSE(client->stream().requestNextFrame());
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 0, 2));  // already on its way: still decoded
+  ASSERT_TRUE(waitFor([&] { return codec.count() == 1; }));
+  EXPECT_TRUE(stream->quietFor(150));
+}
+
+TEST_F(StreamConnection, SkipsBodiesLargerThanItsBufferAndKeepsTheSlackZeroed) {
+  startStreaming();
+  const uint32_t tooBig = CStreamConnection::kBufferSize + 1;
+  Bytes big(tooBig, 0x01);
+  writeBe16(big.data(), 1);
+  stream->sendHeader(RSP_LIVEFRAME, tooBig);
+  stream->send(big);
+  // The largest body that fits: its JPEG frame ends at the buffer's last byte.
+  Bytes largest = liveFrame(1, 1, 0, CStreamConnection::kBufferSize - 8);
+  ASSERT_EQ(largest.size(), CStreamConnection::kBufferSize);
+  stream->sendMessage(RSP_LIVEFRAME, largest);
+  EXPECT_TRUE(nextRequestArrives());
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 1, 0, 10));
+  EXPECT_TRUE(nextRequestArrives());
+  ASSERT_EQ(jpeg.count(), 2u);
+  EXPECT_EQ(jpeg.frames()[0].size(), CStreamConnection::kBufferSize - 6);
+  EXPECT_TRUE(jpeg.slackAlwaysZero());
+  EXPECT_TRUE(client->stream().isRunning());
+}
+
+TEST_F(StreamConnection, LostStreamPostsMessage2051) {
+  startStreaming();
+  stream->close();
+  ASSERT_TRUE(waitFor([&] { return window.count(msg::kLiveStreamLost) == 1; }));
+  const auto lost = std::find_if(window.messages.begin(), window.messages.end(),
+                                 [](const auto& m) { return m.msg == msg::kLiveStreamLost; });
+  EXPECT_EQ(lost->wParam, 0u);
+  EXPECT_EQ(lost->lParam, 0);
+  EXPECT_FALSE(client->stream().isRunning());
+  EXPECT_TRUE(client->state().connected());  // the control connection carries on
+  // A later RSP_LIVEOPEN opens it again.
+  openStream();
+}
+
+TEST_F(StreamConnection, CloseFromTheUiThreadPostsNothing) {
+  startStreaming();
+  EXPECT_EQ(client->closeStream(), S_DONE);
+  EXPECT_TRUE(stream->closedByClient());
+  EXPECT_FALSE(waitFor([&] { return window.count(msg::kLiveStreamLost) > 0; }, 100));
+  EXPECT_EQ(client->closeStream(), S_DONE);  // not running: nothing to do
+}
+
+TEST_F(StreamConnection, OpenRefusesEmptyCredentialsAndASecondOpen) {
+  CStreamConnection& connection = client->stream();
+  EXPECT_EQ(connection.open("127.0.0.1", streamListener.port(), "admin", ""), E_FAIL);
+  EXPECT_EQ(connection.open("127.0.0.1", streamListener.port(), "", "x"), E_FAIL);
+  connectAndLogin();
+  openStream();
+  EXPECT_EQ(client->openStream("127.0.0.1", streamListener.port(), "admin", "secret"), E_FAIL);
+}
+
+TEST_F(StreamConnection, FailedConnectShowsTheBox) {
+  CRecordingDialogHost host;
+  platform::setDialogHost(&host);
+  connectAndLogin();
+  std::vector<uint8_t> body(4);
+  writeBe16(body.data(), 1);
+  writeBe16(body.data() + 2, unusedLoopbackPort());
+  control->sendMessage(RSP_LIVEOPEN, body);
+  EXPECT_TRUE(waitFor([&] { return host.messages().size() == 1; }));
+  platform::setDialogHost(nullptr);
+  ASSERT_EQ(host.messages().size(), 1u);
+  EXPECT_EQ(host.messages()[0].text, QStringLiteral("Error : Live Stream Connect"));
+}
+
+}  // namespace
