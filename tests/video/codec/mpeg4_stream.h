@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "video/codec/codec_channel.h"
@@ -62,15 +63,15 @@ std::vector<uint16_t> turnedBack(const std::vector<uint16_t>& memory, int width,
 // Largest difference of any 5- or 6-bit component between two RGB565 pictures.
 int maxComponentDifference(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b);
 
-// Draw gates the test sets directly.
+// Draw gates the test sets directly, from any thread.
 class CTestGates final : public IDrawGates {
  public:
-  bool disconnectRequested() const override { return disconnect; }
-  bool liveReady() const override { return live; }
-  bool displayReady() const override { return displayOk; }
-  bool disconnect = false;
-  bool live = true;
-  bool displayOk = true;
+  bool disconnectRequested() const override { return disconnect.load(); }
+  bool liveReady() const override { return live.load(); }
+  bool displayReady() const override { return displayOk.load(); }
+  std::atomic<bool> disconnect{false};
+  std::atomic<bool> live{true};
+  std::atomic<bool> displayOk{true};
 };
 
 // ---- definitions

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "mpeg4_stream.h"
 #include "platform/display.h"
@@ -223,7 +225,9 @@ TEST_F(VideoDecoderTest, ClosedGatesConsumeFramesWithoutTouchingDecoderOrDisplay
   EXPECT_EQ(library.calls(), 0u);
   EXPECT_EQ(display.beginCount(), 0u);
   EXPECT_FALSE(decoder.isCreated());
-  gates = CTestGates{};
+  gates.disconnect = false;
+  gates.live = true;
+  gates.displayOk = true;
   EXPECT_TRUE(decode(frame));
   EXPECT_EQ(display.beginCount(), 1u);
 }
@@ -293,6 +297,37 @@ TEST_F(VideoDecoderTest, EmptyOrMissingFramesAreRefused) {
   std::vector<uint8_t> one(1 + kFrameReadSlack, 0);
   EXPECT_FALSE(decoder.decodeFrame(one.data(), 0));
   EXPECT_EQ(display.beginCount(), 0u);
+}
+
+// The live-stream thread decodes while the UI thread ends the channel, switches views and
+// suspends the display: every begun draw is ended and nothing breaks.
+TEST_F(VideoDecoderTest, UiThreadChangesNeverMeetAFrameHalfway) {
+  const auto frames = dvrFrames(encodeMpeg4(352, 240, 20, 5));
+  std::atomic<bool> stop{false};
+  std::thread live([&] {
+    std::vector<std::vector<uint8_t>> buffers;
+    for (const auto& frame : frames) {
+      buffers.push_back(frame);
+      buffers.back().resize(frame.size() + kFrameReadSlack, 0);
+    }
+    for (size_t i = 0; !stop; i = (i + 1) % frames.size()) {
+      decoder.decodeFrame(buffers[i].data(), static_cast<uint32_t>(frames[i].size()));
+    }
+  });
+  for (int round = 0; round < 60; ++round) {
+    display.GXSuspend();
+    gates.displayOk = false;
+    const DecChannelPlacement& view = round % 2 == 0 ? kDecFullScreenView : kDecWindowView;
+    DecChannelCreation(1, view.width, view.left, view.top, view.modeFlags, view.last);
+    gates.displayOk = true;
+    display.GXResume();
+    if (round % 7 == 0) decoder.endChannel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  stop = true;
+  live.join();
+  EXPECT_EQ(display.beginCount(), display.endCount());
+  EXPECT_GT(display.beginCount(), 0u);
 }
 
 TEST(VideoDecoderBind, RefusesMissingGates) {
