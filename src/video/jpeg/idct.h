@@ -1,0 +1,22 @@
+#pragma once
+// The integer inverse DCT: a 1-D transform on the 8 rows, then on the 8 columns, in 32-bit
+// two's complement arithmetic with fixed constants, then a level shift by 128 and a clamp to
+// 0..255. Every variant gives the same bytes as the scalar one.
+#include <cstdint>
+
+namespace jpeg {
+
+// The two passes, in place on 64 row-major values.
+void inverseDctRows(int16_t* block);
+void inverseDctColumns(int16_t* block);
+
+// Full transform of 64 row-major coefficients to 8 rows of 8 samples, stride bytes apart.
+using InverseDctFn = void (*)(const int16_t* coefficients, uint8_t* out, int stride);
+void inverseDctScalar(const int16_t* coefficients, uint8_t* out, int stride);
+// The fastest variant this processor runs.
+InverseDctFn selectInverseDct();
+
+// The sample of a block whose only non-zero coefficient is the DC value dc.
+uint8_t dcOnlySample(int16_t dc);
+
+}  // namespace jpeg
