@@ -43,7 +43,7 @@ class FrameRendererTest : public ::testing::Test {
 
 // Largest RGB565 component difference between the display and the reference picture over the
 // mapped pixels. The viewer's decoder and libjpeg-turbo may round a little differently; the
-// tolerance below is 2 steps of a 5- or 6-bit component.
+// tolerance below is 1 step of a 5- or 6-bit component.
 constexpr int kTolerance = 1;
 
 struct Mapping {
