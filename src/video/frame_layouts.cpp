@@ -7,7 +7,7 @@ namespace {
 
 enum class Rows { Every, EverySecond, EveryThird, TwoOfThree };
 
-struct LayoutSpec {
+struct LayoutRule {
   int code;
   bool fullScreen;
   int firstRow;
@@ -34,7 +34,7 @@ constexpr int rowOffset(Rows rows, int k) {
   return 0;
 }
 
-constexpr LayoutSpec kLayouts[] = {
+constexpr LayoutRule kLayouts[] = {
     {1, true, 0, 32, Rows::EverySecond, 2, false},
     {2, true, 48, 32, Rows::EverySecond, 2, true},
     {4, false, 0, 30, Rows::EveryThird, 3, false},
@@ -49,9 +49,9 @@ constexpr LayoutSpec kLayouts[] = {
     {2048, false, 24, 69, Rows::TwoOfThree, 1, true},
 };
 
-const LayoutSpec* findLayout(int code) {
-  for (const LayoutSpec& spec : kLayouts) {
-    if (spec.code == code) return &spec;
+const LayoutRule* findLayout(int code) {
+  for (const LayoutRule& rule : kLayouts) {
+    if (rule.code == code) return &rule;
   }
   return nullptr;
 }
@@ -108,15 +108,15 @@ LayoutChoice selectFrameLayout(int width, int height, bool fullScreen) {
 
 bool blitFrameLayout(const BgrPicture& picture, uint16_t* displayMemory, int x, int y,
                      int layoutCode) {
-  const LayoutSpec* spec = findLayout(layoutCode);
-  if (spec == nullptr || picture.pixels == nullptr || displayMemory == nullptr) return false;
-  const int rowsUsed = spec->fullScreen ? layout::kFullRows : layout::kWindowHeight;
-  const int columnsUsed = spec->fullScreen ? layout::kFullColumns : layout::kWindowWidth;
-  const int rowSpan = rowOffset(spec->rows, rowsUsed - 1) + 1;
-  const int columnSpan = (columnsUsed - 1) * spec->columnStep + 1;
-  int firstRow = spec->firstRow;
-  int firstColumn = spec->firstColumn;
-  if (spec->centred) {
+  const LayoutRule* rule = findLayout(layoutCode);
+  if (rule == nullptr || picture.pixels == nullptr || displayMemory == nullptr) return false;
+  const int rowsUsed = rule->fullScreen ? layout::kFullRows : layout::kWindowHeight;
+  const int columnsUsed = rule->fullScreen ? layout::kFullColumns : layout::kWindowWidth;
+  const int rowSpan = rowOffset(rule->rows, rowsUsed - 1) + 1;
+  const int columnSpan = (columnsUsed - 1) * rule->columnStep + 1;
+  int firstRow = rule->firstRow;
+  int firstColumn = rule->firstColumn;
+  if (rule->centred) {
     firstRow = (picture.height - rowSpan) / 2;
     firstColumn = (picture.width - columnSpan) / 2;
   }
@@ -127,11 +127,11 @@ bool blitFrameLayout(const BgrPicture& picture, uint16_t* displayMemory, int x, 
   const int rowBytes = picture.width * 3;
   const uint8_t* first = picture.pixels + firstRow * rowBytes + firstColumn * 3;
 
-  if (spec->fullScreen) {
-    if (spec->columnStep == 2) {
-      blitTurned<2>(first, rowBytes, spec->rows, displayMemory);
+  if (rule->fullScreen) {
+    if (rule->columnStep == 2) {
+      blitTurned<2>(first, rowBytes, rule->rows, displayMemory);
     } else {
-      blitTurned<1>(first, rowBytes, spec->rows, displayMemory);
+      blitTurned<1>(first, rowBytes, rule->rows, displayMemory);
     }
     return true;
   }
@@ -140,10 +140,10 @@ bool blitFrameLayout(const BgrPicture& picture, uint16_t* displayMemory, int x, 
     return false;
   }
   uint16_t* area = displayMemory + y * display::kWidth + x;
-  if (spec->columnStep == 3) {
-    blitUpright<3>(first, rowBytes, spec->rows, area);
+  if (rule->columnStep == 3) {
+    blitUpright<3>(first, rowBytes, rule->rows, area);
   } else {
-    blitUpright<1>(first, rowBytes, spec->rows, area);
+    blitUpright<1>(first, rowBytes, rule->rows, area);
   }
   return true;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// One decoder channel of the video decoder library: FFmpeg's MPEG-4 Part 2 decoder, libswscale to
+// One decoder channel of the video decoder library: FFmpeg's MPEG-4 Visual decoder, libswscale to
 // bring each picture to the channel's size, and the RGB565 writer. Not thread-safe by itself; the
 // library serialises every call.
 #include <cstdint>

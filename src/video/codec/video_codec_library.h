@@ -1,5 +1,5 @@
 #pragma once
-// The video decoder library: MPEG-4 Part 2 decoder channels that draw their pictures straight
+// The video decoder library: MPEG-4 Visual decoder channels that draw their pictures straight
 // into the 240 x 320 RGB565 display memory at the geometry given when the channel was created.
 //
 // Channels are numbered 1..kDecChannelCount. Every call is safe from any thread; a call waits
@@ -25,7 +25,7 @@ inline constexpr int kDecFailed = -1;       // no such channel, no input, or no 
 // or the geometry is invalid, or the decoder can't be set up.
 int DecChannelCreation(int channel, int width, int left, int top, uint32_t modeFlags, int last);
 
-// Decodes one piece of an MPEG-4 Part 2 stream (start codes included; bytes before the first
+// Decodes one piece of an MPEG-4 Visual stream (start codes included; bytes before the first
 // start code are skipped) and draws the picture into displayMemory. See the results above.
 int VCDecoder(int channel, const uint8_t* data, uint32_t length, uint16_t* displayMemory);
 

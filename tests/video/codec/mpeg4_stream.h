@@ -1,5 +1,5 @@
 #pragma once
-// Real MPEG-4 Part 2 streams for the tests and benchmarks (header only, so both can use it):
+// Real MPEG-4 Visual streams for the tests and benchmarks (header only, so both can use it):
 // encoded here with FFmpeg, cut into the DVR's codec frames, and decoded independently with FFmpeg
 // for comparison.
 #include <cstdint>
