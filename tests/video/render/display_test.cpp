@@ -135,6 +135,7 @@ TEST(Display, DrawingThreadAndUiThreadMeetSafely) {
     std::this_thread::yield();
     EXPECT_EQ(drawn.load(), before);
     display.GXResume();
+    std::this_thread::sleep_for(std::chrono::microseconds(300));  // let frames through
     if (round % 10 == 0) {
       display.GXCloseDisplay();
       display.GXOpenDisplay(nullptr, 0);
