@@ -23,7 +23,7 @@ class BitReader {
     restartAt(start);
   }
 
-  // At least 32 bits in the buffer afterwards.
+  // More than 32 bits in the buffer afterwards.
   void fill() {
     if (bits_ > 32) return;
     while (bits_ <= 56) {
@@ -57,9 +57,8 @@ class BitReader {
   }
 
   // The next Huffman symbol, with the bit-by-bit search of the table's maxcode. A sequence that
-  // matches no code of up to 16 bits uses 16 bits and gives symbol 0.
-  int decode(const HuffmanTable& table) {
-    fill();
+  // matches no code of up to 16 bits uses 16 bits and gives symbol 0. Needs 16 bits buffered.
+  int decodeBuffered(const HuffmanTable& table) {
     const uint32_t entry = table.lookup[peek(kLookupBits)];
     if (entry != 0) {
       skip(int(entry >> 8));
@@ -76,10 +75,9 @@ class BitReader {
     return 0;
   }
 
-  // Receive(n) as a 16-bit value (the low 16 bits for n above 16).
-  uint32_t receive(int n) {
-    fill();
-    if (n <= 16) return n == 0 ? 0 : take(n);
+  // Receive(n) as a 16-bit value, for n above 16 (only damaged data has such sizes): the low 16
+  // bits of the n bits read.
+  uint32_t receiveLong(int n) {
     uint32_t v = 0;
     while (n > 0) {
       const int chunk = n < 16 ? n : 16;

@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
 #include "jpeg_samples.h"
 #include "jpeg_test_support.h"
 #include "video/jpeg/colour_convert.h"
+#include "video/jpeg/colour_convert_simd.h"
 #include "video/jpeg/idct.h"
+#include "video/jpeg/idct_simd.h"
 
 namespace {
 
@@ -221,12 +224,15 @@ TEST(JpegDecoder, TransformsADcOnlyBlock) {
   for (int i = 8; i < 64; ++i) EXPECT_EQ(block[i], 0);
   jpeg::inverseDctColumns(block);
   for (int i = 0; i < 64; ++i) EXPECT_EQ(block[i], 128);
-  const int16_t coefficients[64] = {1024};
+  int16_t coefficients[64] = {1024};
   uint8_t out[64];
   jpeg::inverseDctScalar(coefficients, out, 8);
   for (uint8_t v : out) EXPECT_EQ(v, 255);
+  EXPECT_EQ(coefficients[0], 0);  // left cleared for the next block
+  coefficients[0] = 1024;
   jpeg::selectInverseDct()(coefficients, out, 8);
   for (uint8_t v : out) EXPECT_EQ(v, 255);
+  EXPECT_EQ(coefficients[0], 0);
   EXPECT_EQ(jpeg::dcOnlySample(1024), 255);
   EXPECT_EQ(jpeg::dcOnlySample(0), 128);
   EXPECT_EQ(jpeg::dcOnlySample(-1024), 0);
@@ -241,7 +247,11 @@ TEST(JpegDecoder, TransformVariantsAgreeOnAnyCoefficients) {
     state = state * 1103515245u + 12345u;
     return state >> 8;
   };
-  const auto fast = jpeg::selectInverseDct();
+  std::vector<jpeg::InverseDctFn> variants{jpeg::selectInverseDct()};
+#ifdef PV_JPEG_X86
+  if (__builtin_cpu_supports("avx2")) variants.push_back(jpeg::inverseDctAvx2);
+  if (__builtin_cpu_supports("sse4.1")) variants.push_back(jpeg::inverseDctSse41);
+#endif
   for (int round = 0; round < 4000; ++round) {
     alignas(32) int16_t coefficients[64] = {};
     const int kind = round % 4;
@@ -253,11 +263,17 @@ TEST(JpegDecoder, TransformVariantsAgreeOnAnyCoefficients) {
                                     : int16_t(r);
     }
     uint8_t expected[64], actual[64];
-    jpeg::inverseDctScalar(coefficients, expected, 8);
-    fast(coefficients, actual, 8);
-    ASSERT_EQ(std::vector<uint8_t>(actual, actual + 64),
-              std::vector<uint8_t>(expected, expected + 64))
-        << "round " << round;
+    alignas(32) int16_t scratch[64];
+    std::copy(coefficients, coefficients + 64, scratch);
+    jpeg::inverseDctScalar(scratch, expected, 8);
+    for (size_t v = 0; v < variants.size(); ++v) {
+      std::copy(coefficients, coefficients + 64, scratch);
+      variants[v](scratch, actual, 8);
+      ASSERT_EQ(std::vector<int16_t>(scratch, scratch + 64), std::vector<int16_t>(64, 0));
+      ASSERT_EQ(std::vector<uint8_t>(actual, actual + 64),
+                std::vector<uint8_t>(expected, expected + 64))
+          << "round " << round << " variant " << v;
+    }
   }
 }
 
@@ -274,7 +290,13 @@ TEST(JpegDecoder, ConversionVariantsAgreeOnEverySample) {
       const jpeg::ColourRow row{y.data(), cb.data(), cr.data(), 1, repeat, repeat};
       std::vector<uint8_t> expected(size_t(width) * 3), actual(size_t(width) * 3);
       jpeg::convertRowScalar(row, expected.data(), width);
-      jpeg::selectConvertRow(repeat)(row, actual.data(), width);
+      const auto variant = jpeg::selectConvertRow(repeat);
+#ifdef PV_JPEG_X86
+      if (__builtin_cpu_supports("ssse3")) {
+        EXPECT_NE(variant, jpeg::convertRowScalar);
+      }
+#endif
+      variant(row, actual.data(), width);
       ASSERT_EQ(actual, expected) << "repeat " << repeat << " shift " << shift;
     }
   }
