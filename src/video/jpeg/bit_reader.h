@@ -24,7 +24,7 @@ class BitReader {
   }
 
   // More than 32 bits in the buffer afterwards.
-  void fill() {
+  __attribute__((always_inline)) void fill() {
     if (bits_ > 32) return;
     while (bits_ <= 56) {
       if (p_ + 8 <= end_) {
@@ -58,7 +58,7 @@ class BitReader {
 
   // The next Huffman symbol, with the bit-by-bit search of the table's maxcode. A sequence that
   // matches no code of up to 16 bits uses 16 bits and gives symbol 0. Needs 16 bits buffered.
-  int decodeBuffered(const HuffmanTable& table) {
+  __attribute__((always_inline)) int decodeBuffered(const HuffmanTable& table) {
     const uint32_t entry = table.lookup[peek(kLookupBits)];
     if (entry != 0) {
       skip(int(entry >> 8));

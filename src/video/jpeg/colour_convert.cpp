@@ -32,6 +32,8 @@ void convertRowScalar(const ColourRow& row, uint8_t* bgr, int width) {
 
 ConvertRowFn selectConvertRow(int chromaRepeat) {
 #ifdef PV_JPEG_X86
+  if (__builtin_cpu_supports("avx2") && (chromaRepeat == 1 || chromaRepeat == 2))
+    return chromaRepeat == 1 ? convertRowAvx2Full : convertRowAvx2Half;
   if (__builtin_cpu_supports("ssse3") && (chromaRepeat == 1 || chromaRepeat == 2))
     return chromaRepeat == 1 ? convertRowSsse3Full : convertRowSsse3Half;
 #else

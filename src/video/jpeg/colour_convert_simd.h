@@ -9,6 +9,8 @@ namespace jpeg {
 #ifdef PV_JPEG_X86
 void convertRowSsse3Full(const ColourRow& row, uint8_t* bgr, int width);
 void convertRowSsse3Half(const ColourRow& row, uint8_t* bgr, int width);
+void convertRowAvx2Full(const ColourRow& row, uint8_t* bgr, int width);
+void convertRowAvx2Half(const ColourRow& row, uint8_t* bgr, int width);
 #endif
 
 }  // namespace jpeg

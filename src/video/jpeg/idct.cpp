@@ -60,10 +60,9 @@ void inverseDctColumns(int16_t* block) {
 
 void inverseDctScalar(int16_t* coefficients, uint8_t* out, int stride) {
   int16_t block[64];
-  for (int i = 0; i < 64; ++i) {
-    block[i] = coefficients[i];
-    coefficients[i] = 0;
-  }
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) block[r * 8 + c] = coefficients[c * 8 + r];
+  for (int i = 0; i < 64; ++i) coefficients[i] = 0;
   inverseDctRows(block);
   inverseDctColumns(block);
   for (int row = 0; row < 8; ++row)

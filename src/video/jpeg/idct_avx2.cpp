@@ -28,10 +28,12 @@ struct Avx2 {
     const __m256i pairs = _mm256_set_m128i(_mm_unpackhi_epi16(a, b), _mm_unpacklo_epi16(a, b));
     return _mm256_madd_epi16(pairs, _mm256_set1_epi32(int32_t(uint16_t(cb)) << 16 | uint16_t(ca)));
   }
-  // The top 16 bits of each lane, as 8 × 16 bits.
-  static __m128i high16(V a) {
-    const __m256i packed = _mm256_packus_epi32(_mm256_srli_epi32(a, 16), _mm256_setzero_si256());
-    return _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, 0x08));
+  // The top 16 bits of each lane of a and b, as 8 × 16 bits each.
+  static void high16(V a, V b, __m128i& outA, __m128i& outB) {
+    const __m256i packed = _mm256_permute4x64_epi64(
+        _mm256_packus_epi32(_mm256_srli_epi32(a, 16), _mm256_srli_epi32(b, 16)), 0xD8);
+    outA = _mm256_castsi256_si128(packed);
+    outB = _mm256_extracti128_si256(packed, 1);
   }
 };
 

@@ -36,8 +36,9 @@ struct Sse41 {
     return {_mm_madd_epi16(_mm_unpacklo_epi16(a, b), k),
             _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k)};
   }
-  static __m128i high16(V a) {
-    return _mm_packus_epi32(_mm_srli_epi32(a.lo, 16), _mm_srli_epi32(a.hi, 16));
+  static void high16(V a, V b, __m128i& outA, __m128i& outB) {
+    outA = _mm_packus_epi32(_mm_srli_epi32(a.lo, 16), _mm_srli_epi32(a.hi, 16));
+    outB = _mm_packus_epi32(_mm_srli_epi32(b.lo, 16), _mm_srli_epi32(b.hi, 16));
   }
 };
 

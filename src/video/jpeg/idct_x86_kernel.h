@@ -4,10 +4,11 @@
 // 32-bit intermediates use pmulld, and a·c1 + b·c2 style pairs are regrouped with three products
 // instead of four, which is exact because integer products distribute modulo 2^32.
 // Included inside an anonymous namespace by each variant after it has chosen its target and
-// defined Ops: V (eight 32-bit lanes), set, add, sub, mul, shl2, sra13, widen, madd, high16.
+// defined Ops: V (eight 32-bit lanes), set, add, sub, mul, shl2, sra13, widen, madd, high16 (two
+// vectors).
 
 // Transposes 8 × 8 16-bit values held as 8 rows.
-inline void transpose(__m128i* v) {
+__attribute__((always_inline)) inline void transpose(__m128i* v) {
   const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
   const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
   const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
@@ -26,16 +27,21 @@ inline void transpose(__m128i* v) {
   v[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// R(X) = ((X + 2^30 + 2^15) >> 16) − 2^14 truncated to 16 bits: the top half of the sum, then a
-// 16-bit subtraction that wraps the same way.
+// R(X) = ((X + 2^30 + 2^15) >> 16) − 2^14 truncated to 16 bits, for two vectors: the top halves
+// of the sums, then a 16-bit subtraction that wraps the same way.
 template <typename Ops>
-inline __m128i roundOut(typename Ops::V bias16, typename Ops::V v) {
-  return _mm_sub_epi16(Ops::high16(Ops::add(v, bias16)), _mm_set1_epi16(16384));
+__attribute__((always_inline)) inline void roundOut(typename Ops::V bias16, typename Ops::V a,
+                                                    typename Ops::V b, __m128i& outA,
+                                                    __m128i& outB) {
+  Ops::high16(Ops::add(a, bias16), Ops::add(b, bias16), outA, outB);
+  const __m128i k = _mm_set1_epi16(16384);
+  outA = _mm_sub_epi16(outA, k);
+  outB = _mm_sub_epi16(outB, k);
 }
 
 // One 1-D transform of eight vectors x0..x7 (lane i: the i-th row or column), in place.
 template <typename Ops>
-inline void transform(__m128i* x) {
+__attribute__((always_inline)) inline void transform(__m128i* x) {
   using V = typename Ops::V;
   const V u = Ops::shl2(Ops::widen(x[1]));
   const V w = Ops::shl2(Ops::widen(x[7]));
@@ -55,14 +61,10 @@ inline void transform(__m128i* x) {
   const V m = Ops::sub(z2, Ops::mul(e, 11362));  // c·6811 − e·4551
   const V lh = Ops::add(l, h), lmh = Ops::sub(l, h), ro = Ops::add(r, o), rmo = Ops::sub(r, o);
   const V bias16 = Ops::set(0x40008000);
-  x[0] = roundOut<Ops>(bias16, Ops::add(lh, g));
-  x[7] = roundOut<Ops>(bias16, Ops::sub(lh, g));
-  x[1] = roundOut<Ops>(bias16, Ops::add(ro, m));
-  x[6] = roundOut<Ops>(bias16, Ops::sub(ro, m));
-  x[2] = roundOut<Ops>(bias16, Ops::add(rmo, t));
-  x[5] = roundOut<Ops>(bias16, Ops::sub(rmo, t));
-  x[3] = roundOut<Ops>(bias16, Ops::add(lmh, g2));
-  x[4] = roundOut<Ops>(bias16, Ops::sub(lmh, g2));
+  roundOut<Ops>(bias16, Ops::add(lh, g), Ops::sub(lh, g), x[0], x[7]);
+  roundOut<Ops>(bias16, Ops::add(ro, m), Ops::sub(ro, m), x[1], x[6]);
+  roundOut<Ops>(bias16, Ops::add(rmo, t), Ops::sub(rmo, t), x[2], x[5]);
+  roundOut<Ops>(bias16, Ops::add(lmh, g2), Ops::sub(lmh, g2), x[3], x[4]);
 }
 
 template <typename Ops>
@@ -72,7 +74,7 @@ inline void inverseDct(int16_t* coefficients, uint8_t* out, int stride) {
     v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(coefficients + 8 * i), _mm_setzero_si128());
   }
-  transpose(v);       // v[k]: the k-th value of every row
+  // The coefficients are stored column by column: v[k] holds the k-th value of every row.
   transform<Ops>(v);  // v[k]: output k of every row
   transpose(v);       // v[k]: row k
   transform<Ops>(v);  // v[k]: output row k

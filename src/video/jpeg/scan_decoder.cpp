@@ -1,5 +1,6 @@
 #include "video/jpeg/scan_decoder.h"
 
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -11,10 +12,19 @@ namespace jpeg {
 namespace {
 
 // Row-major position of the n-th coefficient in zig-zag order (T.81 Figure A.6).
-constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr uint8_t kNaturalOrder[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// Where the inverse DCT wants the n-th coefficient in zig-zag order: column by column.
+constexpr std::array<uint8_t, 64> makeColumnOrder() {
+  std::array<uint8_t, 64> order{};
+  for (size_t n = 0; n < 64; ++n)
+    order[n] = uint8_t(kNaturalOrder[n] % 8 * 8 + kNaturalOrder[n] / 8);
+  return order;
+}
+constexpr std::array<uint8_t, 64> kZigZag = makeColumnOrder();
 
 class ScanDecoder {
  public:

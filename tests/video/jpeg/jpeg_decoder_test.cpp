@@ -262,10 +262,24 @@ TEST(JpegDecoder, TransformVariantsAgreeOnAnyCoefficients) {
                         : kind == 2 ? int16_t(int(r % 2048) - 1024)
                                     : int16_t(r);
     }
+    // The two passes on the row-major block give the expected samples; the transforms take
+    // the coefficients column by column.
+    int16_t rowMajor[64];
+    for (int r = 0; r < 8; ++r)
+      for (int c = 0; c < 8; ++c) rowMajor[r * 8 + c] = coefficients[c * 8 + r];
+    jpeg::inverseDctRows(rowMajor);
+    jpeg::inverseDctColumns(rowMajor);
     uint8_t expected[64], actual[64];
+    for (int i = 0; i < 64; ++i) {
+      const int16_t v = int16_t(rowMajor[i] + 128);
+      expected[i] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
     alignas(32) int16_t scratch[64];
     std::copy(coefficients, coefficients + 64, scratch);
-    jpeg::inverseDctScalar(scratch, expected, 8);
+    jpeg::inverseDctScalar(scratch, actual, 8);
+    ASSERT_EQ(std::vector<uint8_t>(actual, actual + 64),
+              std::vector<uint8_t>(expected, expected + 64))
+        << "round " << round << " scalar";
     for (size_t v = 0; v < variants.size(); ++v) {
       std::copy(coefficients, coefficients + 64, scratch);
       variants[v](scratch, actual, 8);
@@ -290,14 +304,20 @@ TEST(JpegDecoder, ConversionVariantsAgreeOnEverySample) {
       const jpeg::ColourRow row{y.data(), cb.data(), cr.data(), 1, repeat, repeat};
       std::vector<uint8_t> expected(size_t(width) * 3), actual(size_t(width) * 3);
       jpeg::convertRowScalar(row, expected.data(), width);
-      const auto variant = jpeg::selectConvertRow(repeat);
+      std::vector<jpeg::ConvertRowFn> variants{jpeg::selectConvertRow(repeat)};
 #ifdef PV_JPEG_X86
       if (__builtin_cpu_supports("ssse3")) {
-        EXPECT_NE(variant, jpeg::convertRowScalar);
+        EXPECT_NE(variants[0], jpeg::convertRowScalar);
+        variants.push_back(repeat == 1 ? jpeg::convertRowSsse3Full : jpeg::convertRowSsse3Half);
       }
+      if (__builtin_cpu_supports("avx2"))
+        variants.push_back(repeat == 1 ? jpeg::convertRowAvx2Full : jpeg::convertRowAvx2Half);
 #endif
-      variant(row, actual.data(), width);
-      ASSERT_EQ(actual, expected) << "repeat " << repeat << " shift " << shift;
+      for (const auto variant : variants) {
+        std::fill(actual.begin(), actual.end(), 0);
+        variant(row, actual.data(), width);
+        ASSERT_EQ(actual, expected) << "repeat " << repeat << " shift " << shift;
+      }
     }
   }
 }
