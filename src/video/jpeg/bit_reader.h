@@ -30,9 +30,15 @@ class BitReader {
       if (p_ + 8 <= end_) {
         uint64_t word;
         std::memcpy(&word, data_ + p_, 8);
-        const uint64_t inverted = ~word;  // a zero byte here is a 0xFF byte in the data
-        if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-          const int n = (64 - bits_) >> 3;
+        // A zero byte of the inverted word is a 0xFF byte of the data; the lowest flag of this
+        // zero-byte test is exact, so every byte before it can be taken as it is.
+        const uint64_t inverted = ~word;
+        const uint64_t flags =
+            (inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull;
+        const int plain = flags == 0 ? 8 : __builtin_ctzll(flags) >> 3;
+        const int room = (64 - bits_) >> 3;
+        const int n = plain < room ? plain : room;
+        if (n > 0) {
           word = __builtin_bswap64(word) >> (64 - 8 * n) << (64 - 8 * n);
           buffer_ |= word >> bits_;
           bits_ += 8 * n;

@@ -45,6 +45,11 @@ struct HuffmanTable {
     if (size >= 1 && size <= 15 && v < (1u << (size - 1))) return int(v) - (1 << size) + 1;
     return int(v);
   }
+  // Extend for sizes 1..15, without branches.
+  static int extendSized(uint32_t v, int size) {
+    const int value = int(v);
+    return value + (((value - (1 << (size - 1))) >> 31) & (1 - (1 << size)));
+  }
   // True when a code of n bits with this value ends the search.
   bool matches(int n, uint32_t code) const {
     return maxcode[n] != -1 && uint16_t(code) <= uint16_t(maxcode[n]);

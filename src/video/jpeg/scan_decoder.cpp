@@ -92,7 +92,7 @@ class ScanDecoder {
       if (size != 0) {
         i += run;
         if (i > 63) break;
-        const int value = HuffmanTable::extend(reader_.take(size), size);
+        const int value = HuffmanTable::extendSized(reader_.take(size), size);
         coefficients_[kZigZag[i]] = int16_t(value * q[i]);
         anyAc = true;
         if (i == 63) break;
