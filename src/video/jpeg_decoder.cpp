@@ -202,6 +202,6 @@ void CJpegDecoder::State::readScanAndDecode() {
   scan.height = h;
   scan.restartInterval = restartInterval;
   picture.reset();
-  picture = std::make_unique<uint8_t[]>(size_t(w) * h * 3);
+  picture = std::make_unique_for_overwrite<uint8_t[]>(size_t(w) * h * 3);  // every byte is written
   entropy = jpeg::decodeScan(scan, picture.get());
 }

@@ -23,16 +23,22 @@ class BitReader {
     restartAt(start);
   }
 
-  // At least 32 bits in the buffer afterwards.
-  void fill() {
+  // More than 32 bits in the buffer afterwards.
+  __attribute__((always_inline)) void fill() {
     if (bits_ > 32) return;
     while (bits_ <= 56) {
       if (p_ + 8 <= end_) {
         uint64_t word;
         std::memcpy(&word, data_ + p_, 8);
-        const uint64_t inverted = ~word;  // a zero byte here is a 0xFF byte in the data
-        if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-          const int n = (64 - bits_) >> 3;
+        // A zero byte of the inverted word is a 0xFF byte of the data; the lowest flag of this
+        // zero-byte test is exact, so every byte before it can be taken as it is.
+        const uint64_t inverted = ~word;
+        const uint64_t flags =
+            (inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull;
+        const int plain = flags == 0 ? 8 : __builtin_ctzll(flags) >> 3;
+        const int room = (64 - bits_) >> 3;
+        const int n = plain < room ? plain : room;
+        if (n > 0) {
           word = __builtin_bswap64(word) >> (64 - 8 * n) << (64 - 8 * n);
           buffer_ |= word >> bits_;
           bits_ += 8 * n;
@@ -57,9 +63,8 @@ class BitReader {
   }
 
   // The next Huffman symbol, with the bit-by-bit search of the table's maxcode. A sequence that
-  // matches no code of up to 16 bits uses 16 bits and gives symbol 0.
-  int decode(const HuffmanTable& table) {
-    fill();
+  // matches no code of up to 16 bits uses 16 bits and gives symbol 0. Needs 16 bits buffered.
+  __attribute__((always_inline)) int decodeBuffered(const HuffmanTable& table) {
     const uint32_t entry = table.lookup[peek(kLookupBits)];
     if (entry != 0) {
       skip(int(entry >> 8));
@@ -76,10 +81,9 @@ class BitReader {
     return 0;
   }
 
-  // Receive(n) as a 16-bit value (the low 16 bits for n above 16).
-  uint32_t receive(int n) {
-    fill();
-    if (n <= 16) return n == 0 ? 0 : take(n);
+  // Receive(n) as a 16-bit value, for n above 16 (only damaged data has such sizes): the low 16
+  // bits of the n bits read.
+  uint32_t receiveLong(int n) {
     uint32_t v = 0;
     while (n > 0) {
       const int chunk = n < 16 ? n : 16;

@@ -45,7 +45,14 @@ void HuffmanTable::build(const uint8_t* counts, const uint8_t* symbols) {
     for (int n = 1; n <= kLookupBits; ++n) {
       const uint32_t code = pattern >> (kLookupBits - n);
       if (matches(n, code)) {
-        lookup[pattern] = uint16_t(n << 8 | symbolFor(n, code));
+        const uint8_t symbol = symbolFor(n, code);
+        lookup[pattern] = uint16_t(n << 8 | symbol);
+        const int size = symbol & 15;
+        if (size != 0 && n + size <= kLookupBits) {
+          const uint32_t extra = (pattern >> (kLookupBits - n - size)) & ((1u << size) - 1);
+          coefficient[pattern] = {int16_t(extend(extra, size)), uint8_t(symbol >> 4), uint8_t(n),
+                                  uint8_t(n + size)};
+        }
         break;
       }
     }

@@ -20,6 +20,16 @@ struct HuffmanTable {
   // Indexed by the next kLookupBits bits: (code length << 8) | symbol, or 0 when the code is
   // longer than kLookupBits bits.
   uint16_t lookup[1 << kLookupBits] = {};
+  // For AC tables, the same bits resolved to a whole coefficient when its code and its extra
+  // bits both fit: zero run, extended value and the two bit counts (codeBits 0: they don't fit,
+  // or the symbol has no extra bits).
+  struct Coefficient {
+    int16_t value;
+    uint8_t run;
+    uint8_t codeBits;
+    uint8_t totalBits;
+  };
+  Coefficient coefficient[1 << kLookupBits] = {};
 
   // counts: the 16 numbers of codes of each length; symbols: their sum of symbol bytes.
   void build(const uint8_t* counts, const uint8_t* symbols);
@@ -29,6 +39,16 @@ struct HuffmanTable {
   uint8_t symbolFor(int n, uint32_t code) const {
     const int32_t index = valptr[n] + int32_t(code) - mincode[n];
     return index >= 0 && index < count ? values[size_t(index)] : 0;
+  }
+  // Extend(v, size) of T.81 F.2.2.1; sizes above 15 leave the value as it is.
+  static int extend(uint32_t v, int size) {
+    if (size >= 1 && size <= 15 && v < (1u << (size - 1))) return int(v) - (1 << size) + 1;
+    return int(v);
+  }
+  // Extend for sizes 1..15, without branches.
+  static int extendSized(uint32_t v, int size) {
+    const int value = int(v);
+    return value + (((value - (1 << (size - 1))) >> 31) & (1 - (1 << size)));
   }
   // True when a code of n bits with this value ends the search.
   bool matches(int n, uint32_t code) const {

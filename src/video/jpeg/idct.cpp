@@ -1,5 +1,7 @@
 #include "video/jpeg/idct.h"
 
+#include "video/jpeg/idct_simd.h"
+
 namespace jpeg {
 namespace {
 
@@ -56,9 +58,11 @@ void inverseDctColumns(int16_t* block) {
   for (int col = 0; col < 8; ++col) transform(block + col, 8);
 }
 
-void inverseDctScalar(const int16_t* coefficients, uint8_t* out, int stride) {
+void inverseDctScalar(int16_t* coefficients, uint8_t* out, int stride) {
   int16_t block[64];
-  for (int i = 0; i < 64; ++i) block[i] = coefficients[i];
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) block[r * 8 + c] = coefficients[c * 8 + r];
+  for (int i = 0; i < 64; ++i) coefficients[i] = 0;
   inverseDctRows(block);
   inverseDctColumns(block);
   for (int row = 0; row < 8; ++row)
@@ -70,6 +74,10 @@ uint8_t dcOnlySample(int16_t dc) {
 }
 
 InverseDctFn selectInverseDct() {
+#ifdef PV_JPEG_X86
+  if (__builtin_cpu_supports("avx2")) return inverseDctAvx2;
+  if (__builtin_cpu_supports("sse4.1")) return inverseDctSse41;
+#endif
   return inverseDctScalar;
 }
 

@@ -10,9 +10,11 @@ namespace jpeg {
 void inverseDctRows(int16_t* block);
 void inverseDctColumns(int16_t* block);
 
-// Full transform of 64 row-major coefficients to 8 rows of 8 samples, stride bytes apart.
-using InverseDctFn = void (*)(const int16_t* coefficients, uint8_t* out, int stride);
-void inverseDctScalar(const int16_t* coefficients, uint8_t* out, int stride);
+// Full transform of 64 coefficients to 8 rows of 8 samples, stride bytes apart. The coefficients
+// are stored column by column (the one of row r, column c at c·8 + r), which hands the row pass
+// its inputs without a transpose; they are left all 0, ready for the next block.
+using InverseDctFn = void (*)(int16_t* coefficients, uint8_t* out, int stride);
+void inverseDctScalar(int16_t* coefficients, uint8_t* out, int stride);
 // The fastest variant this processor runs.
 InverseDctFn selectInverseDct();
 

@@ -1,5 +1,6 @@
 #include "video/jpeg/scan_decoder.h"
 
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -11,16 +12,19 @@ namespace jpeg {
 namespace {
 
 // Row-major position of the n-th coefficient in zig-zag order (T.81 Figure A.6).
-constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr uint8_t kNaturalOrder[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// Extend(v, t) of T.81 F.2.2.1; sizes above 15 leave the value as it is.
-inline int extend(uint32_t v, int size) {
-  if (size >= 1 && size <= 15 && v < (1u << (size - 1))) return int(v) - (1 << size) + 1;
-  return int(v);
+// Where the inverse DCT wants the n-th coefficient in zig-zag order: column by column.
+constexpr std::array<uint8_t, 64> makeColumnOrder() {
+  std::array<uint8_t, 64> order{};
+  for (size_t n = 0; n < 64; ++n)
+    order[n] = uint8_t(kNaturalOrder[n] % 8 * 8 + kNaturalOrder[n] / 8);
+  return order;
 }
+constexpr std::array<uint8_t, 64> kZigZag = makeColumnOrder();
 
 class ScanDecoder {
  public:
@@ -57,19 +61,38 @@ class ScanDecoder {
   void decodeBlock(int k, uint8_t* out, int stride) {
     const ScanComponent& c = scan_.components[k];
     const uint8_t* q = c.quant;
-    const int t = reader_.decode(*c.dc);
-    const int16_t difference = int16_t(extend(reader_.receive(t), t));
+    // After a fill, a code (up to 16 bits) and its extra bits (up to 15) are in the buffer.
+    reader_.fill();
+    const int t = reader_.decodeBuffered(*c.dc);
+    const uint32_t bits = t == 0 ? 0 : t <= 16 ? reader_.take(t) : reader_.receiveLong(t);
+    const int16_t difference = int16_t(HuffmanTable::extend(bits, t));
     predictions_[k] = int16_t(predictions_[k] + difference);
     coefficients_[0] = int16_t(predictions_[k] * q[0]);
     bool anyAc = false;
+    const HuffmanTable& ac = *c.ac;
     int i = 1;
     for (;;) {
-      const int rs = reader_.decode(*c.ac);
+      reader_.fill();
+      const HuffmanTable::Coefficient& fast = ac.coefficient[reader_.peek(kLookupBits)];
+      if (fast.codeBits != 0) {  // code and value in one look-up
+        i += fast.run;
+        if (i > 63) {
+          reader_.skip(fast.codeBits);
+          break;
+        }
+        reader_.skip(fast.totalBits);
+        coefficients_[kZigZag[i]] = int16_t(fast.value * q[i]);
+        anyAc = true;
+        if (i == 63) break;
+        ++i;
+        continue;
+      }
+      const int rs = reader_.decodeBuffered(ac);
       const int run = rs >> 4, size = rs & 15;
       if (size != 0) {
         i += run;
         if (i > 63) break;
-        const int value = extend(reader_.receive(size), size);
+        const int value = HuffmanTable::extendSized(reader_.take(size), size);
         coefficients_[kZigZag[i]] = int16_t(value * q[i]);
         anyAc = true;
         if (i == 63) break;
@@ -85,8 +108,7 @@ class ScanDecoder {
       for (int row = 0; row < 8; ++row) std::memset(out + row * stride, sample, 8);
       coefficients_[0] = 0;
     } else {
-      inverseDct_(coefficients_, out, stride);
-      std::memset(coefficients_, 0, sizeof coefficients_);
+      inverseDct_(coefficients_, out, stride);  // also clears the coefficients
     }
   }
 

@@ -25,8 +25,8 @@ struct Scan {
   uint16_t restartInterval;
 };
 
-// picture: width × height × 3 bytes, zero-filled. Returns the offset where the byte reader stands
-// at the end of the scan.
+// picture: width × height × 3 bytes; every byte is written. Returns the offset where the byte
+// reader stands at the end of the scan.
 uint32_t decodeScan(const Scan& scan, uint8_t* picture);
 
 }  // namespace jpeg

@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
 #include "jpeg_samples.h"
 #include "jpeg_test_support.h"
 #include "video/jpeg/colour_convert.h"
+#include "video/jpeg/colour_convert_simd.h"
 #include "video/jpeg/idct.h"
+#include "video/jpeg/idct_simd.h"
 
 namespace {
 
@@ -221,12 +224,15 @@ TEST(JpegDecoder, TransformsADcOnlyBlock) {
   for (int i = 8; i < 64; ++i) EXPECT_EQ(block[i], 0);
   jpeg::inverseDctColumns(block);
   for (int i = 0; i < 64; ++i) EXPECT_EQ(block[i], 128);
-  const int16_t coefficients[64] = {1024};
+  int16_t coefficients[64] = {1024};
   uint8_t out[64];
   jpeg::inverseDctScalar(coefficients, out, 8);
   for (uint8_t v : out) EXPECT_EQ(v, 255);
+  EXPECT_EQ(coefficients[0], 0);  // left cleared for the next block
+  coefficients[0] = 1024;
   jpeg::selectInverseDct()(coefficients, out, 8);
   for (uint8_t v : out) EXPECT_EQ(v, 255);
+  EXPECT_EQ(coefficients[0], 0);
   EXPECT_EQ(jpeg::dcOnlySample(1024), 255);
   EXPECT_EQ(jpeg::dcOnlySample(0), 128);
   EXPECT_EQ(jpeg::dcOnlySample(-1024), 0);
@@ -241,7 +247,11 @@ TEST(JpegDecoder, TransformVariantsAgreeOnAnyCoefficients) {
     state = state * 1103515245u + 12345u;
     return state >> 8;
   };
-  const auto fast = jpeg::selectInverseDct();
+  std::vector<jpeg::InverseDctFn> variants{jpeg::selectInverseDct()};
+#ifdef PV_JPEG_X86
+  if (__builtin_cpu_supports("avx2")) variants.push_back(jpeg::inverseDctAvx2);
+  if (__builtin_cpu_supports("sse4.1")) variants.push_back(jpeg::inverseDctSse41);
+#endif
   for (int round = 0; round < 4000; ++round) {
     alignas(32) int16_t coefficients[64] = {};
     const int kind = round % 4;
@@ -252,12 +262,32 @@ TEST(JpegDecoder, TransformVariantsAgreeOnAnyCoefficients) {
                         : kind == 2 ? int16_t(int(r % 2048) - 1024)
                                     : int16_t(r);
     }
+    // The two passes on the row-major block give the expected samples; the transforms take
+    // the coefficients column by column.
+    int16_t rowMajor[64];
+    for (int r = 0; r < 8; ++r)
+      for (int c = 0; c < 8; ++c) rowMajor[r * 8 + c] = coefficients[c * 8 + r];
+    jpeg::inverseDctRows(rowMajor);
+    jpeg::inverseDctColumns(rowMajor);
     uint8_t expected[64], actual[64];
-    jpeg::inverseDctScalar(coefficients, expected, 8);
-    fast(coefficients, actual, 8);
+    for (int i = 0; i < 64; ++i) {
+      const int16_t v = int16_t(rowMajor[i] + 128);
+      expected[i] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+    alignas(32) int16_t scratch[64];
+    std::copy(coefficients, coefficients + 64, scratch);
+    jpeg::inverseDctScalar(scratch, actual, 8);
     ASSERT_EQ(std::vector<uint8_t>(actual, actual + 64),
               std::vector<uint8_t>(expected, expected + 64))
-        << "round " << round;
+        << "round " << round << " scalar";
+    for (size_t v = 0; v < variants.size(); ++v) {
+      std::copy(coefficients, coefficients + 64, scratch);
+      variants[v](scratch, actual, 8);
+      ASSERT_EQ(std::vector<int16_t>(scratch, scratch + 64), std::vector<int16_t>(64, 0));
+      ASSERT_EQ(std::vector<uint8_t>(actual, actual + 64),
+                std::vector<uint8_t>(expected, expected + 64))
+          << "round " << round << " variant " << v;
+    }
   }
 }
 
@@ -274,8 +304,20 @@ TEST(JpegDecoder, ConversionVariantsAgreeOnEverySample) {
       const jpeg::ColourRow row{y.data(), cb.data(), cr.data(), 1, repeat, repeat};
       std::vector<uint8_t> expected(size_t(width) * 3), actual(size_t(width) * 3);
       jpeg::convertRowScalar(row, expected.data(), width);
-      jpeg::selectConvertRow(repeat)(row, actual.data(), width);
-      ASSERT_EQ(actual, expected) << "repeat " << repeat << " shift " << shift;
+      std::vector<jpeg::ConvertRowFn> variants{jpeg::selectConvertRow(repeat)};
+#ifdef PV_JPEG_X86
+      if (__builtin_cpu_supports("ssse3")) {
+        EXPECT_NE(variants[0], jpeg::convertRowScalar);
+        variants.push_back(repeat == 1 ? jpeg::convertRowSsse3Full : jpeg::convertRowSsse3Half);
+      }
+      if (__builtin_cpu_supports("avx2"))
+        variants.push_back(repeat == 1 ? jpeg::convertRowAvx2Full : jpeg::convertRowAvx2Half);
+#endif
+      for (const auto variant : variants) {
+        std::fill(actual.begin(), actual.end(), 0);
+        variant(row, actual.data(), width);
+        ASSERT_EQ(actual, expected) << "repeat " << repeat << " shift " << shift;
+      }
     }
   }
 }
