@@ -1,0 +1,78 @@
+#include "platform/display_qt_backend.h"
+
+#include <QMetaObject>
+#include <QPainter>
+
+#include <cstring>
+
+CDisplayWidget::CDisplayWidget(CQtDisplayBackend& backend, QWidget* parent)
+    : QWidget(parent), backend_(backend) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  // Taps go to the window underneath (the picture area is tapped to change the view).
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void CDisplayWidget::paintEvent(QPaintEvent*) {
+  ++paints_;
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  backend_.paintFront(painter, rect());
+}
+
+CQtDisplayBackend::CQtDisplayBackend(QObject* parent)
+    : QObject(parent), front_(display::kWidth, display::kHeight, QImage::Format_RGB16) {
+  front_.fill(Qt::black);
+}
+
+CQtDisplayBackend::~CQtDisplayBackend() {
+  delete widget_.data();
+}
+
+bool CQtDisplayBackend::attach(QWidget* window) {
+  delete widget_.data();
+  widget_ = new CDisplayWidget(*this, window);
+  widget_->resize(source_.size() * zoom_);
+  widget_->show();
+  return true;
+}
+
+void CQtDisplayBackend::detach() {
+  delete widget_.data();
+  widget_ = nullptr;
+}
+
+void CQtDisplayBackend::present(const uint16_t* memory) {
+  {
+    std::lock_guard lock(frontMutex_);
+    for (int row = 0; row < display::kHeight; ++row) {
+      std::memcpy(front_.scanLine(row), memory + row * display::kWidth, display::kRowBytes);
+    }
+  }
+  if (!repaintQueued_.exchange(true)) {
+    QMetaObject::invokeMethod(this, &CQtDisplayBackend::repaintNow, Qt::QueuedConnection);
+  }
+}
+
+void CQtDisplayBackend::repaintNow() {
+  repaintQueued_.store(false);
+  if (widget_) widget_->update();
+}
+
+void CQtDisplayBackend::setViewport(const QRect& source, int zoom) {
+  source_ = source.intersected(QRect(0, 0, display::kWidth, display::kHeight));
+  zoom_ = zoom < 1 ? 1 : zoom;
+  if (widget_) {
+    widget_->resize(source_.size() * zoom_);
+    widget_->update();
+  }
+}
+
+void CQtDisplayBackend::paintFront(QPainter& painter, const QRect& target) {
+  std::lock_guard lock(frontMutex_);
+  painter.drawImage(QRect(target.topLeft(), source_.size() * zoom_), front_, source_);
+}
+
+QImage CQtDisplayBackend::front() const {
+  std::lock_guard lock(frontMutex_);
+  return front_.copy();
+}

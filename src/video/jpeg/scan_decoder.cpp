@@ -1,0 +1,218 @@
+#include "video/jpeg/scan_decoder.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "video/jpeg/bit_reader.h"
+#include "video/jpeg/colour_convert.h"
+#include "video/jpeg/idct.h"
+
+namespace jpeg {
+namespace {
+
+// Row-major position of the n-th coefficient in zig-zag order (T.81 Figure A.6).
+constexpr uint8_t kNaturalOrder[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// Where the inverse DCT wants the n-th coefficient in zig-zag order: column by column.
+constexpr std::array<uint8_t, 64> makeColumnOrder() {
+  std::array<uint8_t, 64> order{};
+  for (size_t n = 0; n < 64; ++n)
+    order[n] = uint8_t(kNaturalOrder[n] % 8 * 8 + kNaturalOrder[n] / 8);
+  return order;
+}
+constexpr std::array<uint8_t, 64> kZigZag = makeColumnOrder();
+
+class ScanDecoder {
+ public:
+  ScanDecoder(const Scan& scan, uint8_t* picture)
+      : scan_(scan),
+        picture_(picture),
+        reader_(scan.data, scan.start, scan.end),
+        inverseDct_(selectInverseDct()) {}
+
+  uint32_t run() {
+    bool covered = true;
+    for (int k = 0; k < scan_.componentCount; ++k) {
+      const ScanComponent& c = scan_.components[k];
+      covered = covered && (scan_.hmax / c.h) * c.h == scan_.hmax &&
+                (scan_.vmax / c.v) * c.v == scan_.vmax;
+    }
+    if (covered)
+      decodeByRows();
+    else
+      decodeThroughMcuBuffer();
+    return reader_.bytePosition();
+  }
+
+ private:
+  uint32_t mcusAcross() const { return scan_.width / 8 / uint32_t(scan_.hmax); }
+  uint32_t mcuRows() const { return scan_.height / 8 / uint32_t(scan_.vmax); }
+
+  void afterMcu() {
+    if (scan_.restartInterval == 0 || ++mcuCount_ != scan_.restartInterval) return;
+    mcuCount_ = 0;
+    if (reader_.checkRestartMarker()) predictions_[0] = predictions_[1] = predictions_[2] = 0;
+  }
+
+  void decodeBlock(int k, uint8_t* out, int stride) {
+    const ScanComponent& c = scan_.components[k];
+    const uint8_t* q = c.quant;
+    // After a fill, a code (up to 16 bits) and its extra bits (up to 15) are in the buffer.
+    reader_.fill();
+    const int t = reader_.decodeBuffered(*c.dc);
+    const uint32_t bits = t == 0 ? 0 : t <= 16 ? reader_.take(t) : reader_.receiveLong(t);
+    const int16_t difference = int16_t(HuffmanTable::extend(bits, t));
+    predictions_[k] = int16_t(predictions_[k] + difference);
+    coefficients_[0] = int16_t(predictions_[k] * q[0]);
+    bool anyAc = false;
+    const HuffmanTable& ac = *c.ac;
+    int i = 1;
+    for (;;) {
+      reader_.fill();
+      const HuffmanTable::Coefficient& fast = ac.coefficient[reader_.peek(kLookupBits)];
+      if (fast.codeBits != 0) {  // code and value in one look-up
+        i += fast.run;
+        if (i > 63) {
+          reader_.skip(fast.codeBits);
+          break;
+        }
+        reader_.skip(fast.totalBits);
+        coefficients_[kZigZag[i]] = int16_t(fast.value * q[i]);
+        anyAc = true;
+        if (i == 63) break;
+        ++i;
+        continue;
+      }
+      const int rs = reader_.decodeBuffered(ac);
+      const int run = rs >> 4, size = rs & 15;
+      if (size != 0) {
+        i += run;
+        if (i > 63) break;
+        const int value = HuffmanTable::extendSized(reader_.take(size), size);
+        coefficients_[kZigZag[i]] = int16_t(value * q[i]);
+        anyAc = true;
+        if (i == 63) break;
+        ++i;
+      } else {
+        if (run != 15) break;
+        i += 16;
+        if (i >= 1024) break;  // a run of skips that never ends (damaged data)
+      }
+    }
+    if (!anyAc) {
+      const uint8_t sample = dcOnlySample(coefficients_[0]);
+      for (int row = 0; row < 8; ++row) std::memset(out + row * stride, sample, 8);
+      coefficients_[0] = 0;
+    } else {
+      inverseDct_(coefficients_, out, stride);  // also clears the coefficients
+    }
+  }
+
+  // Every component fills its MCU area exactly: blocks go to per-component sample rows for one
+  // MCU row, which are then converted straight into the picture.
+  void decodeByRows() {
+    const int ns = scan_.componentCount;
+    const uint32_t across = mcusAcross();
+    std::vector<uint8_t> planes[3];
+    int planeWidth[3], repeatX[3], repeatY[3];
+    for (int k = 0; k < ns; ++k) {
+      const ScanComponent& c = scan_.components[k];
+      planeWidth[k] = int(across) * 8 * c.h;
+      repeatX[k] = scan_.hmax / c.h;
+      repeatY[k] = scan_.vmax / c.v;
+      planes[k].resize(size_t(planeWidth[k]) * 8 * size_t(c.v));
+    }
+    const ConvertRowFn convert = ns == 3 && repeatX[0] == 1 && repeatX[1] == repeatX[2]
+                                     ? selectConvertRow(repeatX[1])
+                                     : convertRowScalar;
+    const int width = int(scan_.width), rowsPerMcu = 8 * scan_.vmax;
+    for (uint32_t cy = 0; cy < mcuRows(); ++cy) {
+      for (uint32_t cx = 0; cx < across; ++cx) {
+        for (int k = 0; k < ns; ++k) {
+          const ScanComponent& c = scan_.components[k];
+          for (int by = 0; by < c.v; ++by)
+            for (int bx = 0; bx < c.h; ++bx)
+              decodeBlock(k,
+                          planes[k].data() + size_t(by) * 8 * size_t(planeWidth[k]) +
+                              (cx * uint32_t(c.h) + uint32_t(bx)) * 8,
+                          planeWidth[k]);
+        }
+        afterMcu();
+      }
+      for (int y = 0; y < rowsPerMcu; ++y) {
+        uint8_t* out = picture_ + (size_t(cy) * size_t(rowsPerMcu) + size_t(y)) * size_t(width) * 3;
+        auto row = [&](int k) {
+          return planes[k].data() + size_t(y / repeatY[k]) * size_t(planeWidth[k]);
+        };
+        if (ns == 3)
+          convert({row(0), row(1), row(2), repeatX[0], repeatX[1], repeatX[2]}, out, width);
+        else
+          greyRow(row(0), repeatX[0], out, width);
+      }
+    }
+  }
+
+  // Sampling factors that don't divide the largest ones leave parts of the MCU to a component's
+  // samples of the previous MCU: decode through one MCU buffer, as the format's plain reading
+  // does, then convert the whole picture.
+  void decodeThroughMcuBuffer() {
+    const int ns = scan_.componentCount;
+    const uint32_t W = 8u * uint32_t(scan_.hmax), mcuHeight = 8u * uint32_t(scan_.vmax);
+    const uint32_t width = scan_.width;
+    std::vector<uint8_t> mcu(size_t(W) * mcuHeight * 3, 0);
+    uint8_t samples[64];
+    for (uint32_t cy = 0; cy < mcuRows(); ++cy) {
+      for (uint32_t cx = 0; cx < mcusAcross(); ++cx) {
+        for (int k = 0; k < ns; ++k) {
+          const ScanComponent& c = scan_.components[k];
+          const uint32_t rh = uint32_t(scan_.hmax / c.h), rv = uint32_t(scan_.vmax / c.v);
+          for (uint32_t by = 0; by < uint32_t(c.v); ++by) {
+            for (uint32_t bx = 0; bx < uint32_t(c.h); ++bx) {
+              decodeBlock(k, samples, 8);
+              for (uint32_t i = 0; i < 8; ++i)
+                for (uint32_t j = 0; j < 8; ++j)
+                  for (uint32_t b = 0; b < rv; ++b)
+                    for (uint32_t a = 0; a < rh; ++a) {
+                      const uint32_t x = 8 * rh * bx + rh * j + a, y = 8 * rv * by + rv * i + b;
+                      mcu[3 * (y * W + x) + uint32_t(k)] = samples[i * 8 + j];
+                    }
+            }
+          }
+        }
+        for (uint32_t y = 0; y < mcuHeight; ++y)
+          for (uint32_t x = 0; x < W; ++x)
+            std::memcpy(picture_ + ((mcuHeight * cy + y) * width + W * cx + x) * uint32_t(ns),
+                        &mcu[3 * (y * W + x)], size_t(ns));
+        afterMcu();
+      }
+    }
+    const size_t pixels = size_t(width) * scan_.height;
+    if (ns == 3) {
+      for (size_t p = 0; p < pixels; ++p)
+        convertPixel(picture_[3 * p], picture_[3 * p + 1], picture_[3 * p + 2], picture_ + 3 * p);
+    } else {
+      for (size_t p = pixels; p-- > 0;)
+        picture_[3 * p] = picture_[3 * p + 1] = picture_[3 * p + 2] = picture_[p];
+    }
+  }
+
+  const Scan& scan_;
+  uint8_t* picture_;
+  BitReader reader_;
+  InverseDctFn inverseDct_;
+  int16_t predictions_[3] = {};
+  uint32_t mcuCount_ = 0;
+  alignas(32) int16_t coefficients_[64] = {};
+};
+
+}  // namespace
+
+uint32_t decodeScan(const Scan& scan, uint8_t* picture) {
+  return ScanDecoder(scan, picture).run();
+}
+
+}  // namespace jpeg

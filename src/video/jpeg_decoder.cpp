@@ -1,0 +1,207 @@
+#include "video/jpeg_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "video/jpeg/huffman_table.h"
+#include "video/jpeg/scan_decoder.h"
+
+namespace {
+
+// The marker segments are looked for this many times; ordinary files need a handful.
+constexpr int kMarkerPasses = 51;
+
+struct FrameComponent {
+  uint8_t id, h, v, quant;
+};
+struct ScanSelector {
+  uint8_t selector, dc, ac;
+};
+
+}  // namespace
+
+struct CJpegDecoder::State {
+  const uint8_t* data = nullptr;
+  uint32_t end = 0;       // readable length after the alignment step
+  uint32_t position = 0;  // marker segment being looked at
+  uint32_t entropy = 0;   // where the entropy-coded data reader stands
+  uint16_t restartInterval = 0;
+  uint8_t quant[16][64] = {};
+  jpeg::HuffmanTable huffman[20];
+  bool frameRead = false;
+  uint16_t width = 0, height = 0;
+  uint8_t componentCount = 0;
+  FrameComponent components[3] = {};
+  std::unique_ptr<uint8_t[]> picture;
+  uint32_t maxWidth = CJpegDecoder::kMaxDimension, maxHeight = CJpegDecoder::kMaxDimension;
+
+  uint8_t at(uint32_t offset) const { return offset < end ? data[offset] : 0; }
+  uint32_t be16(uint32_t offset) const { return uint32_t(at(offset)) << 8 | at(offset + 1); }
+  bool markerAt(uint32_t offset, uint8_t second) const {
+    return offset + 1 < end && data[offset] == 0xFF && data[offset + 1] == second;
+  }
+
+  void readHuffmanTables();
+  void readQuantisationTables();
+  void readFrameHeader();
+  void readScanAndDecode();
+};
+
+CJpegDecoder::CJpegDecoder() : state_(std::make_unique<State>()) {}
+CJpegDecoder::~CJpegDecoder() = default;
+
+uint16_t CJpegDecoder::width() const {
+  return state_->width;
+}
+uint16_t CJpegDecoder::height() const {
+  return state_->height;
+}
+const uint8_t* CJpegDecoder::picture() const {
+  return state_->picture.get();
+}
+
+void CJpegDecoder::setSizeLimit(uint32_t maxWidth, uint32_t maxHeight) {
+  state_->maxWidth = std::min<uint32_t>(maxWidth, kMaxDimension);
+  state_->maxHeight = std::min<uint32_t>(maxHeight, kMaxDimension);
+}
+
+bool CJpegDecoder::decode(uint32_t length) {
+  State& s = *state_;
+  if (data_ == nullptr) return false;
+  // The last two bytes are the end-of-image marker: move it to the end of the length rounded
+  // up to 4 bytes, zeroing what lies between.
+  const uint64_t rounded = (uint64_t(length) + 3) & ~uint64_t(3);
+  s.end = length;
+  if (rounded > length && rounded <= 0xFFFFFFFFu) {
+    s.end = uint32_t(rounded);
+    const uint32_t from = length >= 2 ? length - 2 : 0;
+    std::memset(data_ + from, 0, s.end - 2 - from);
+    data_[s.end - 2] = 0xFF;
+    data_[s.end - 1] = 0xD9;
+  }
+  s.data = data_;
+
+  uint32_t start = 0;
+  while (start + 1 < s.end && !(data_[start] == 0xFF && data_[start + 1] == 0xD8)) ++start;
+  if (start + 1 >= s.end) return false;
+  s.position = start + 2;
+  s.entropy = s.position;
+
+  // Each pass reads, in this order, at most one segment of each kind that stands at the current
+  // position: other segments, restart interval, Huffman tables, quantisation tables, frame
+  // header, scan. A marker none of them knows stops all progress.
+  for (int pass = 0; pass < kMarkerPasses; ++pass) {
+    if (s.position + 3 < s.end && data_[s.position] == 0xFF && data_[s.position + 1] >= 0xE0)
+      s.position += 2 + s.be16(s.position + 2);
+    if (s.markerAt(s.position, 0xDD) && s.position + 5 < s.end) {
+      s.restartInterval = uint16_t(s.be16(s.position + 4));
+      s.position += 6;
+    }
+    if (s.markerAt(s.position, 0xC4) && s.position + 3 < s.end) s.readHuffmanTables();
+    if (s.markerAt(s.position, 0xDB) && s.position + 3 < s.end) s.readQuantisationTables();
+    if (s.markerAt(s.position, 0xC0) && s.position + 9 < s.end &&
+        s.position + 10 + 3 * uint32_t(s.at(s.position + 9)) <= s.end)
+      s.readFrameHeader();
+    if (s.markerAt(s.position, 0xDA) && s.position + 4 < s.end &&
+        s.position + 8 + 2 * uint32_t(s.at(s.position + 4)) <= s.end)
+      s.readScanAndDecode();
+    if (s.markerAt(s.entropy, 0xD9)) break;
+  }
+  return s.picture != nullptr;
+}
+
+void CJpegDecoder::State::readHuffmanTables() {
+  const uint32_t segmentLength = be16(position + 2);
+  uint32_t table = position + 4;
+  // Tables follow each other until the next marker; one that runs past the data ends the list.
+  while (table + 17 <= end) {
+    const uint8_t slot = data[table];
+    uint32_t total = 0;
+    for (uint32_t n = 1; n <= 16; ++n) total += data[table + n];
+    if (table + 17 + total > end) break;
+    if (slot <= 3 || (slot >= 16 && slot <= 19))  // other classes or ids are skipped
+      huffman[slot].build(data + table + 1, data + table + 17);
+    table += 17 + total;
+    if (table >= end || data[table] == 0xFF) break;
+  }
+  position += segmentLength + 2;
+}
+
+void CJpegDecoder::State::readQuantisationTables() {
+  const uint32_t segmentLength = be16(position + 2);
+  uint32_t table = position + 4;
+  while (table + 65 <= end) {
+    std::memcpy(quant[data[table] & 15], data + table + 1, 64);  // precision bits not examined
+    table += 65;
+    if (table >= end || data[table] == 0xFF) break;
+  }
+  position += segmentLength + 2;
+}
+
+void CJpegDecoder::State::readFrameHeader() {
+  const uint32_t segmentLength = be16(position + 2);
+  const uint8_t count = at(position + 9);
+  // A frame header with no or more than 3 components, or a sampling factor of 0, is ignored.
+  bool valid = count >= 1 && count <= 3;
+  FrameComponent read[3] = {};
+  for (uint32_t k = 0; valid && k < count; ++k) {
+    const uint32_t p = position + 10 + 3 * k;
+    read[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15), at(p + 2)};
+    valid = read[k].h != 0 && read[k].v != 0;
+  }
+  if (valid) {
+    frameRead = true;
+    height = uint16_t(be16(position + 5));
+    width = uint16_t(be16(position + 7));
+    componentCount = count;
+    std::copy(read, read + 3, components);
+  }
+  position += segmentLength + 2;
+}
+
+void CJpegDecoder::State::readScanAndDecode() {
+  const uint32_t segmentLength = be16(position + 2);
+  const uint8_t count = at(position + 4);
+  // Only grey (1) and YCbCr (3) scans over a known frame, with defined tables, are decoded.
+  bool valid = count == 1 || count == 3;
+  ScanSelector selectors[3] = {};
+  for (uint32_t k = 0; valid && k < count; ++k) {
+    const uint32_t p = position + 5 + 2 * k;
+    selectors[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15)};
+    valid = selectors[k].dc <= 3 && selectors[k].ac <= 3 && huffman[selectors[k].dc].present &&
+            huffman[16 + selectors[k].ac].present;
+  }
+  position += segmentLength + 2;
+  if (!valid || !frameRead || count > componentCount || position > end) return;
+
+  int hmax = 0, vmax = 0;
+  for (int k = 0; k < componentCount; ++k) {
+    hmax = std::max<int>(hmax, components[k].h);
+    vmax = std::max<int>(vmax, components[k].v);
+  }
+  const uint32_t mcuWidth = 8u * uint32_t(hmax), mcuHeight = 8u * uint32_t(vmax);
+  const uint32_t w = (width + mcuWidth - 1) / mcuWidth * mcuWidth;
+  const uint32_t h = (height + mcuHeight - 1) / mcuHeight * mcuHeight;
+  if (w == 0 || h == 0 || w > maxWidth || h > maxHeight) return;  // no picture for it
+  width = uint16_t(w);
+  height = uint16_t(h);
+
+  jpeg::Scan scan{};
+  scan.data = data;
+  scan.start = position;
+  scan.end = end;
+  scan.componentCount = count;
+  for (int k = 0; k < count; ++k) {
+    // Scan component k takes frame component k's sampling and quantisation table.
+    scan.components[k] = {&huffman[selectors[k].dc], &huffman[16 + selectors[k].ac],
+                          quant[components[k].quant & 15], components[k].h, components[k].v};
+  }
+  scan.hmax = hmax;
+  scan.vmax = vmax;
+  scan.width = w;
+  scan.height = h;
+  scan.restartInterval = restartInterval;
+  picture.reset();
+  picture = std::make_unique_for_overwrite<uint8_t[]>(size_t(w) * h * 3);  // every byte is written
+  entropy = jpeg::decodeScan(scan, picture.get());
+}

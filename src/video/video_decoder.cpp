@@ -1,0 +1,176 @@
+#include "video/video_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <optional>
+
+#include "platform/display.h"
+
+namespace {
+
+constexpr uint8_t kVideoObjectStart = 0x01;  // 00 00 01 01
+constexpr uint8_t kPictureStart = 0xB6;      // 00 00 01 B6
+
+bool startCodeAt(const uint8_t* data, uint32_t position, uint8_t code) {
+  return data[position] == 0 && data[position + 1] == 0 && data[position + 2] == 1 &&
+         data[position + 3] == code;
+}
+
+// First (or last) position in [from, to] where the start code begins; to + 4 must be in range.
+std::optional<uint32_t> findStartCode(const uint8_t* data, uint32_t from, uint32_t to, uint8_t code,
+                                      bool last) {
+  if (from > to) return std::nullopt;
+  if (last) {
+    for (uint32_t p = to + 1; p-- > from;) {
+      if (startCodeAt(data, p, code)) return p;
+    }
+    return std::nullopt;
+  }
+  for (uint32_t p = from; p <= to; ++p) {
+    if (startCodeAt(data, p, code)) return p;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+CVideoDecoder::CVideoDecoder(Display& display, IVideoCodecLibrary& library)
+    : display_(display), library_(library) {}
+
+// The library's channel is ended by endChannel, which the window calls on every disconnect.
+CVideoDecoder::~CVideoDecoder() = default;
+
+bool CVideoDecoder::bind(int channelIndex, const IDrawGates* gates) {
+  if (gates == nullptr) return false;
+  channelIndex_.store(channelIndex);
+  gates_.store(gates);
+  return true;
+}
+
+bool CVideoDecoder::createChannel(const uint8_t* sequenceHeader, uint32_t length) {
+  std::lock_guard lock(mutex_);
+  return createChannelLocked(sequenceHeader, length);
+}
+
+bool CVideoDecoder::createChannelLocked(const uint8_t* sequenceHeader, uint32_t length) {
+  if (open_) {
+    open_ = false;
+    workingBuffer_.reset();
+  }
+  if (sequenceHeader == nullptr || length == 0) {
+    endChannelLocked();
+    return false;
+  }
+  workingBuffer_.reset(new (std::nothrow) uint8_t[kWorkingBufferSize]);
+  if (!workingBuffer_) {
+    endChannelLocked();
+    return false;
+  }
+  // Always the window view: the window re-places the channel itself while full screen is shown.
+  const DecChannelPlacement& view = kDecWindowView;
+  if (library_.channelCreation(kDecViewerChannel, view.width, view.left, view.top, view.modeFlags,
+                               view.last) > 0) {
+    endChannelLocked();
+    return false;
+  }
+  firstFrame_ = true;
+  open_ = true;
+  return true;
+}
+
+bool CVideoDecoder::endChannel() {
+  std::lock_guard lock(mutex_);
+  endChannelLocked();
+  return true;
+}
+
+void CVideoDecoder::endChannelLocked() {
+  open_ = false;
+  firstFrame_ = true;
+  library_.channelEnd(kDecViewerChannel);
+  workingBuffer_.reset();
+  sequenceHeader_.fill(0);
+}
+
+bool CVideoDecoder::mayDraw() const {
+  const IDrawGates* gates = gates_.load();
+  return gates != nullptr && gates->mayDraw();
+}
+
+bool CVideoDecoder::disconnectRequested() const {
+  const IDrawGates* gates = gates_.load();
+  return gates == nullptr || gates->disconnectRequested();
+}
+
+bool CVideoDecoder::decodeFrame(const uint8_t* frame, uint32_t length) {
+  if (!mayDraw()) return true;  // consumed without drawing
+  std::lock_guard lock(mutex_);
+
+  // A frame that carries the stream's configuration starts it at offset 16 (or just after).
+  bool changed = false;
+  if (frame != nullptr && length >= kFrameHeaderSize + kSequenceHeaderSize) {
+    const uint32_t lastStart = std::min(kFrameHeaderSize + kSequenceHeaderSize - 1, length - 4);
+    const bool carriesHeader =
+        findStartCode(frame, kFrameHeaderSize, lastStart, kVideoObjectStart, false).has_value();
+    if (carriesHeader &&
+        std::memcmp(frame + kFrameHeaderSize, sequenceHeader_.data(), kSequenceHeaderSize) != 0) {
+      std::memcpy(sequenceHeader_.data(), frame + kFrameHeaderSize, kSequenceHeaderSize);
+      changed = true;
+    }
+  }
+  if (changed || !workingBuffer_) createChannelLocked(sequenceHeader_.data(), kSequenceHeaderSize);
+  if (!open_ || frame == nullptr || length == 0) return false;
+
+  // The first frame after opening is decoded from its last video object start (the configuration
+  // the decoder needs), later ones from their first picture.
+  uint32_t start = 0;
+  if (firstFrame_) {
+    if (length >= 4) {
+      start = findStartCode(frame, 0, length - 4, kVideoObjectStart, true).value_or(0);
+    }
+    firstFrame_ = false;
+  } else {
+    if (length < 4) return false;
+    std::optional<uint32_t> picture = findStartCode(frame, 0, length - 4, kPictureStart, false);
+    if (!picture) return false;  // no picture in this frame
+    start = *picture;
+  }
+  if (!workingBuffer_) return false;
+
+  uint16_t* memory = display_.GXBeginDraw();
+  if (memory == nullptr) return false;
+  if (disconnectRequested()) {
+    display_.GXEndDraw();
+    return true;
+  }
+  if (library_.decode(kDecViewerChannel, frame + start, length - start, memory) < 0) {
+    // The channel stays marked open: it is re-created when the sequence header changes or the
+    // window ends it.
+    library_.channelEnd(kDecViewerChannel);
+    display_.GXEndDraw();
+    return false;
+  }
+  display_.GXEndDraw();
+  return true;
+}
+
+bool CVideoDecoder::isOpen() const {
+  std::lock_guard lock(mutex_);
+  return open_;
+}
+
+bool CVideoDecoder::isCreated() const {
+  std::lock_guard lock(mutex_);
+  return workingBuffer_ != nullptr;
+}
+
+bool CVideoDecoder::firstFrame() const {
+  std::lock_guard lock(mutex_);
+  return firstFrame_;
+}
+
+std::array<uint8_t, CVideoDecoder::kSequenceHeaderSize> CVideoDecoder::sequenceHeader() const {
+  std::lock_guard lock(mutex_);
+  return sequenceHeader_;
+}

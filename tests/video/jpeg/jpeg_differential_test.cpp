@@ -1,0 +1,148 @@
+// CJpegDecoder against the plain reference decoder, picture by picture and byte by byte, on
+// JPEGs made by libjpeg-turbo with many layouts, and on damaged copies of them.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "jpeg_samples.h"
+#include "jpeg_test_support.h"
+
+namespace {
+
+using jpegsamples::Options;
+
+std::string describe(const Options& o) {
+  return std::to_string(o.width) + "x" + std::to_string(o.height) + " c" +
+         std::to_string(o.components) + " " + std::to_string(o.lumaH) + "x" +
+         std::to_string(o.lumaV) + " q" + std::to_string(o.quality) + " rst" +
+         std::to_string(o.restartInterval) + (o.optimiseHuffman ? " opt" : "");
+}
+
+void expectSameAsReference(const std::vector<uint8_t>& jpeg, const std::string& what,
+                           uint32_t sizeLimit = 8192) {
+  const auto fast = jpegtest::decodeFast(jpeg, sizeLimit);
+  const auto reference = jpegtest::decodeReference(jpeg, sizeLimit);
+  ASSERT_EQ(fast.decoded, reference.decoded) << what;
+  ASSERT_EQ(fast.width, reference.width) << what;
+  ASSERT_EQ(fast.height, reference.height) << what;
+  ASSERT_EQ(fast.picture.size(), reference.picture.size()) << what;
+  size_t firstDifference = 0;
+  while (firstDifference < fast.picture.size() &&
+         fast.picture[firstDifference] == reference.picture[firstDifference])
+    ++firstDifference;
+  ASSERT_EQ(firstDifference, fast.picture.size()) << what << ": first differing byte";
+}
+
+TEST(JpegDifferential, StreamSizesInEveryLayout) {
+  const int sizes[][2] = {{704, 480}, {704, 240}, {352, 240}};
+  const int layouts[][3] = {{3, 2, 1}, {3, 2, 2}, {3, 1, 1}, {3, 4, 1}, {1, 1, 1}};
+  for (const auto& size : sizes) {
+    for (const auto& layout : layouts) {
+      Options o;
+      o.width = size[0];
+      o.height = size[1];
+      o.components = layout[0];
+      o.lumaH = layout[1];
+      o.lumaV = layout[2];
+      o.quality = 75;
+      o.seed = unsigned(size[0] + layout[1]);
+      const auto jpeg = jpegsamples::makeJpeg(o);
+      ASSERT_TRUE(jpegtest::decodeFast(jpeg).decoded) << describe(o);
+      expectSameAsReference(jpeg, describe(o));
+    }
+  }
+}
+
+TEST(JpegDifferential, QualitiesRestartsAndHuffmanTablesOnOddSizes) {
+  const int sizes[][2] = {{101, 77}, {33, 17}, {1, 1}, {250, 3}, {17, 130}};
+  const int layouts[][3] = {{3, 2, 1}, {3, 2, 2}, {3, 1, 1}, {3, 4, 1}, {1, 1, 1}};
+  unsigned seed = 7;
+  for (const auto& size : sizes) {
+    for (const auto& layout : layouts) {
+      for (int quality : {30, 50, 75, 90, 100}) {
+        for (int restart : {0, 1, 3}) {
+          for (bool optimise : {false, true}) {
+            Options o;
+            o.width = size[0];
+            o.height = size[1];
+            o.components = layout[0];
+            o.lumaH = layout[1];
+            o.lumaV = layout[2];
+            o.quality = quality;
+            o.restartInterval = restart;
+            o.optimiseHuffman = optimise;
+            o.seed = ++seed;
+            expectSameAsReference(jpegsamples::makeJpeg(o), describe(o));
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(JpegDifferential, FullSizeWithRestartMarkersAndOptimisedTables) {
+  for (int lumaV : {1, 2}) {
+    Options o;
+    o.width = 704;
+    o.height = 480;
+    o.lumaV = lumaV;
+    o.quality = 90;
+    o.restartInterval = 11;
+    o.optimiseHuffman = true;
+    expectSameAsReference(jpegsamples::makeJpeg(o), describe(o));
+  }
+}
+
+// Damaged data: flipped bytes anywhere, bytes dropped at the end, marker-like bytes in the
+// entropy-coded data. Whatever each decoder makes of it, the two must agree.
+TEST(JpegDifferential, DamagedCopiesAgree) {
+  std::mt19937 random(2024);
+  const int layouts[][3] = {{3, 2, 1}, {3, 2, 2}, {1, 1, 1}, {3, 1, 1}};
+  int round = 0;
+  for (const auto& layout : layouts) {
+    for (int restart : {0, 2}) {
+      Options o;
+      o.width = 48;
+      o.height = 40;
+      o.components = layout[0];
+      o.lumaH = layout[1];
+      o.lumaV = layout[2];
+      o.restartInterval = restart;
+      o.quality = 80;
+      const auto original = jpegsamples::makeJpeg(o);
+      for (int i = 0; i < 60; ++i, ++round) {
+        auto jpeg = original;
+        const int edits = 1 + int(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+          const size_t at = random() % jpeg.size();
+          switch (random() % 5) {
+            case 0:
+              jpeg[at] = uint8_t(random());
+              break;
+            case 1:
+              jpeg[at] = 0xFF;
+              break;
+            case 2:
+              if (at + 1 < jpeg.size()) {
+                jpeg[at] = 0xFF;
+                jpeg[at + 1] = uint8_t(0xD0 + random() % 16);
+              }
+              break;
+            case 3:
+              jpeg.resize(std::max<size_t>(1, jpeg.size() - random() % 64));
+              break;
+            default:
+              jpeg[at] ^= uint8_t(1u << (random() % 8));
+              break;
+          }
+        }
+        // A damaged size can be huge: keep the pictures small.
+        expectSameAsReference(jpeg, "damaged copy " + std::to_string(round) + " of " + describe(o),
+                              256);
+      }
+    }
+  }
+}
+
+}  // namespace

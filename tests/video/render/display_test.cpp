@@ -1,0 +1,209 @@
+#include "platform/display.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/display_memory_backend.h"
+#include "platform/display_qt_backend.h"
+#include "platform/message_window.h"
+
+namespace {
+
+TEST(Display, OpensA16BitDisplayOfTheFixedGeometry) {
+  CMemoryDisplayBackend backend;
+  Display display(backend);
+  EXPECT_EQ(display.GXBeginDraw(), nullptr);  // not open yet
+  ASSERT_NE(display.GXOpenDisplay(nullptr, 0), 0);
+  const GXDisplayProperties properties = display.GXGetDisplayProperties();
+  EXPECT_EQ(properties.cxWidth, 240u);
+  EXPECT_EQ(properties.cyHeight, 320u);
+  EXPECT_EQ(properties.cBPP, 16);
+  EXPECT_EQ(properties.cbxPitch, 2);
+  EXPECT_EQ(properties.cbyPitch, 480);
+  EXPECT_EQ(properties.ffFormat, display::kFormatRgb565);
+
+  uint16_t* memory = display.GXBeginDraw();
+  ASSERT_NE(memory, nullptr);
+  memory[0] = 0xF800;
+  memory[display::kPixels - 1] = 0x001F;
+  EXPECT_EQ(display.GXEndDraw(), 1);
+  EXPECT_EQ(backend.presentCount(), 1u);
+  const auto copy = display.snapshot();
+  EXPECT_EQ(copy[0], 0xF800);
+  EXPECT_EQ(copy[display::kPixels - 1], 0x001F);
+
+  // The memory stays where it is for the display's life, across close and reopen.
+  display.GXCloseDisplay();
+  EXPECT_FALSE(backend.attached());
+  EXPECT_EQ(display.GXBeginDraw(), nullptr);
+  ASSERT_NE(display.GXOpenDisplay(nullptr, 0), 0);
+  EXPECT_EQ(display.GXBeginDraw(), memory);
+  display.GXEndDraw();
+}
+
+TEST(Display, A24BitDisplayOpensButIsNeverDrawn) {
+  CMemoryDisplayBackend backend(24);
+  Display display(backend);
+  ASSERT_NE(display.GXOpenDisplay(nullptr, 0), 0);
+  EXPECT_EQ(display.GXGetDisplayProperties().cBPP, 24);
+  EXPECT_EQ(display.GXBeginDraw(), nullptr);
+  EXPECT_EQ(display.GXEndDraw(), 0);
+  EXPECT_EQ(backend.presentCount(), 0u);
+}
+
+TEST(Display, RefusedOpenLeavesItClosed) {
+  CMemoryDisplayBackend backend;
+  backend.setRefuseOpen(true);
+  Display display(backend);
+  EXPECT_EQ(display.GXOpenDisplay(nullptr, 0), 0);
+  EXPECT_FALSE(display.isOpen());
+  EXPECT_EQ(display.GXBeginDraw(), nullptr);
+}
+
+TEST(Display, EndWithoutBeginAndNestedBeginsAreHarmless) {
+  CMemoryDisplayBackend backend;
+  Display display(backend);
+  display.GXOpenDisplay(nullptr, 0);
+  EXPECT_EQ(display.GXEndDraw(), 0);
+  ASSERT_NE(display.GXBeginDraw(), nullptr);
+  EXPECT_EQ(display.GXBeginDraw(), nullptr);  // already drawing on this thread
+  // Another thread's end does not end this thread's frame.
+  int otherEnd = -1;
+  std::thread([&] { otherEnd = display.GXEndDraw(); }).join();
+  EXPECT_EQ(otherEnd, 0);
+  EXPECT_EQ(display.GXEndDraw(), 1);
+  EXPECT_EQ(display.GXEndDraw(), 0);
+  EXPECT_EQ(display.beginCount(), 1u);
+  EXPECT_EQ(display.endCount(), 1u);
+}
+
+TEST(Display, SuspendWaitsForTheFrameInProgressAndStopsDrawing) {
+  CMemoryDisplayBackend backend;
+  Display display(backend);
+  display.GXOpenDisplay(nullptr, 0);
+  std::atomic<bool> begun{false};
+  std::thread drawer([&] {
+    uint16_t* memory = display.GXBeginDraw();
+    begun = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    memory[5] = 0x07E0;
+    display.GXEndDraw();
+  });
+  while (!begun) std::this_thread::yield();
+  display.GXSuspend();
+  EXPECT_EQ(display.endCount(), 1u);  // the frame finished before suspend returned
+  drawer.join();
+  EXPECT_EQ(display.GXBeginDraw(), nullptr);
+  display.GXResume();
+  EXPECT_NE(display.GXBeginDraw(), nullptr);
+  display.GXEndDraw();
+  EXPECT_EQ(display.snapshot()[5], 0x07E0);
+}
+
+// The live-stream thread draws flat out while the UI thread switches the display around: every
+// begin that returned memory is ended, and nothing is drawn while the display is suspended.
+TEST(Display, DrawingThreadAndUiThreadMeetSafely) {
+  CMemoryDisplayBackend backend;
+  Display display(backend);
+  display.GXOpenDisplay(nullptr, 0);
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> drawn{0};
+  std::thread drawer([&] {
+    uint16_t value = 0;
+    while (!stop) {
+      uint16_t* memory = display.GXBeginDraw();
+      if (memory == nullptr) {
+        std::this_thread::yield();
+        continue;
+      }
+      for (int i = 0; i < display::kPixels; i += 97) memory[i] = value;
+      ++value;
+      ++drawn;
+      display.GXEndDraw();
+    }
+  });
+  for (int round = 0; round < 200; ++round) {
+    display.GXSuspend();
+    const uint64_t before = drawn.load();
+    std::this_thread::yield();
+    EXPECT_EQ(drawn.load(), before);
+    display.GXResume();
+    std::this_thread::sleep_for(std::chrono::microseconds(300));  // let frames through
+    if (round % 10 == 0) {
+      display.GXCloseDisplay();
+      display.GXOpenDisplay(nullptr, 0);
+    }
+    (void)display.snapshot();
+  }
+  stop = true;
+  drawer.join();
+  EXPECT_EQ(display.beginCount(), display.endCount());
+  EXPECT_GT(drawn.load(), 0u);
+}
+
+class QtDisplayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window.resize(600, 700);
+    window.show();
+  }
+  QWidget window;
+  CQtDisplayBackend backend;
+  Display display{backend};
+};
+
+TEST_F(QtDisplayTest, ShowsTheMemoryScaledWithoutSmoothing) {
+  ASSERT_NE(display.GXOpenDisplay(&window, 0), 0);
+  ASSERT_NE(backend.widget(), nullptr);
+  EXPECT_EQ(backend.widget()->parentWidget(), &window);
+  backend.setViewport(QRect(14, 43, 214, 160), 2);
+  EXPECT_EQ(backend.widget()->size(), QSize(428, 320));
+
+  std::thread drawer([&] {
+    uint16_t* memory = display.GXBeginDraw();
+    memory[43 * 240 + 14] = 0xF800;  // red at the area's top-left pixel
+    memory[43 * 240 + 15] = 0x001F;  // blue beside it
+    display.GXEndDraw();
+  });
+  drawer.join();
+  ASSERT_TRUE(
+      platform::processMessagesUntil([&] { return backend.widget()->paintCount() > 0; }, 2000));
+  const QImage shown = backend.widget()->grab().toImage();
+  // Each display pixel is a sharp 2 x 2 square.
+  for (QPoint p : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)}) {
+    EXPECT_EQ(shown.pixelColor(p), QColor(255, 0, 0)) << p.x() << "," << p.y();
+  }
+  EXPECT_EQ(shown.pixelColor(2, 0), QColor(0, 0, 255));
+  EXPECT_EQ(shown.pixelColor(3, 1), QColor(0, 0, 255));
+  EXPECT_EQ(shown.pixelColor(4, 0), QColor(0, 0, 0));
+
+  display.GXCloseDisplay();
+  EXPECT_EQ(backend.widget(), nullptr);
+}
+
+TEST_F(QtDisplayTest, ManyFramesBeforeARepaintQueueOneRepaint) {
+  ASSERT_NE(display.GXOpenDisplay(&window, 0), 0);
+  CDisplayWidget* widget = backend.widget();
+  platform::processMessagesUntil([] { return false; }, 50);  // first show's paint
+  const int paintsBefore = widget->paintCount();
+  std::thread drawer([&] {
+    for (uint16_t i = 1; i <= 50; ++i) {
+      uint16_t* memory = display.GXBeginDraw();
+      memory[0] = i;
+      display.GXEndDraw();
+    }
+  });
+  drawer.join();
+  platform::processMessagesUntil([] { return false; }, 100);
+  EXPECT_EQ(widget->paintCount() - paintsBefore, 1);
+  EXPECT_EQ(reinterpret_cast<const uint16_t*>(backend.front().constBits())[0], 50);
+}
+
+}  // namespace
