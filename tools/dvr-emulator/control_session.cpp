@@ -325,6 +325,8 @@ void ControlSession::cleanUp() {
 void runNotice(EmulatorCore& core, const std::shared_ptr<WireConnection>& connection) {
   connection->setKind(ConnectionKind::Notice, 0);
   const uint16_t result = core.faults().takeRefusal(ConnectionKind::Notice).value_or(kStatusOk);
+  if (result == kStatusOk)
+    core.addNoticeConnection(connection);  // notices may follow the verdict at once
   connection->send(RSP_AUTHRESULT, authResultBody(result, false));
   if (result != kStatusOk) {
     core.stats().loginsRefused.fetch_add(1);
@@ -334,7 +336,6 @@ void runNotice(EmulatorCore& core, const std::shared_ptr<WireConnection>& connec
   core.stats().loginsAccepted.fetch_add(1);
   core.log().info("#" + std::to_string(connection->id()) + " notice connection from " +
                   connection->peer());
-  core.addNoticeConnection(connection);
   ReceivedMessage message;
   while (connection->read(-1, &message) == WireConnection::ReadStatus::Message) {
   }
