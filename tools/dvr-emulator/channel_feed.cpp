@@ -18,7 +18,7 @@ void paintTestCard(int channel, RgbImage& image) {
   for (int i = 0; i < 7; ++i)
     fillRect(image, i * image.width / 7, 0, image.width / 7 + 1, image.height, bars[i]);
   const uint8_t white[3] = {255, 255, 255};
-  const std::string label = "CAM " + std::to_string(channel + 1) + " NO SIGNAL";
+  const std::string label = std::string("CAM ") + std::to_string(channel + 1) + " NO SIGNAL";
   drawText(image, 10, image.height / 2, label, 3, white);
 }
 

@@ -79,7 +79,7 @@ std::string CommandInterpreter::run(const std::string& line) {
       refusal.kind = *kind;
     }
     core_.faults().armRefusal(refusal);
-    return "ok: next login refused with " + std::to_string(*status) + "\n";
+    return std::string("ok: next login refused with ") + std::to_string(*status) + "\n";
   }
   if (verb == "fail") {
     const auto code = w.size() >= 2 ? codeByName(w[1]) : std::nullopt;
@@ -87,7 +87,7 @@ std::string CommandInterpreter::run(const std::string& line) {
     const auto status = w.size() >= 3 ? parseNumber(w[2]) : std::optional<uint32_t>(0);
     if (!status || *status > 0xFFFF) return error("bad status");
     core_.faults().armFailure({*code, static_cast<uint16_t>(*status)});
-    return "ok: next " + w[1] + " carries status " + std::to_string(*status) + "\n";
+    return "ok: next " + w[1] + std::string(" carries status ") + std::to_string(*status) + "\n";
   }
   if (verb == "clear-faults") {
     core_.faults().clear();
@@ -153,7 +153,7 @@ std::string CommandInterpreter::notice(const std::vector<std::string>& w) {
     if (connection->sendWithSubCode(EVT_NOTICE, subCode, body)) ++sent;
   }
   core_.stats().noticesSent.fetch_add(static_cast<uint64_t>(sent));
-  return "ok: notice sent on " + std::to_string(sent) + " connection(s)\n";
+  return std::string("ok: notice sent on ") + std::to_string(sent) + " connection(s)\n";
 }
 
 std::string CommandInterpreter::drop(const std::vector<std::string>& w) {
@@ -182,7 +182,7 @@ std::string CommandInterpreter::drop(const std::vector<std::string>& w) {
       }
     }
   }
-  return "ok: dropped " + std::to_string(dropped) + " connection(s)\n";
+  return std::string("ok: dropped ") + std::to_string(dropped) + " connection(s)\n";
 }
 
 std::string CommandInterpreter::fault(const std::vector<std::string>& w) {
@@ -234,7 +234,7 @@ std::string CommandInterpreter::stats() {
         << (session->account.admin ? " (admin)" : "") << " started-mask 0x" << std::hex
         << session->startedMask << std::dec << " audio "
         << (session->audioStarted && session->audioChannel >= 0
-                ? "channel " + std::to_string(session->audioChannel + 1)
+                ? std::string("channel ") + std::to_string(session->audioChannel + 1)
                 : std::string("off"))
         << "\n";
   }
@@ -263,7 +263,7 @@ std::string CommandInterpreter::liveStop(const std::vector<std::string>& w) {
     }
     if (session->control->send(RSP_LIVESTOP, liveMaskBody(kStatusOk, *mask))) ++sent;
   }
-  return "ok: sent to " + std::to_string(sent) + " session(s)\n";
+  return std::string("ok: sent to ") + std::to_string(sent) + " session(s)\n";
 }
 
 std::string CommandInterpreter::chatter(const std::vector<std::string>& w) {
@@ -277,7 +277,7 @@ std::string CommandInterpreter::chatter(const std::vector<std::string>& w) {
     const uint32_t code = kCodes[next.fetch_add(1) % std::size(kCodes)];
     if (session->control->send(code, statusBody(16, kStatusOk))) ++sent;
   }
-  return "ok: sent to " + std::to_string(sent) + " session(s)\n";
+  return std::string("ok: sent to ") + std::to_string(sent) + " session(s)\n";
 }
 
 }  // namespace dvremu

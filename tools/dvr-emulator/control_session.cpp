@@ -68,13 +68,13 @@ void ControlSession::run() {
 
     const auto now = Clock::now();
     if (disconnectAt_ && now >= *disconnectAt_) {
-      core_.log().info("session " + std::to_string(session_->id) +
+      core_.log().info(std::string("session ") + std::to_string(session_->id) +
                        ": viewer did not close after disconnect");
       break;
     }
     if (alive && now >= nextAlive) {
       if (unansweredSince_ && now - *unansweredSince_ >= seconds(config.aliveTimeoutSeconds)) {
-        core_.log().info("session " + std::to_string(session_->id) +
+        core_.log().info(std::string("session ") + std::to_string(session_->id) +
                          ": alive checks unanswered; dropping it");
         core_.stats().sessionsDropped.fetch_add(1);
         break;
@@ -115,7 +115,7 @@ void ControlSession::openSubListener(ConnectionKind kind) {
     std::string error;
     const int id = core_.openListener({kind, session_}, &port, &error);
     if (id == 0) {
-      core_.log().info("session " + std::to_string(session_->id) + ": " + error);
+      core_.log().info(std::string("session ") + std::to_string(session_->id) + ": " + error);
       reply(code, live ? liveOpenBody(0, 0) : audioOpenBody(0, 0));
       return;
     }
@@ -124,8 +124,8 @@ void ControlSession::openSubListener(ConnectionKind kind) {
     (live ? session_->livePort : session_->audioPort) = port;
   }
   const uint16_t result = status(code);
-  core_.log().info("session " + std::to_string(session_->id) + ": " +
-                   (live ? "live stream" : "audio") + " port " + std::to_string(port));
+  core_.log().info(std::string("session ") + std::to_string(session_->id) + ": " +
+                   (live ? "live stream" : "audio") + std::string(" port ") + std::to_string(port));
   reply(code, live ? liveOpenBody(result, port) : audioOpenBody(result, port));
 }
 
@@ -319,7 +319,7 @@ void ControlSession::cleanUp() {
   }
   connection_->shutdown();
   core_.removeSession(session_->id);
-  core_.log().info("session " + std::to_string(session_->id) + " ended");
+  core_.log().info(std::string("session ") + std::to_string(session_->id) + " ended");
 }
 
 void runNotice(EmulatorCore& core, const std::shared_ptr<WireConnection>& connection) {
@@ -334,7 +334,7 @@ void runNotice(EmulatorCore& core, const std::shared_ptr<WireConnection>& connec
     return;
   }
   core.stats().loginsAccepted.fetch_add(1);
-  core.log().info("#" + std::to_string(connection->id()) + " notice connection from " +
+  core.log().info(std::string("#") + std::to_string(connection->id()) + " notice connection from " +
                   connection->peer());
   ReceivedMessage message;
   while (connection->read(-1, &message) == WireConnection::ReadStatus::Message) {
@@ -364,15 +364,15 @@ void runControlPort(EmulatorCore& core, const std::shared_ptr<WireConnection>& c
     connection->setKind(ConnectionKind::Control, 0);
     connection->send(RSP_AUTHRESULT, authResultBody(result, false));
     core.stats().loginsRefused.fetch_add(1);
-    core.log().info("#" + std::to_string(connection->id()) + " login of '" + credentials.user +
-                    "' refused with " + std::to_string(result));
+    core.log().info(std::string("#") + std::to_string(connection->id()) + " login of '" +
+                    credentials.user + std::string("' refused with ") + std::to_string(result));
     lingerAfterRefusal(*connection);
     return;
   }
   auto session = core.addSession(account, connection);
   connection->setKind(ConnectionKind::Control, session->id);
   core.stats().loginsAccepted.fetch_add(1);
-  core.log().info("session " + std::to_string(session->id) + ": '" + account.user +
+  core.log().info(std::string("session ") + std::to_string(session->id) + ": '" + account.user +
                   "' logged in from " + connection->peer());
   if (!connection->send(RSP_AUTHRESULT, authResultBody(kStatusOk, account.admin))) {
     core.removeSession(session->id);

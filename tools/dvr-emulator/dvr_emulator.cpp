@@ -28,8 +28,9 @@ bool DvrEmulator::start(std::string* error) {
   }
   core_->addListener(std::move(fd), ListenerPurpose{});
   acceptor_ = std::thread([this] { acceptLoop(); });
-  core_->log().info("serving " + std::to_string(core_->config().channelCount) + " channels on " +
-                    core_->config().listenAddress + ":" + std::to_string(port_));
+  core_->log().info(std::string("serving ") + std::to_string(core_->config().channelCount) +
+                    " channels on " + core_->config().listenAddress + std::string(":") +
+                    std::to_string(port_));
   return true;
 }
 
@@ -73,9 +74,11 @@ void DvrEmulator::spawn(UniqueFd fd, const ListenerPurpose& purpose) {
   connection->setKind(purpose.kind, purpose.session ? purpose.session->id : 0);
   core_->addConnection(connection);
   core_->stats().connectionsAccepted.fetch_add(1);
-  core_->log().info(
-      "#" + std::to_string(connection->id()) + " connection from " + connection->peer() +
-      (purpose.session ? " for session " + std::to_string(purpose.session->id) : std::string()));
+  core_->log().info(std::string("#") + std::to_string(connection->id()) + " connection from " +
+                    connection->peer() +
+                    (purpose.session
+                         ? std::string(" for session ") + std::to_string(purpose.session->id)
+                         : std::string()));
   auto done = std::make_shared<std::atomic<bool>>(false);
   EmulatorCore& core = *core_;
   std::thread thread([&core, connection, purpose, done] {

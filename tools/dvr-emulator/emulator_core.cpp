@@ -19,7 +19,8 @@ EmulatorCore::EmulatorCore(EmulatorConfig config)
     std::string warning;
     feeds_[static_cast<size_t>(channel)] = std::make_unique<ChannelFeed>(
         channel, config_.channels[static_cast<size_t>(channel)], epoch_, &warning);
-    if (!warning.empty()) log_.info("channel " + std::to_string(channel + 1) + ": " + warning);
+    if (!warning.empty())
+      log_.info(std::string("channel ") + std::to_string(channel + 1) + ": " + warning);
   }
 }
 

@@ -4,8 +4,8 @@ namespace dvremu {
 
 std::string EmulatorStats::describe() const {
   auto line = [](const char* name, const std::atomic<uint64_t>& value) {
-    return std::string("  ") + name + " " + std::to_string(value.load(std::memory_order_relaxed)) +
-           "\n";
+    return std::string("  ") + name + std::string(" ") +
+           std::to_string(value.load(std::memory_order_relaxed)) + "\n";
   };
   return line("connections", connectionsAccepted) + line("logins-accepted", loginsAccepted) +
          line("logins-refused", loginsRefused) + line("messages-sent", messagesSent) +

@@ -118,9 +118,11 @@ std::string FaultPlan::describe() const {
   std::lock_guard lock(mutex_);
   std::string text;
   for (const auto& fault : faults_) {
-    text += std::string("  fault ") + connectionKindName(fault.kind) + " " +
-            faultTypeName(fault.type) + " " + std::to_string(fault.argument) +
-            (fault.session ? " session " + std::to_string(fault.session) : std::string()) + "\n";
+    text +=
+        std::string("  fault ") + connectionKindName(fault.kind) + " " + faultTypeName(fault.type) +
+        std::string(" ") + std::to_string(fault.argument) +
+        (fault.session ? std::string(" session ") + std::to_string(fault.session) : std::string()) +
+        "\n";
   }
   for (const auto& refusal : refusals_) {
     text += std::string("  refuse-next ") + std::to_string(refusal.status) + " " +

@@ -51,8 +51,8 @@ UniqueFd listenTcp(const std::string& address, uint16_t port, std::string* error
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       ::listen(fd.get(), 32) != 0) {
     if (error)
-      *error =
-          "cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
+      *error = "cannot listen on " + address + std::string(":") + std::to_string(port) + ": " +
+               std::strerror(errno);
     return {};
   }
   return fd;
@@ -71,7 +71,7 @@ std::string peerName(int fd) {
   if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0) return "?";
   char text[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
+  return std::string(text) + std::string(":") + std::to_string(ntohs(addr.sin_port));
 }
 
 UniqueFd acceptConnection(int listenFd) {

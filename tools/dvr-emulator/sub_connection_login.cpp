@@ -20,7 +20,7 @@ bool loginSubConnection(EmulatorCore& core, WireConnection& connection, Connecti
                            std::to_string(session.id);
   if (result != kStatusOk) {
     core.stats().loginsRefused.fetch_add(1);
-    core.log().info(what + ": login refused with " + std::to_string(result));
+    core.log().info(what + std::string(": login refused with ") + std::to_string(result));
     lingerAfterRefusal(connection);
     return false;
   }

@@ -180,7 +180,7 @@ void SyntheticScene::render(double seconds, const PtzPosition& view, uint64_t fr
                 local.tm_min, local.tm_sec, static_cast<unsigned long long>(frameNumber));
   std::snprintf(bottom1, sizeof bottom1, "PAN %+04d TILT %+04d ZOOM %.1f%s",
                 static_cast<int>(view.pan * 100), static_cast<int>(view.tilt * 100), zoom,
-                view.preset ? (" PRESET " + std::to_string(view.preset)).c_str() : "");
+                view.preset ? (std::string(" PRESET ") + std::to_string(view.preset)).c_str() : "");
   const int lineH = 9 * textScale;
   fillRect(out, 0, 0, width_, lineH + 4, shade);
   drawText(out, 6, 3, top1, textScale, white);

@@ -133,8 +133,9 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
   bool cutAfterHalf = false;
   std::array<uint8_t, MessageHeader::kSize> header = MessageHeader::build(command, announced);
   if (fault) {
-    services_.log.info("#" + std::to_string(id_) + " " + connectionKindName(kind_) + ": fault " +
-                       faultTypeName(fault->type) + " on " + std::string(commandName(command)));
+    services_.log.info(std::string("#") + std::to_string(id_) + " " + connectionKindName(kind_) +
+                       ": fault " + faultTypeName(fault->type) + " on " +
+                       std::string(commandName(command)));
     switch (fault->type) {
       case FaultType::CloseAfter:
         if (fault->argument == 0) {
@@ -229,7 +230,7 @@ WireConnection::ReadStatus WireConnection::read(int timeoutMs, ReceivedMessage* 
       return ReadStatus::Message;
     }
     if (overlong) {
-      services_.log.info("#" + std::to_string(id_) +
+      services_.log.info(std::string("#") + std::to_string(id_) +
                          ": a header announces an overlong body; closing");
       shutdown();
       return ReadStatus::Closed;
