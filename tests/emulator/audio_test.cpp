@@ -69,7 +69,7 @@ std::vector<uint8_t> unpackThreeBit(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-TEST(EmulatorAudio, G726BlocksEvery200MsAfterStartAndSelect) {
+TEST(emulatorAudio, G726BlocksEvery200MsAfterStartAndSelect) {
   RunningEmulator dvr;
   auto setup = openAudio(dvr.port(), 0x1);
   ASSERT_TRUE(setup.audio);
@@ -91,14 +91,14 @@ TEST(EmulatorAudio, G726BlocksEvery200MsAfterStartAndSelect) {
   EXPECT_FALSE(setup.audio->receive(500).has_value());
 }
 
-TEST(EmulatorAudio, NoBlocksWithoutASelectedChannel) {
+TEST(emulatorAudio, NoBlocksWithoutASelectedChannel) {
   RunningEmulator dvr;
   auto setup = openAudio(dvr.port(), 0);
   ASSERT_TRUE(setup.audio);
   EXPECT_FALSE(setup.audio->receive(600).has_value());
 }
 
-TEST(EmulatorAudio, ThreeBitBlocksAfterACodecSwitch) {
+TEST(emulatorAudio, ThreeBitBlocksAfterACodecSwitch) {
   RunningEmulator dvr;
   dvr.command("audio-codec adpcm");
   auto setup = openAudio(dvr.port(), 0x1);
@@ -109,7 +109,7 @@ TEST(EmulatorAudio, ThreeBitBlocksAfterACodecSwitch) {
   EXPECT_EQ(block->body.size(), 16u + 600u);  // 1600 codes of 3 bits
 }
 
-TEST(EmulatorAudio, FourBitCodesDecodeTwoSamplesPerByteLowNibbleFirst) {
+TEST(emulatorAudio, FourBitCodesDecodeTwoSamplesPerByteLowNibbleFirst) {
   for (const auto kind : {dvremu::AudioSourceKind::Tones, dvremu::AudioSourceKind::Speech}) {
     dvremu::AudioSynth synth(kind, 1), reference(kind, 1);
     dvremu::G726BlockEncoder encoder(dvremu::AudioCodec::G726, dvremu::G726Packing::Right);
@@ -137,7 +137,7 @@ TEST(EmulatorAudio, FourBitCodesDecodeTwoSamplesPerByteLowNibbleFirst) {
   }
 }
 
-TEST(EmulatorAudio, ThreeBitCodesUnpackAsTheViewerDoes) {
+TEST(emulatorAudio, ThreeBitCodesUnpackAsTheViewerDoes) {
   dvremu::AudioSynth synth(dvremu::AudioSourceKind::Speech, 0),
       reference(dvremu::AudioSourceKind::Speech, 0);
   dvremu::G726BlockEncoder encoder(dvremu::AudioCodec::Adpcm,

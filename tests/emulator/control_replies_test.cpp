@@ -26,7 +26,7 @@ std::vector<uint8_t> ptzBody(const std::string& user, const std::string& passwor
 }
 }  // namespace
 
-TEST(EmulatorControl, PreparationRepliesCarryTheFieldsTheViewerReads) {
+TEST(emulatorControl, PreparationRepliesCarryTheFieldsTheViewerReads) {
   auto config = RunningEmulator::testConfig();
   config.model = "ZTD4X3";
   config.videoStandard = 2;
@@ -112,7 +112,7 @@ TEST(EmulatorControl, PreparationRepliesCarryTheFieldsTheViewerReads) {
   EXPECT_FALSE(viewer.closedByPeer(300));  // the viewer closes the control connection
 }
 
-TEST(EmulatorControl, AudioRepliesAnnounceThePortAndAvailability) {
+TEST(emulatorControl, AudioRepliesAnnounceThePortAndAvailability) {
   auto config = RunningEmulator::testConfig();
   config.audioMask = 0x2;  // only channel 2 has audio
   RunningEmulator dvr(config);
@@ -152,7 +152,7 @@ TEST(EmulatorControl, AudioRepliesAnnounceThePortAndAvailability) {
   EXPECT_EQ(statusOf(*close), 1);
 }
 
-TEST(EmulatorControl, PtzIsAcceptedWithStatusZeroAndBusyForASecondSession) {
+TEST(emulatorControl, PtzIsAcceptedWithStatusZeroAndBusyForASecondSession) {
   RunningEmulator dvr;
   ScriptedConnection first(dvr.port());
   ScriptedConnection second(dvr.port());
@@ -197,7 +197,7 @@ TEST(EmulatorControl, PtzIsAcceptedWithStatusZeroAndBusyForASecondSession) {
   EXPECT_NE(bad->body[68], 21);
 }
 
-TEST(EmulatorControl, PresetRecallMovesTheViewport) {
+TEST(emulatorControl, PresetRecallMovesTheViewport) {
   RunningEmulator dvr;
   ScriptedConnection viewer(dvr.port());
   ASSERT_EQ(viewer.login("demo", "demo"), 1);
@@ -213,8 +213,9 @@ TEST(EmulatorControl, PresetRecallMovesTheViewport) {
   EXPECT_NEAR(position.zoom, 4.0, 0.01);
 }
 
-TEST(EmulatorControl, ArmedFailureStatusAndUnknownModel) {
+TEST(emulatorControl, ArmedFailureStatusAndUnknownModel) {
   RunningEmulator dvr;
+  dvr.command("verbose on");  // the header trace runs on every send and receive
   ScriptedConnection viewer(dvr.port());
   ASSERT_EQ(viewer.login("demo", "demo"), 1);
   EXPECT_NE(dvr.command("fail RSP_QOSRESOLUTION 3").find("ok"), std::string::npos);
@@ -230,7 +231,7 @@ TEST(EmulatorControl, ArmedFailureStatusAndUnknownModel) {
   EXPECT_EQ(textAt(info->body, 10), "QQQ9");
 }
 
-TEST(EmulatorControl, AliveChecksAndDropOfASilentSession) {
+TEST(emulatorControl, AliveChecksAndDropOfASilentSession) {
   auto config = RunningEmulator::testConfig();
   config.aliveIntervalSeconds = 0.2;
   config.aliveTimeoutSeconds = 0.7;
@@ -255,7 +256,7 @@ TEST(EmulatorControl, AliveChecksAndDropOfASilentSession) {
   EXPECT_FALSE(answering.closedByPeer(100));
 }
 
-TEST(EmulatorControl, UninterpretedRepliesOnDemand) {
+TEST(emulatorControl, UninterpretedRepliesOnDemand) {
   RunningEmulator dvr;
   ScriptedConnection viewer(dvr.port());
   ASSERT_EQ(viewer.login("demo", "demo"), 1);

@@ -19,7 +19,7 @@ PreparedSession startedSession(RunningEmulator& dvr) {
 }
 }  // namespace
 
-TEST(EmulatorFaults, CloseAfterCountsMessages) {
+TEST(emulatorFaults, CloseAfterCountsMessages) {
   RunningEmulator dvr;
   ScriptedConnection viewer(dvr.port());
   ASSERT_EQ(viewer.login("demo", "demo"), 1);
@@ -30,7 +30,7 @@ TEST(EmulatorFaults, CloseAfterCountsMessages) {
   EXPECT_TRUE(viewer.closedByPeer());
 }
 
-TEST(EmulatorFaults, CutBodySendsTheHeaderAndHalfTheBody) {
+TEST(emulatorFaults, CutBodySendsTheHeaderAndHalfTheBody) {
   RunningEmulator dvr;
   ScriptedConnection viewer(dvr.port());
   ASSERT_EQ(viewer.login("demo", "demo"), 1);
@@ -43,7 +43,7 @@ TEST(EmulatorFaults, CutBodySendsTheHeaderAndHalfTheBody) {
   EXPECT_TRUE(viewer.closedByPeer());
 }
 
-TEST(EmulatorFaults, BadMagicAndHugeLengthHeaders) {
+TEST(emulatorFaults, BadMagicAndHugeLengthHeaders) {
   RunningEmulator dvr;
   ScriptedConnection viewer(dvr.port());
   ASSERT_EQ(viewer.login("demo", "demo"), 1);
@@ -62,7 +62,7 @@ TEST(EmulatorFaults, BadMagicAndHugeLengthHeaders) {
   EXPECT_EQ(readBe32(bytes.data() + 5), 0xFFFFFFFFu);
 }
 
-TEST(EmulatorFaults, OversizeFramesAndAudioBlocksOverrunTheViewersBuffers) {
+TEST(emulatorFaults, OversizeFramesAndAudioBlocksOverrunTheViewersBuffers) {
   RunningEmulator dvr;
   auto session = startedSession(dvr);
   ASSERT_TRUE(session.live);
@@ -74,7 +74,7 @@ TEST(EmulatorFaults, OversizeFramesAndAudioBlocksOverrunTheViewersBuffers) {
   EXPECT_EQ(frame->body[6], 0x01);  // still a real frame in front
 }
 
-TEST(EmulatorFaults, FramesWithoutMarkerOrWithChannel16) {
+TEST(emulatorFaults, FramesWithoutMarkerOrWithChannel16) {
   RunningEmulator dvr;
   auto session = startedSession(dvr);
   ASSERT_TRUE(session.live);
@@ -98,7 +98,7 @@ TEST(EmulatorFaults, FramesWithoutMarkerOrWithChannel16) {
   EXPECT_EQ(normal->body[7], 0);
 }
 
-TEST(EmulatorFaults, StallSendsNothingForAWhile) {
+TEST(emulatorFaults, StallSendsNothingForAWhile) {
   RunningEmulator dvr;
   ScriptedConnection viewer(dvr.port());
   ASSERT_EQ(viewer.login("demo", "demo"), 1);
@@ -110,7 +110,7 @@ TEST(EmulatorFaults, StallSendsNothingForAWhile) {
   EXPECT_TRUE(viewer.request(REQ_INFOPRODUCTINFO, {}, RSP_INFOPRODUCTINFO).has_value());
 }
 
-TEST(EmulatorFaults, FaultsStayWithTheirConnectionKind) {
+TEST(emulatorFaults, FaultsStayWithTheirConnectionKind) {
   RunningEmulator dvr;
   auto session = startedSession(dvr);
   ASSERT_TRUE(session.live);
@@ -122,7 +122,7 @@ TEST(EmulatorFaults, FaultsStayWithTheirConnectionKind) {
   EXPECT_NE(dvr.command("stats").find("fault audio bad-magic"), std::string::npos);
 }
 
-TEST(EmulatorFaults, DropClosesConnectionsOfAKind) {
+TEST(emulatorFaults, DropClosesConnectionsOfAKind) {
   RunningEmulator dvr;
   auto session = startedSession(dvr);
   ASSERT_TRUE(session.live);

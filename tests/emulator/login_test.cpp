@@ -7,7 +7,7 @@
 
 using namespace emutest;
 
-TEST(EmulatorLogin, ControlPortAsksFirstAndAcceptsTheConfiguredAccount) {
+TEST(emulatorLogin, ControlPortAsksFirstAndAcceptsTheConfiguredAccount) {
   RunningEmulator dvr;
   ScriptedConnection viewer(dvr.port());
   const auto request = viewer.receive();
@@ -25,7 +25,7 @@ TEST(EmulatorLogin, ControlPortAsksFirstAndAcceptsTheConfiguredAccount) {
   EXPECT_EQ(readBe16(result->body.data()), 1);
 }
 
-TEST(EmulatorLogin, NoticeAccountLogsInBesideTheControlConnection) {
+TEST(emulatorLogin, NoticeAccountLogsInBesideTheControlConnection) {
   RunningEmulator dvr;
   ScriptedConnection control(dvr.port());
   ScriptedConnection notice(dvr.port());
@@ -36,7 +36,7 @@ TEST(EmulatorLogin, NoticeAccountLogsInBesideTheControlConnection) {
   EXPECT_NE(dvr.command("stats").find("sessions 1\n"), std::string::npos);
 }
 
-TEST(EmulatorLogin, RefusalsCarryTheReasonStatus) {
+TEST(emulatorLogin, RefusalsCarryTheReasonStatus) {
   RunningEmulator dvr;
   {
     ScriptedConnection viewer(dvr.port());
@@ -56,7 +56,7 @@ TEST(EmulatorLogin, RefusalsCarryTheReasonStatus) {
   }
 }
 
-TEST(EmulatorLogin, RefusalStatusAndSessionLimitFromOptions) {
+TEST(emulatorLogin, RefusalStatusAndSessionLimitFromOptions) {
   auto config = RunningEmulator::testConfig();
   config.refuseStatus = 2049;
   config.maxSessions = 1;
@@ -69,14 +69,14 @@ TEST(EmulatorLogin, RefusalStatusAndSessionLimitFromOptions) {
   EXPECT_EQ(second.login("demo", "demo"), 2050);
 }
 
-TEST(EmulatorLogin, RefusedConnectionStaysOpenUntilTheViewerCloses) {
+TEST(emulatorLogin, RefusedConnectionStaysOpenUntilTheViewerCloses) {
   RunningEmulator dvr;
   ScriptedConnection viewer(dvr.port());
   EXPECT_EQ(viewer.login("demo", "bad"), 2052);
   EXPECT_FALSE(viewer.closedByPeer(500));  // the viewer reads the refusal before the link goes
 }
 
-TEST(EmulatorLogin, LiveStreamAndAudioConnectionsLogInOnTheirOwn) {
+TEST(emulatorLogin, LiveStreamAndAudioConnectionsLogInOnTheirOwn) {
   RunningEmulator dvr;
   auto session = prepareSession(dvr.port());
   ASSERT_TRUE(session.live);

@@ -7,7 +7,7 @@
 
 using namespace emutest;
 
-TEST(EmulatorNotice, EachNoticeTypeWithActorAndSubCode) {
+TEST(emulatorNotice, EachNoticeTypeWithActorAndSubCode) {
   RunningEmulator dvr;
   ScriptedConnection notice(dvr.port());
   ASSERT_EQ(notice.login("probe_5831", "vopan"), 1);
@@ -33,7 +33,7 @@ TEST(EmulatorNotice, EachNoticeTypeWithActorAndSubCode) {
   EXPECT_EQ(odd->header.subCode, 0x10080001u);
 }
 
-TEST(EmulatorNotice, ControlConnectionsGetNoNotices) {
+TEST(emulatorNotice, ControlConnectionsGetNoNotices) {
   RunningEmulator dvr;
   ScriptedConnection control(dvr.port());
   ASSERT_EQ(control.login("demo", "demo"), 1);

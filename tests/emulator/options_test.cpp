@@ -7,7 +7,7 @@
 
 using dvremu::parseCommandLine;
 
-TEST(EmulatorOptions, DemoCommandLineAndDefaults) {
+TEST(emulatorOptions, DemoCommandLineAndDefaults) {
   const auto parsed =
       parseCommandLine({"--listen", "127.0.0.1:0", "--user", "demo", "--password", "demo"});
   ASSERT_TRUE(parsed.error.empty()) << parsed.error;
@@ -23,7 +23,7 @@ TEST(EmulatorOptions, DemoCommandLineAndDefaults) {
   EXPECT_EQ(c.disabledMaskA, 0xFFF0u);  // the channels beyond the fourth
 }
 
-TEST(EmulatorOptions, PerChannelSettingsAndAccounts) {
+TEST(emulatorOptions, PerChannelSettingsAndAccounts) {
   const auto parsed = parseCommandLine({"--channels", "8", "--fps", "12", "--channel",
                                         "3:codec=mpeg4,size=352x288,fps=7", "--account", "guest:pw",
                                         "--account", "boss:secret:admin", "--admin"});
@@ -41,7 +41,7 @@ TEST(EmulatorOptions, PerChannelSettingsAndAccounts) {
   EXPECT_EQ(c.disabledMaskA, 0xFF00u);
 }
 
-TEST(EmulatorOptions, BadValuesAreRefusedWithAReason) {
+TEST(emulatorOptions, BadValuesAreRefusedWithAReason) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--listen", "nowhere"},
                                                {"--size", "720x480"},
                                                {"--channels", "17"},
@@ -58,7 +58,7 @@ TEST(EmulatorOptions, BadValuesAreRefusedWithAReason) {
   EXPECT_TRUE(parseCommandLine({"--version"}).showVersion);
 }
 
-TEST(EmulatorOptions, ControlCommandsRefuseNonsense) {
+TEST(emulatorOptions, ControlCommandsRefuseNonsense) {
   emutest::RunningEmulator dvr;
   for (const char* line :
        {"fault any stall", "fault live explode", "fail RSP_NOPE", "refuse-next 1",

@@ -87,7 +87,7 @@ class ChildEmulator {
 
 }  // namespace
 
-TEST(EmulatorProgram, PrintsTheReadyLineTakesCommandsAndQuits) {
+TEST(emulatorProgram, PrintsTheReadyLineTakesCommandsAndQuits) {
   if (!std::filesystem::exists(kProgram)) GTEST_SKIP() << "dvr-emulator not built";
   ChildEmulator child({"--listen", "127.0.0.1:0", "--user", "demo", "--password", "demo"});
   const std::string ready = child.readLine();
@@ -106,7 +106,7 @@ TEST(EmulatorProgram, PrintsTheReadyLineTakesCommandsAndQuits) {
   EXPECT_EQ(child.wait(5000), 0);
 }
 
-TEST(EmulatorProgram, StopsOnSigtermAndAnswersHelpAndVersion) {
+TEST(emulatorProgram, StopsOnSigtermAndAnswersHelpAndVersion) {
   if (!std::filesystem::exists(kProgram)) GTEST_SKIP() << "dvr-emulator not built";
   {
     ChildEmulator child({"--listen", "127.0.0.1:0", "--no-stdin"});

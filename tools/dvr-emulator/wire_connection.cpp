@@ -82,14 +82,14 @@ bool WireConnection::isShutdown() const {
   return shut_;
 }
 
-void WireConnection::trace(const char* direction, uint32_t command, uint32_t subCode,
-                           uint32_t length) const {
+void WireConnection::trace(ConnectionKind kind, const char* direction, uint32_t command,
+                           uint32_t subCode, uint32_t length) const {
   if (!services_.log.verbose()) return;
   const auto name = commandName(command);
   char line[200];
   std::snprintf(line, sizeof line, "#%d %s %s %s 0x%08x length %u subCode 0x%08x", id_,
-                connectionKindName(kind()), direction,
-                name.empty() ? "?" : std::string(name).c_str(), command, length, subCode);
+                connectionKindName(kind), direction, name.empty() ? "?" : std::string(name).c_str(),
+                command, length, subCode);
   services_.log.trace(line);
 }
 
@@ -200,7 +200,7 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
     vectors.push_back({const_cast<uint8_t*>(part.data()), take});
     budget -= take;
   }
-  trace("sends", command, subCode, announced);
+  trace(kind_, "sends", command, subCode, announced);
   const bool sent = sendAll(fd_.get(), vectors.data(), vectors.size());
   if (sent) {
     services_.stats.messagesSent.fetch_add(1, std::memory_order_relaxed);
@@ -225,7 +225,8 @@ WireConnection::ReadStatus WireConnection::read(int timeoutMs, ReceivedMessage* 
     bool overlong = false;
     if (auto message = reader_.next(&overlong)) {
       services_.stats.messagesReceived.fetch_add(1, std::memory_order_relaxed);
-      trace("receives", message->header.command, message->header.subCode, message->header.length);
+      trace(kind(), "receives", message->header.command, message->header.subCode,
+            message->header.length);
       *out = std::move(*message);
       return ReadStatus::Message;
     }

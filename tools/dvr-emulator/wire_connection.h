@@ -91,7 +91,8 @@ class WireConnection {
  private:
   bool transmit(uint32_t command, uint32_t subCode, std::vector<std::span<const uint8_t>> parts,
                 const FrameEdit* frame);
-  void trace(const char* direction, uint32_t command, uint32_t subCode, uint32_t length) const;
+  void trace(ConnectionKind kind, const char* direction, uint32_t command, uint32_t subCode,
+             uint32_t length) const;
 
   UniqueFd fd_;  // closed by the destructor, after the owning thread has ended
   const int id_;
