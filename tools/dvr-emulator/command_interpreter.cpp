@@ -1,0 +1,283 @@
+#include "command_interpreter.h"
+
+#include <sstream>
+
+#include "protocol/command_codes.h"
+#include "reply_bodies.h"
+
+namespace dvremu {
+namespace {
+
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string word; in >> word;) out.push_back(word);
+  return out;
+}
+
+std::string error(const std::string& text) {
+  return "error: " + text + "\n";
+}
+
+std::optional<uint32_t> codeByName(const std::string& name) {
+  size_t count = 0;
+  const CommandCode* codes = allCommandCodes(&count);
+  for (size_t i = 0; i < count; ++i) {
+    if (commandName(codes[i]) == name) return codes[i];
+  }
+  return parseNumber(name);
+}
+
+}  // namespace
+
+std::string CommandInterpreter::helpText() {
+  return R"(commands:
+  help                                   this list
+  stats                                  sessions, frames and bytes served, audio blocks, PTZ positions
+  sessions                               every open connection: id, kind, session, peer
+  notice power|setup|leave [user|admin] [subcode=HEX]   push EVT_NOTICE to every notice connection
+  drop all|ID|control|notice|live|audio  close connections (ID from 'sessions')
+  drop session N                         close a session with its live-stream and audio connections
+  refuse-next STATUS [control|notice|live|audio|any]    refuse the next login of that kind (default control)
+  fault KIND TYPE [N] [session S]        KIND control|notice|live|audio; TYPE one of
+        close-after N   close after N more messages        cut-body     half a body, then close
+        bad-magic       next header says ZEMX              huge-length  next length 0xFFFFFFFF
+        oversize        next body one byte over the viewer's buffer (live 811008, audio 5120)
+        stall [N]       send nothing for N seconds (0: for good)
+        no-marker       next frame without any 0x01 byte   channel16    next frame names channel 16
+  fail RSP_NAME [STATUS]                 next reply of that code carries STATUS (default 0)
+  clear-faults                           forget every armed fault, refusal and failure
+  model TEXT                             model identifier of later product-info replies
+  livestop all|SESSION MASK              send RSP_LIVESTOP with MASK and stop those channels
+  audio-codec g726|adpcm                 codec of the next audio blocks
+  chatter [all|SESSION]                  send one uninterpreted reply now
+  verbose on|off                         trace every message header
+  quit                                   stop the emulator
+)";
+}
+
+std::string CommandInterpreter::run(const std::string& line) {
+  const auto w = words(line);
+  if (w.empty() || w[0][0] == '#') return {};
+  const std::string& verb = w[0];
+  if (verb == "help") return helpText();
+  if (verb == "stats") return stats();
+  if (verb == "sessions") return listConnections();
+  if (verb == "notice") return notice(w);
+  if (verb == "drop") return drop(w);
+  if (verb == "fault") return fault(w);
+  if (verb == "livestop") return liveStop(w);
+  if (verb == "chatter") return chatter(w);
+  if (verb == "refuse-next") {
+    const auto status = w.size() >= 2 ? parseNumber(w[1]) : std::nullopt;
+    if (!status || *status == 1 || *status > 0xFFFF)
+      return error("refuse-next STATUS [kind]; STATUS not 1");
+    ArmedRefusal refusal{ConnectionKind::Control, static_cast<uint16_t>(*status)};
+    if (w.size() >= 3) {
+      const auto kind = parseConnectionKind(w[2]);
+      if (!kind) return error("unknown connection kind '" + w[2] + "'");
+      refusal.kind = *kind;
+    }
+    core_.faults().armRefusal(refusal);
+    return std::string("ok: next login refused with ") + std::to_string(*status) + "\n";
+  }
+  if (verb == "fail") {
+    const auto code = w.size() >= 2 ? codeByName(w[1]) : std::nullopt;
+    if (!code) return error("fail RSP_NAME [STATUS]");
+    const auto status = w.size() >= 3 ? parseNumber(w[2]) : std::optional<uint32_t>(0);
+    if (!status || *status > 0xFFFF) return error("bad status");
+    core_.faults().armFailure({*code, static_cast<uint16_t>(*status)});
+    return "ok: next " + w[1] + std::string(" carries status ") + std::to_string(*status) + "\n";
+  }
+  if (verb == "clear-faults") {
+    core_.faults().clear();
+    return "ok\n";
+  }
+  if (verb == "model") {
+    if (w.size() != 2 || w[1].size() > 7) return error("model TEXT (at most 7 characters)");
+    core_.setModel(w[1]);
+    return "ok: model " + w[1] + "\n";
+  }
+  if (verb == "audio-codec") {
+    if (w.size() == 2 && w[1] == "g726")
+      core_.setAudioCodec(AudioCodec::G726);
+    else if (w.size() == 2 && w[1] == "adpcm")
+      core_.setAudioCodec(AudioCodec::Adpcm);
+    else
+      return error("audio-codec g726|adpcm");
+    return "ok\n";
+  }
+  if (verb == "verbose") {
+    if (w.size() != 2 || (w[1] != "on" && w[1] != "off")) return error("verbose on|off");
+    core_.log().setVerbose(w[1] == "on");
+    return "ok\n";
+  }
+  if (verb == "quit") {
+    quit_ = true;
+    return "ok: stopping\n";
+  }
+  return error("unknown command '" + verb + "' (try help)");
+}
+
+std::string CommandInterpreter::notice(const std::vector<std::string>& w) {
+  if (w.size() < 2) return error("notice power|setup|leave [user|admin] [subcode=HEX]");
+  uint8_t type = 0;
+  if (w[1] == "power")
+    type = 2;
+  else if (w[1] == "setup")
+    type = 3;
+  else if (w[1] == "leave")
+    type = 4;
+  else if (auto n = parseNumber(w[1]); n && *n <= 255)
+    type = static_cast<uint8_t>(*n);
+  else
+    return error("notice type power, setup, leave or a number");
+  bool byUser = false;
+  uint32_t subCode = noticeSubCode(type);
+  for (size_t i = 2; i < w.size(); ++i) {
+    if (w[i] == "user")
+      byUser = true;
+    else if (w[i] == "admin")
+      byUser = false;
+    else if (w[i].rfind("subcode=", 0) == 0) {
+      const auto value = parseNumber(w[i].substr(8));
+      if (!value) return error("bad subcode");
+      subCode = *value;
+    } else {
+      return error("unknown notice argument '" + w[i] + "'");
+    }
+  }
+  const auto body = noticeBody(type, byUser);
+  int sent = 0;
+  for (const auto& connection : core_.noticeConnections()) {
+    if (connection->sendWithSubCode(EVT_NOTICE, subCode, body)) ++sent;
+  }
+  core_.stats().noticesSent.fetch_add(static_cast<uint64_t>(sent));
+  return std::string("ok: notice sent on ") + std::to_string(sent) + " connection(s)\n";
+}
+
+std::string CommandInterpreter::drop(const std::vector<std::string>& w) {
+  if (w.size() < 2) return error("drop all|ID|KIND|session N");
+  int dropped = 0;
+  const auto all = core_.connections();
+  if (w[1] == "session") {
+    const auto id = w.size() >= 3 ? parseNumber(w[2]) : std::nullopt;
+    if (!id) return error("drop session N");
+    for (const auto& c : all) {
+      if (c->session() == static_cast<int>(*id) && c->kind() != ConnectionKind::Notice) {
+        c->shutdown();
+        ++dropped;
+      }
+    }
+  } else {
+    const auto kind = parseConnectionKind(w[1]);
+    const auto id = parseNumber(w[1]);
+    if (!kind && !id && w[1] != "all") return error("drop all|ID|KIND|session N");
+    for (const auto& c : all) {
+      const bool match =
+          w[1] == "all" || (kind && c->kind() == *kind) || (id && c->id() == static_cast<int>(*id));
+      if (match && !c->isShutdown()) {
+        c->shutdown();
+        ++dropped;
+      }
+    }
+  }
+  return std::string("ok: dropped ") + std::to_string(dropped) + " connection(s)\n";
+}
+
+std::string CommandInterpreter::fault(const std::vector<std::string>& w) {
+  if (w.size() < 3) return error("fault KIND TYPE [N] [session S]");
+  const auto kind = parseConnectionKind(w[1]);
+  if (!kind || *kind == ConnectionKind::Pending)
+    return error("fault kind control, notice, live or audio");
+  const auto type = parseFaultType(w[2]);
+  if (!type) return error("unknown fault '" + w[2] + "'");
+  ArmedFault armed{*type, *kind, 0, 0};
+  size_t i = 3;
+  if (i < w.size() && w[i] != "session") {
+    const auto n = parseNumber(w[i]);
+    if (!n) return error("bad fault argument '" + w[i] + "'");
+    armed.argument = *n;
+    ++i;
+  }
+  if (i + 1 < w.size() && w[i] == "session") {
+    const auto s = parseNumber(w[i + 1]);
+    if (!s) return error("bad session");
+    armed.session = static_cast<int>(*s);
+    i += 2;
+  }
+  if (i != w.size()) return error("unexpected '" + w[i] + "'");
+  if (*type == FaultType::CloseAfter && armed.argument == 0 && w.size() == 3) armed.argument = 1;
+  core_.faults().arm(armed);
+  return std::string("ok: armed ") + faultTypeName(*type) + " on the next " +
+         connectionKindName(*kind) + " message\n";
+}
+
+std::string CommandInterpreter::listConnections() {
+  std::ostringstream out;
+  for (const auto& c : core_.connections()) {
+    if (c->isShutdown()) continue;
+    out << "  #" << c->id() << " " << connectionKindName(c->kind()) << " session " << c->session()
+        << " " << c->peer() << "\n";
+  }
+  const std::string text = out.str();
+  return text.empty() ? "  no connections\n" : text;
+}
+
+std::string CommandInterpreter::stats() {
+  std::ostringstream out;
+  const auto sessions = core_.sessions();
+  out << "  sessions " << sessions.size() << "\n";
+  for (const auto& session : sessions) {
+    std::lock_guard lock(session->mutex);
+    out << "  session " << session->id << " user " << session->account.user
+        << (session->account.admin ? " (admin)" : "") << " started-mask 0x" << std::hex
+        << session->startedMask << std::dec << " audio "
+        << (session->audioStarted && session->audioChannel >= 0
+                ? std::string("channel ") + std::to_string(session->audioChannel + 1)
+                : std::string("off"))
+        << "\n";
+  }
+  out << core_.stats().describe();
+  const auto now = std::chrono::steady_clock::now();
+  for (int channel = 0; channel < kMaxChannels; ++channel) {
+    if (ChannelFeed* feed = core_.feed(channel);
+        feed && (core_.config().ptzMask & (1u << channel))) {
+      out << "  ptz " << channel + 1 << ": " << feed->camera().describe(now) << "\n";
+    }
+  }
+  out << core_.faults().describe();
+  return out.str();
+}
+
+std::string CommandInterpreter::liveStop(const std::vector<std::string>& w) {
+  const auto mask = w.size() == 3 ? parseNumber(w[2]) : std::nullopt;
+  const auto target = w.size() == 3 ? parseNumber(w[1]) : std::nullopt;
+  if (!mask || (w[1] != "all" && !target)) return error("livestop all|SESSION MASK");
+  int sent = 0;
+  for (const auto& session : core_.sessions()) {
+    if (w[1] != "all" && session->id != static_cast<int>(*target)) continue;
+    {
+      std::lock_guard lock(session->mutex);
+      if (*mask != 0x0000FFFF) session->startedMask &= ~*mask;
+    }
+    if (session->control->send(RSP_LIVESTOP, liveMaskBody(kStatusOk, *mask))) ++sent;
+  }
+  return std::string("ok: sent to ") + std::to_string(sent) + " session(s)\n";
+}
+
+std::string CommandInterpreter::chatter(const std::vector<std::string>& w) {
+  static const uint32_t kCodes[] = {RSP_QOS01,  RSP_QOS03,  RSP_QOS04,  RSP_QOS07,  RSP_INFO05,
+                                    RSP_INFO06, RSP_INFO07, RSP_INFO08, RSP_INFO09, RSP_INFO0E};
+  static std::atomic<unsigned> next{0};
+  const auto target = w.size() >= 2 && w[1] != "all" ? parseNumber(w[1]) : std::nullopt;
+  int sent = 0;
+  for (const auto& session : core_.sessions()) {
+    if (target && session->id != static_cast<int>(*target)) continue;
+    const uint32_t code = kCodes[next.fetch_add(1) % std::size(kCodes)];
+    if (session->control->send(code, statusBody(16, kStatusOk))) ++sent;
+  }
+  return std::string("ok: sent to ") + std::to_string(sent) + " session(s)\n";
+}
+
+}  // namespace dvremu

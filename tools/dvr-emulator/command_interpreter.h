@@ -1,0 +1,30 @@
+#pragma once
+// The line-based control interface: one command per line, an answer of one or more lines.
+#include <string>
+#include <vector>
+
+#include "emulator_core.h"
+
+namespace dvremu {
+
+class CommandInterpreter {
+ public:
+  explicit CommandInterpreter(EmulatorCore& core) : core_(core) {}
+  std::string run(const std::string& line);
+  bool quitRequested() const { return quit_; }
+  static std::string helpText();
+
+ private:
+  std::string notice(const std::vector<std::string>& words);
+  std::string drop(const std::vector<std::string>& words);
+  std::string fault(const std::vector<std::string>& words);
+  std::string listConnections();
+  std::string stats();
+  std::string liveStop(const std::vector<std::string>& words);
+  std::string chatter(const std::vector<std::string>& words);
+
+  EmulatorCore& core_;
+  bool quit_ = false;
+};
+
+}  // namespace dvremu

@@ -1,0 +1,130 @@
+#include "dvr_emulator.h"
+
+#include <poll.h>
+
+#include <vector>
+
+#include "command_interpreter.h"
+
+namespace dvremu {
+
+DvrEmulator::DvrEmulator(EmulatorConfig config)
+    : core_(std::make_unique<EmulatorCore>(std::move(config))) {}
+
+DvrEmulator::~DvrEmulator() {
+  stop();
+}
+
+bool DvrEmulator::start(std::string* error) {
+  UniqueFd fd = listenTcp(core_->config().listenAddress, core_->config().listenPort, error);
+  if (!fd.valid()) return false;
+  port_ = localPort(fd.get());
+  for (const auto& command : core_->config().faults) {
+    const std::string answer = execute("fault " + command);
+    if (answer.rfind("error", 0) == 0) {
+      if (error) *error = "--fault " + command + ": " + answer;
+      return false;
+    }
+  }
+  core_->addListener(std::move(fd), ListenerPurpose{});
+  acceptor_ = std::thread([this] { acceptLoop(); });
+  core_->log().info(std::string("serving ") + std::to_string(core_->config().channelCount) +
+                    " channels on " + core_->config().listenAddress + std::string(":") +
+                    std::to_string(port_));
+  return true;
+}
+
+void DvrEmulator::stop() {
+  if (stopping_.exchange(true)) return;
+  core_->wake().signal();
+  if (acceptor_.joinable()) acceptor_.join();
+  {
+    std::lock_guard lock(workersMutex_);
+    for (auto& worker : workers_) worker.connection->shutdown();  // unblocks a send in progress
+  }
+  reapFinished(true);
+  core_->closeAllListeners();
+}
+
+void DvrEmulator::acceptLoop() {
+  while (true) {
+    const auto listeners = core_->listenerFds();
+    std::vector<pollfd> fds;
+    fds.push_back({core_->wake().fd(), POLLIN, 0});
+    fds.push_back({core_->listenerChangeFd(), POLLIN, 0});
+    for (const auto& [id, fd] : listeners) fds.push_back({fd, POLLIN, 0});
+    const int ready = ::poll(fds.data(), fds.size(), 500);
+    if (fds[0].revents & POLLIN) return;
+    if (fds[1].revents & POLLIN) core_->drainListenerChanges();
+    if (ready > 0) {
+      for (size_t i = 0; i < listeners.size(); ++i) {
+        if (!(fds[i + 2].revents & POLLIN)) continue;
+        ListenerPurpose purpose;
+        UniqueFd connection = core_->acceptOn(listeners[i].first, &purpose);
+        if (connection.valid()) spawn(std::move(connection), purpose);
+      }
+    }
+    reapFinished(false);
+  }
+}
+
+void DvrEmulator::spawn(UniqueFd fd, const ListenerPurpose& purpose) {
+  auto connection =
+      std::make_shared<WireConnection>(std::move(fd), core_->nextConnectionId(), core_->services());
+  connection->setKind(purpose.kind, purpose.session ? purpose.session->id : 0);
+  core_->addConnection(connection);
+  core_->stats().connectionsAccepted.fetch_add(1);
+  core_->log().info(std::string("#") + std::to_string(connection->id()) + " connection from " +
+                    connection->peer() +
+                    (purpose.session
+                         ? std::string(" for session ") + std::to_string(purpose.session->id)
+                         : std::string()));
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  EmulatorCore& core = *core_;
+  std::thread thread([&core, connection, purpose, done] {
+    switch (purpose.kind) {
+      case ConnectionKind::Live:
+        runLiveStream(core, connection, purpose.session);
+        break;
+      case ConnectionKind::Audio:
+        runAudio(core, connection, purpose.session);
+        break;
+      default:
+        runControlPort(core, connection);
+        break;
+    }
+    connection->shutdown();
+    done->store(true);
+  });
+  std::lock_guard lock(workersMutex_);
+  workers_.push_back({std::move(thread), connection, done});
+}
+
+void DvrEmulator::reapFinished(bool all) {
+  std::list<Worker> finished;
+  {
+    std::lock_guard lock(workersMutex_);
+    for (auto it = workers_.begin(); it != workers_.end();) {
+      if (all || it->done->load()) {
+        auto next = std::next(it);
+        finished.splice(finished.end(), workers_, it);
+        it = next;
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& worker : finished) worker.thread.join();  // joined outside the lock
+}
+
+std::string DvrEmulator::execute(const std::string& line) {
+  CommandInterpreter interpreter(*core_);
+  const std::string answer = interpreter.run(line);
+  if (interpreter.quitRequested()) {
+    quit_.store(true);
+    quitEvent_.signal();
+  }
+  return answer;
+}
+
+}  // namespace dvremu

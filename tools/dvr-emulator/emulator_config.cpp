@@ -1,0 +1,353 @@
+#include "emulator_config.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace dvremu {
+namespace {
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) break;
+    start = at + 1;
+  }
+  return parts;
+}
+
+std::optional<double> parseDouble(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end == nullptr || *end != '\0' || !(value >= 0.0) || value > 1e6) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+bool parseListen(const std::string& text, EmulatorConfig& config) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  const auto port = parseNumber(text.substr(colon + 1));
+  if (!port || *port > 65535) return false;
+  config.listenAddress = text.substr(0, colon);
+  config.listenPort = static_cast<uint16_t>(*port);
+  return true;
+}
+
+}  // namespace
+
+std::optional<uint32_t> parseNumber(const std::string& text) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+  if (errno != 0 || end == nullptr || *end != '\0' || value > 0xFFFFFFFFull) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+bool parseSize(const std::string& text, int* width, int* height) {
+  const auto parts = split(text, 'x');
+  if (parts.size() != 2) return false;
+  const auto w = parseNumber(parts[0]);
+  const auto h = parseNumber(parts[1]);
+  if (!w || !h) return false;
+  *width = static_cast<int>(*w);
+  *height = static_cast<int>(*h);
+  return isSupportedFrameSize(*width, *height);
+}
+
+bool isSupportedFrameSize(int width, int height) {
+  return (width == 704 && (height == 480 || height == 576 || height == 240 || height == 288)) ||
+         (width == 352 && (height == 240 || height == 288));
+}
+
+bool applyChannelSetting(ChannelConfig& channel, const std::string& key, const std::string& value,
+                         std::string* error) {
+  if (key == "size") {
+    if (parseSize(value, &channel.width, &channel.height)) return true;
+    *error = "unsupported frame size '" + value +
+             "' (704x480, 704x576, 704x240, 704x288, 352x240, 352x288)";
+    return false;
+  }
+  if (key == "fps") {
+    const auto fps = parseDouble(value);
+    if (fps && *fps <= 10000.0) {
+      channel.fps = *fps;
+      return true;
+    }
+    *error = "bad frame rate '" + value + "'";
+    return false;
+  }
+  if (key == "codec") {
+    if (value == "jpeg")
+      channel.codec = VideoCodec::Jpeg;
+    else if (value == "mpeg4")
+      channel.codec = VideoCodec::Mpeg4;
+    else {
+      *error = "unknown codec '" + value + "' (jpeg or mpeg4)";
+      return false;
+    }
+    return true;
+  }
+  if (key == "source") {
+    if (value == "scene" || value.rfind("jpeg-dir:", 0) == 0 || value.rfind("video:", 0) == 0) {
+      channel.source = value;
+      return true;
+    }
+    *error = "unknown source '" + value + "' (scene, jpeg-dir:PATH or video:PATH)";
+    return false;
+  }
+  if (key == "quality") {
+    const auto q = parseNumber(value);
+    if (q && *q >= 1 && *q <= 100) {
+      channel.jpegQuality = static_cast<int>(*q);
+      return true;
+    }
+    *error = "bad JPEG quality '" + value + "'";
+    return false;
+  }
+  if (key == "preencode") {
+    const auto n = parseNumber(value);
+    if (n && *n <= 1000) {
+      channel.preencoded = static_cast<int>(*n);
+      return true;
+    }
+    *error = "bad preencode count '" + value + "'";
+    return false;
+  }
+  *error = "unknown channel setting '" + key + "'";
+  return false;
+}
+
+std::string usageText() {
+  return R"(usage: dvr-emulator [options]
+A DVR that speaks the viewer's protocol: live cameras, PTZ, audio, notices and faults.
+
+Listening and accounts
+  --listen ADDR:PORT        control port (port 0 picks a free one)        [127.0.0.1:9000]
+  --user NAME               the configured account's user id              [admin]
+  --password TEXT           its password                                  [admin]
+  --admin                   the configured account has administrator rights
+  --account USER:PASS[:admin]  one more account (repeatable)
+  --refuse-status N         status for a refused login [2051 unknown user, 2052 bad password]
+  --max-sessions N          control sessions at once; more are refused with 2050   [16]
+  --single-login            a second login of the same user is refused with 2
+
+DVR identity and cameras
+  --model TEXT              model identifier in the product info          [BXF2L3]
+  --video-standard N        byte 18 of the product info                   [1]
+  --channels N              enabled channels, 1..16                       [4]
+  --size WxH                frame size of every channel                   [704x480]
+  --fps N                   frame rate of every channel (0: unpaced)      [5]
+  --codec jpeg|mpeg4        codec of every channel                        [jpeg]
+  --source SRC              scene | jpeg-dir:PATH | video:PATH            [scene]
+  --quality N               JPEG quality                                  [80]
+  --preencode N             encode a loop of N frames at start and serve it from memory
+  --channel N:KEY=VAL[,KEY=VAL...]  per channel (1..16): size, fps, codec, source, quality, preencode
+  --ptz-mask MASK           channels with a PTZ camera (bit 0 = channel 1) [all]
+  --disabled-mask-a MASK    masks reported in the active-camera reply     [channels beyond --channels]
+  --disabled-mask-b MASK                                                  [0]
+  --ptz-trailer RxC         bytes 79 and 80 of the active-camera reply    [16x4]
+  --filler N                filler bytes (0x00) before each frame marker  [0]
+
+Audio
+  --audio-codec g726|adpcm  4-bit G.726 at 32 kbit/s or 3-bit codes at 24 kbit/s  [g726]
+  --audio-source speech|tones                                             [speech]
+  --audio-mask MASK         channels with audio                           [all]
+  --g726-packing right|left bit order of the 4-bit codes (right: first code in the low nibble) [right]
+
+Behaviour
+  --alive-interval SEC      alive check period on control connections, 0 off  [5]
+  --alive-timeout SEC       drop a session whose alive answers stop this long  [15]
+  --chatter SEC             send an uninterpreted reply every SEC seconds, 0 off [0]
+  --fault COMMAND           a control-interface fault command, run at start (repeatable)
+  --control-socket PATH     also accept control commands on this unix socket
+  --no-stdin                don't read control commands from standard input
+  -v, --verbose             log every message header sent and received
+  --help, --version
+
+Control commands (standard input or --control-socket; 'help' lists them):
+  stats, sessions, notice, drop, refuse-next, fault, fail, model, livestop, audio-codec,
+  chatter, verbose, quit
+)";
+}
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
+  ParsedCommandLine result;
+  EmulatorConfig& config = result.config;
+  Account primary{"admin", "admin", false};
+  std::vector<Account> extra;
+  ChannelConfig all;
+  std::vector<std::pair<int, std::string>> perChannel;
+  bool maskAGiven = false;
+
+  auto fail = [&](const std::string& text) {
+    result.error = text;
+    return result;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    auto number = [&](uint32_t max, uint32_t* out) {
+      std::string text;
+      if (!value(&text)) return false;
+      const auto n = parseNumber(text);
+      if (!n || *n > max) return false;
+      *out = *n;
+      return true;
+    };
+    std::string text;
+    uint32_t n = 0;
+    if (option == "--help" || option == "-h") {
+      result.showHelp = true;
+      return result;
+    } else if (option == "--version") {
+      result.showVersion = true;
+      return result;
+    } else if (option == "--listen") {
+      if (!value(&text) || !parseListen(text, config)) return fail("--listen needs ADDR:PORT");
+    } else if (option == "--user") {
+      if (!value(&primary.user) || primary.user.empty()) return fail("--user needs a name");
+    } else if (option == "--password") {
+      if (!value(&primary.password)) return fail("--password needs a value");
+    } else if (option == "--admin") {
+      primary.admin = true;
+    } else if (option == "--account") {
+      if (!value(&text)) return fail("--account needs USER:PASS[:admin]");
+      const auto parts = split(text, ':');
+      if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() ||
+          (parts.size() == 3 && parts[2] != "admin")) {
+        return fail("--account needs USER:PASS[:admin]");
+      }
+      extra.push_back({parts[0], parts[1], parts.size() == 3});
+    } else if (option == "--refuse-status") {
+      if (!number(0xFFFF, &n) || n == 1) return fail("--refuse-status needs a status other than 1");
+      config.refuseStatus = static_cast<uint16_t>(n);
+    } else if (option == "--max-sessions") {
+      if (!number(64, &n) || n == 0) return fail("--max-sessions needs 1..64");
+      config.maxSessions = static_cast<int>(n);
+    } else if (option == "--single-login") {
+      config.singleLogin = true;
+    } else if (option == "--model") {
+      if (!value(&config.model)) return fail("--model needs a text");
+      if (config.model.size() > 7) return fail("--model takes at most 7 characters");
+    } else if (option == "--video-standard") {
+      if (!number(255, &n)) return fail("--video-standard needs 0..255");
+      config.videoStandard = static_cast<uint8_t>(n);
+    } else if (option == "--channels") {
+      if (!number(kMaxChannels, &n) || n == 0) return fail("--channels needs 1..16");
+      config.channelCount = static_cast<int>(n);
+    } else if (option == "--size" || option == "--fps" || option == "--codec" ||
+               option == "--source" || option == "--quality" || option == "--preencode") {
+      std::string error;
+      if (!value(&text)) return fail(option + " needs a value");
+      if (!applyChannelSetting(all, option.substr(2), text, &error)) return fail(error);
+    } else if (option == "--channel") {
+      if (!value(&text)) return fail("--channel needs N:KEY=VAL,...");
+      const size_t colon = text.find(':');
+      const auto channel =
+          colon == std::string::npos ? std::nullopt : parseNumber(text.substr(0, colon));
+      if (!channel || *channel < 1 || *channel > kMaxChannels)
+        return fail("--channel needs N:KEY=VAL,... with N 1..16");
+      perChannel.emplace_back(static_cast<int>(*channel) - 1, text.substr(colon + 1));
+    } else if (option == "--ptz-mask") {
+      if (!number(0xFFFFFFFF, &config.ptzMask)) return fail("--ptz-mask needs a mask");
+    } else if (option == "--disabled-mask-a") {
+      if (!number(0xFFFFFFFF, &config.disabledMaskA)) return fail("--disabled-mask-a needs a mask");
+      maskAGiven = true;
+    } else if (option == "--disabled-mask-b") {
+      if (!number(0xFFFFFFFF, &config.disabledMaskB)) return fail("--disabled-mask-b needs a mask");
+    } else if (option == "--ptz-trailer") {
+      if (!value(&text)) return fail("--ptz-trailer needs RxC");
+      const auto parts = split(text, 'x');
+      const auto r = parts.size() == 2 ? parseNumber(parts[0]) : std::nullopt;
+      const auto c = parts.size() == 2 ? parseNumber(parts[1]) : std::nullopt;
+      if (!r || !c || *r > 255 || *c > 255) return fail("--ptz-trailer needs RxC, each 0..255");
+      config.ptzTrailerRows = static_cast<uint8_t>(*r);
+      config.ptzTrailerColumns = static_cast<uint8_t>(*c);
+    } else if (option == "--filler") {
+      if (!number(4096, &n)) return fail("--filler needs 0..4096");
+      config.fillerBytes = static_cast<int>(n);
+    } else if (option == "--audio-codec") {
+      if (!value(&text)) return fail("--audio-codec needs g726 or adpcm");
+      if (text == "g726")
+        config.audioCodec = AudioCodec::G726;
+      else if (text == "adpcm")
+        config.audioCodec = AudioCodec::Adpcm;
+      else
+        return fail("--audio-codec needs g726 or adpcm");
+    } else if (option == "--audio-source") {
+      if (!value(&text)) return fail("--audio-source needs speech or tones");
+      if (text == "speech")
+        config.audioSource = AudioSourceKind::Speech;
+      else if (text == "tones")
+        config.audioSource = AudioSourceKind::Tones;
+      else
+        return fail("--audio-source needs speech or tones");
+    } else if (option == "--audio-mask") {
+      if (!number(0xFFFFFFFF, &config.audioMask)) return fail("--audio-mask needs a mask");
+    } else if (option == "--g726-packing") {
+      if (!value(&text)) return fail("--g726-packing needs right or left");
+      if (text == "right")
+        config.g726Packing = G726Packing::Right;
+      else if (text == "left")
+        config.g726Packing = G726Packing::Left;
+      else
+        return fail("--g726-packing needs right or left");
+    } else if (option == "--alive-interval" || option == "--alive-timeout" ||
+               option == "--chatter") {
+      if (!value(&text)) return fail(option + " needs seconds");
+      const auto seconds = parseDouble(text);
+      if (!seconds) return fail(option + " needs seconds");
+      if (option == "--alive-interval")
+        config.aliveIntervalSeconds = *seconds;
+      else if (option == "--alive-timeout")
+        config.aliveTimeoutSeconds = *seconds;
+      else
+        config.chatterSeconds = *seconds;
+    } else if (option == "--fault") {
+      if (!value(&text)) return fail("--fault needs a fault command");
+      config.faults.push_back(text);
+    } else if (option == "--control-socket") {
+      if (!value(&config.controlSocket) || config.controlSocket.empty())
+        return fail("--control-socket needs a path");
+    } else if (option == "--no-stdin") {
+      config.readStdin = false;
+    } else if (option == "-v" || option == "--verbose") {
+      config.verbose = true;
+    } else {
+      return fail("unknown option '" + option + "' (see --help)");
+    }
+  }
+
+  for (auto& channel : config.channels) channel = all;
+  for (const auto& [index, settings] : perChannel) {
+    for (const auto& item : split(settings, ',')) {
+      const size_t eq = item.find('=');
+      std::string error;
+      if (eq == std::string::npos) return fail("--channel setting '" + item + "' needs KEY=VAL");
+      if (!applyChannelSetting(config.channels[static_cast<size_t>(index)], item.substr(0, eq),
+                               item.substr(eq + 1), &error)) {
+        return fail(error);
+      }
+    }
+  }
+  const uint32_t enabled =
+      config.channelCount >= 32 ? 0xFFFFFFFFu : ((1u << config.channelCount) - 1u);
+  if (!maskAGiven) config.disabledMaskA = 0xFFFFu & ~enabled;
+  config.accounts.clear();
+  config.accounts.push_back(primary);
+  for (auto& account : extra) config.accounts.push_back(account);
+  return result;
+}
+
+}  // namespace dvremu

@@ -1,0 +1,207 @@
+#include "emulator_core.h"
+
+#include <unistd.h>
+#include <algorithm>
+#include <cstring>
+
+#include "protocol/command_codes.h"
+
+namespace dvremu {
+
+EmulatorCore::EmulatorCore(EmulatorConfig config)
+    : config_(std::move(config)),
+      epoch_(Clock::now()),
+      model_(config_.model),
+      audioCodec_(static_cast<int>(config_.audioCodec)) {
+  log_.setVerbose(config_.verbose);
+  feeds_.resize(kMaxChannels);
+  for (int channel = 0; channel < config_.channelCount && channel < kMaxChannels; ++channel) {
+    std::string warning;
+    feeds_[static_cast<size_t>(channel)] = std::make_unique<ChannelFeed>(
+        channel, config_.channels[static_cast<size_t>(channel)], epoch_, &warning);
+    if (!warning.empty())
+      log_.info(std::string("channel ") + std::to_string(channel + 1) + ": " + warning);
+  }
+}
+
+ChannelFeed* EmulatorCore::feed(int channel) {
+  if (channel < 0 || channel >= kMaxChannels) return nullptr;
+  return feeds_[static_cast<size_t>(channel)].get();
+}
+
+uint32_t EmulatorCore::enabledMask() const {
+  return config_.channelCount >= 32 ? 0xFFFFFFFFu : ((1u << config_.channelCount) - 1u);
+}
+
+std::string EmulatorCore::model() const {
+  std::lock_guard lock(settingsMutex_);
+  return model_;
+}
+
+void EmulatorCore::setModel(const std::string& model) {
+  std::lock_guard lock(settingsMutex_);
+  model_ = model.substr(0, 7);
+}
+
+std::shared_ptr<SessionState> EmulatorCore::addSession(const Account& account,
+                                                       std::shared_ptr<WireConnection> control) {
+  std::lock_guard lock(registryMutex_);
+  auto session = std::make_shared<SessionState>(++nextSessionId_, account, std::move(control));
+  sessions_[session->id] = session;
+  return session;
+}
+
+void EmulatorCore::removeSession(int id) {
+  std::lock_guard lock(registryMutex_);
+  sessions_.erase(id);
+}
+
+std::vector<std::shared_ptr<SessionState>> EmulatorCore::sessions() {
+  std::lock_guard lock(registryMutex_);
+  std::vector<std::shared_ptr<SessionState>> all;
+  for (const auto& [id, session] : sessions_) all.push_back(session);
+  return all;
+}
+
+int EmulatorCore::sessionCount() {
+  std::lock_guard lock(registryMutex_);
+  return static_cast<int>(sessions_.size());
+}
+
+void EmulatorCore::addNoticeConnection(const std::shared_ptr<WireConnection>& connection) {
+  std::lock_guard lock(registryMutex_);
+  std::erase_if(notices_, [](const auto& weak) { return weak.expired(); });
+  notices_.push_back(connection);
+}
+
+std::vector<std::shared_ptr<WireConnection>> EmulatorCore::noticeConnections() {
+  std::lock_guard lock(registryMutex_);
+  std::vector<std::shared_ptr<WireConnection>> all;
+  for (const auto& weak : notices_) {
+    if (auto connection = weak.lock(); connection && !connection->isShutdown())
+      all.push_back(connection);
+  }
+  return all;
+}
+
+void EmulatorCore::addConnection(const std::shared_ptr<WireConnection>& connection) {
+  std::lock_guard lock(registryMutex_);
+  std::erase_if(connections_, [](const auto& weak) { return weak.expired(); });
+  connections_.push_back(connection);
+}
+
+std::vector<std::shared_ptr<WireConnection>> EmulatorCore::connections() {
+  std::lock_guard lock(registryMutex_);
+  std::vector<std::shared_ptr<WireConnection>> all;
+  for (const auto& weak : connections_) {
+    if (auto connection = weak.lock()) all.push_back(connection);
+  }
+  return all;
+}
+
+int EmulatorCore::openListener(const ListenerPurpose& purpose, uint16_t* port, std::string* error) {
+  UniqueFd fd = listenTcp(config_.listenAddress, 0, error);
+  if (!fd.valid()) return 0;
+  *port = localPort(fd.get());
+  return addListener(std::move(fd), purpose);
+}
+
+int EmulatorCore::addListener(UniqueFd fd, const ListenerPurpose& purpose) {
+  int id = 0;
+  {
+    std::lock_guard lock(listenersMutex_);
+    id = ++nextListenerId_;
+    listeners_.push_back({id, std::move(fd), purpose});
+  }
+  listenerChange_.signal();
+  return id;
+}
+
+void EmulatorCore::closeListener(int id) {
+  if (id == 0) return;
+  UniqueFd closing;  // closed outside the lock; the acceptor re-reads the list after the signal
+  {
+    std::lock_guard lock(listenersMutex_);
+    auto it = std::find_if(listeners_.begin(), listeners_.end(),
+                           [id](const auto& e) { return e.id == id; });
+    if (it == listeners_.end()) return;
+    closing = std::move(it->fd);
+    listeners_.erase(it);
+  }
+  listenerChange_.signal();
+}
+
+void EmulatorCore::closeAllListeners() {
+  std::lock_guard lock(listenersMutex_);
+  listeners_.clear();
+}
+
+std::vector<std::pair<int, int>> EmulatorCore::listenerFds() {
+  std::lock_guard lock(listenersMutex_);
+  std::vector<std::pair<int, int>> fds;
+  for (const auto& entry : listeners_) fds.emplace_back(entry.id, entry.fd.get());
+  return fds;
+}
+
+UniqueFd EmulatorCore::acceptOn(int id, ListenerPurpose* purpose) {
+  std::lock_guard lock(listenersMutex_);
+  for (const auto& entry : listeners_) {
+    if (entry.id == id) {
+      *purpose = entry.purpose;
+      return acceptConnection(entry.fd.get());
+    }
+  }
+  return {};
+}
+
+void EmulatorCore::drainListenerChanges() {
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t got = ::read(listenerChange_.fd(), &count, sizeof count);
+}
+
+uint16_t EmulatorCore::checkAccount(const std::string& user, const std::string& password,
+                                    Account* account) const {
+  for (const auto& candidate : config_.accounts) {
+    if (candidate.user != user) continue;
+    if (candidate.password != password) return config_.refuseStatus.value_or(2052);
+    if (account) *account = candidate;
+    return 1;
+  }
+  return config_.refuseStatus.value_or(2051);
+}
+
+namespace {
+std::string fixedText(const std::vector<uint8_t>& body, size_t offset, size_t width) {
+  if (body.size() <= offset) return {};
+  const size_t end = std::min(body.size(), offset + width);
+  const auto first = body.begin() + static_cast<std::ptrdiff_t>(offset);
+  const auto last = body.begin() + static_cast<std::ptrdiff_t>(end);
+  return std::string(first, std::find(first, last, uint8_t{0}));
+}
+}  // namespace
+
+bool awaitLogin(WireConnection& connection, Credentials* credentials) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (true) {
+    ReceivedMessage message;
+    const auto status = connection.read(millisecondsUntil(deadline), &message);
+    if (status == WireConnection::ReadStatus::Closed) return false;
+    if (status == WireConnection::ReadStatus::Timeout) return false;
+    if (message.header.command != RSP_AUTHLOGIN) continue;
+    credentials->user = fixedText(message.body, 0, 32);
+    credentials->password = fixedText(message.body, 32, 32);
+    return true;
+  }
+}
+
+void lingerAfterRefusal(WireConnection& connection) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  ReceivedMessage message;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (connection.read(millisecondsUntil(deadline), &message) !=
+        WireConnection::ReadStatus::Message)
+      return;
+  }
+}
+
+}  // namespace dvremu

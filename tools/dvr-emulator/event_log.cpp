@@ -1,0 +1,35 @@
+#include "event_log.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+namespace dvremu {
+namespace {
+std::mutex gWriteMutex;  // keeps lines from different threads whole
+
+void writeLine(const std::string& line) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                local.tm_sec, static_cast<int>(millis));
+  std::lock_guard lock(gWriteMutex);
+  std::fprintf(stderr, "%s dvr-emulator: %s\n", stamp, line.c_str());
+}
+}  // namespace
+
+void EventLog::info(const std::string& line) const {
+  if (!quiet_.load(std::memory_order_relaxed)) writeLine(line);
+}
+
+void EventLog::trace(const std::string& line) const {
+  if (verbose() && !quiet_.load(std::memory_order_relaxed)) writeLine(line);
+}
+
+}  // namespace dvremu

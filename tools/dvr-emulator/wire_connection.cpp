@@ -1,0 +1,264 @@
+#include "wire_connection.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "protocol/byte_order.h"
+#include "protocol/command_codes.h"
+
+namespace dvremu {
+
+void MessageReader::append(const uint8_t* data, size_t size) {
+  if (start_ > 0 && start_ == buffer_.size()) {
+    buffer_.clear();
+    start_ = 0;
+  } else if (start_ > 256 * 1024) {
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
+    start_ = 0;
+  }
+  buffer_.insert(buffer_.end(), data, data + size);
+}
+
+std::optional<ReceivedMessage> MessageReader::next(bool* overlong) {
+  *overlong = false;
+  while (buffered() >= MessageHeader::kSize) {
+    const uint8_t* bytes = buffer_.data() + start_;
+    const auto header = MessageHeader::parse(
+        std::span<const uint8_t, MessageHeader::kSize>(bytes, MessageHeader::kSize));
+    if (!header) {  // the viewer's rule: drop these 17 bytes, no search for the magic
+      start_ += MessageHeader::kSize;
+      continue;
+    }
+    if (header->length > kMaxIncomingBody) {
+      *overlong = true;
+      return std::nullopt;
+    }
+    if (buffered() < MessageHeader::kSize + header->length) return std::nullopt;
+    ReceivedMessage message;
+    message.header = *header;
+    message.body.assign(bytes + MessageHeader::kSize,
+                        bytes + MessageHeader::kSize + header->length);
+    start_ += MessageHeader::kSize + header->length;
+    return message;
+  }
+  return std::nullopt;
+}
+
+WireConnection::WireConnection(UniqueFd fd, int id, SharedServices services)
+    : fd_(std::move(fd)), id_(id), peer_(peerName(fd_.get())), services_(services) {}
+
+ConnectionKind WireConnection::kind() const {
+  std::lock_guard lock(mutex_);
+  return kind_;
+}
+
+int WireConnection::session() const {
+  std::lock_guard lock(mutex_);
+  return session_;
+}
+
+void WireConnection::setKind(ConnectionKind kind, int session) {
+  std::lock_guard lock(mutex_);
+  kind_ = kind;
+  session_ = session;
+}
+
+void WireConnection::shutdown() {
+  std::lock_guard lock(mutex_);
+  if (!shut_) {
+    shut_ = true;
+    ::shutdown(fd_.get(), SHUT_RDWR);
+  }
+}
+
+bool WireConnection::isShutdown() const {
+  std::lock_guard lock(mutex_);
+  return shut_;
+}
+
+void WireConnection::trace(ConnectionKind kind, const char* direction, uint32_t command,
+                           uint32_t subCode, uint32_t length) const {
+  if (!services_.log.verbose()) return;
+  const auto name = commandName(command);
+  char line[200];
+  std::snprintf(line, sizeof line, "#%d %s %s %s 0x%08x length %u subCode 0x%08x", id_,
+                connectionKindName(kind), direction, name.empty() ? "?" : std::string(name).c_str(),
+                command, length, subCode);
+  services_.log.trace(line);
+}
+
+bool WireConnection::sendLoginRequest() {
+  return send(REQ_AUTHLOGIN, {});
+}
+
+bool WireConnection::send(uint32_t command, std::span<const uint8_t> body) {
+  return sendWithSubCode(command, command, body);
+}
+
+bool WireConnection::sendWithSubCode(uint32_t command, uint32_t subCode,
+                                     std::span<const uint8_t> body) {
+  std::vector<std::span<const uint8_t>> parts;
+  if (!body.empty()) parts.push_back(body);
+  return transmit(command, subCode, std::move(parts), nullptr);
+}
+
+bool WireConnection::sendParts(uint32_t command, uint32_t subCode,
+                               std::vector<std::span<const uint8_t>> parts,
+                               const FrameEdit* frame) {
+  return transmit(command, subCode, std::move(parts), frame);
+}
+
+bool WireConnection::transmit(uint32_t command, uint32_t subCode,
+                              std::vector<std::span<const uint8_t>> parts, const FrameEdit* frame) {
+  std::lock_guard lock(mutex_);
+  if (shut_) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (stallForever_ || (stallUntil_ && now < *stallUntil_)) return true;  // swallowed while stalled
+  stallUntil_.reset();
+
+  size_t bodySize = 0;
+  for (const auto& part : parts) bodySize += part.size();
+  std::optional<ArmedFault> fault;
+  if (kind_ != ConnectionKind::Pending)
+    fault = services_.faults.take(kind_, session_, frame != nullptr);
+
+  uint32_t announced = static_cast<uint32_t>(bodySize);
+  std::vector<uint8_t> scratch;  // edited payload or padding, alive until the send
+  bool cutAfterHalf = false;
+  std::array<uint8_t, MessageHeader::kSize> header = MessageHeader::build(command, announced);
+  if (fault) {
+    services_.log.info(std::string("#") + std::to_string(id_) + " " + connectionKindName(kind_) +
+                       ": fault " + faultTypeName(fault->type) + " on " +
+                       std::string(commandName(command)));
+    switch (fault->type) {
+      case FaultType::CloseAfter:
+        if (fault->argument == 0) {
+          shut_ = true;
+          ::shutdown(fd_.get(), SHUT_RDWR);
+          return false;
+        }
+        countdown_ = static_cast<int>(fault->argument);
+        break;
+      case FaultType::CutBody:
+        cutAfterHalf = true;
+        break;
+      case FaultType::BadMagic:
+        break;
+      case FaultType::HugeLength:
+        announced = 0xFFFFFFFFu;
+        break;
+      case FaultType::Oversize: {
+        const uint32_t limit = kind_ == ConnectionKind::Live    ? kViewerLiveBuffer
+                               : kind_ == ConnectionKind::Audio ? kViewerAudioBody
+                                                                : kOversizeOtherBody;
+        if (bodySize <= limit) {
+          scratch.assign(limit + 1 - bodySize, 0);
+          parts.push_back(scratch);
+          announced = limit + 1;
+        }
+        break;
+      }
+      case FaultType::Stall:
+        if (fault->argument == 0)
+          stallForever_ = true;
+        else
+          stallUntil_ = now + std::chrono::seconds(fault->argument);
+        return true;
+      case FaultType::NoMarker:
+        if (frame != nullptr && frame->frameHeader != nullptr &&
+            frame->payloadPart < parts.size()) {
+          for (int i = 0; i < 16; ++i) {
+            if (frame->frameHeader[i] == 0x01) frame->frameHeader[i] = 0x00;
+          }
+          const auto payload = parts[frame->payloadPart];
+          scratch.assign(payload.begin(), payload.end());
+          std::replace(scratch.begin(), scratch.end(), uint8_t{0x01}, uint8_t{0x02});
+          parts[frame->payloadPart] = scratch;
+        }
+        break;
+      case FaultType::Channel16:
+        if (frame != nullptr && frame->frameHeader != nullptr) frame->frameHeader[1] = 16;
+        break;
+    }
+    header = MessageHeader::build(command, announced);
+    if (fault->type == FaultType::BadMagic) std::memcpy(header.data(), "ZEMX", 4);
+  }
+  writeBe32(header.data() + 13, subCode);
+
+  std::vector<iovec> vectors;
+  vectors.push_back({header.data(), header.size()});
+  size_t budget = cutAfterHalf ? bodySize / 2 : SIZE_MAX;
+  for (const auto& part : parts) {
+    if (part.empty() || budget == 0) continue;
+    const size_t take = std::min(part.size(), budget);
+    vectors.push_back({const_cast<uint8_t*>(part.data()), take});
+    budget -= take;
+  }
+  trace(kind_, "sends", command, subCode, announced);
+  const bool sent = sendAll(fd_.get(), vectors.data(), vectors.size());
+  if (sent) {
+    services_.stats.messagesSent.fetch_add(1, std::memory_order_relaxed);
+    size_t total = 0;
+    for (const auto& v : vectors) total += v.iov_len;
+    services_.stats.bytesSent.fetch_add(total, std::memory_order_relaxed);
+  }
+  bool closeNow = !sent || cutAfterHalf;
+  if (countdown_ > 0 && --countdown_ == 0) closeNow = true;
+  if (closeNow) {
+    shut_ = true;
+    ::shutdown(fd_.get(), SHUT_RDWR);
+    return false;
+  }
+  return true;
+}
+
+WireConnection::ReadStatus WireConnection::read(int timeoutMs, ReceivedMessage* out) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  while (true) {
+    bool overlong = false;
+    if (auto message = reader_.next(&overlong)) {
+      services_.stats.messagesReceived.fetch_add(1, std::memory_order_relaxed);
+      trace(kind(), "receives", message->header.command, message->header.subCode,
+            message->header.length);
+      *out = std::move(*message);
+      return ReadStatus::Message;
+    }
+    if (overlong) {
+      services_.log.info(std::string("#") + std::to_string(id_) +
+                         ": a header announces an overlong body; closing");
+      shutdown();
+      return ReadStatus::Closed;
+    }
+    int wait = -1;
+    if (timeoutMs >= 0) {
+      const auto left = deadline - std::chrono::steady_clock::now();
+      wait = left <= std::chrono::steady_clock::duration::zero()
+                 ? 0
+                 : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    }
+    const int ready = waitReadable(fd_.get(), services_.wakeFd, wait);
+    if (ready < 0) return ReadStatus::Closed;
+    if (ready == 0) {
+      if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline)
+        return ReadStatus::Timeout;
+      continue;
+    }
+    uint8_t chunk[16384];
+    const ssize_t got = ::recv(fd_.get(), chunk, sizeof chunk, MSG_DONTWAIT);
+    if (got > 0) {
+      reader_.append(chunk, static_cast<size_t>(got));
+      continue;
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    return ReadStatus::Closed;
+  }
+}
+
+}  // namespace dvremu

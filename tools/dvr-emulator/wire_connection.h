@@ -1,0 +1,113 @@
+#pragma once
+// One accepted TCP connection: framed sending with the armed faults applied, and framed
+// reading. The connection's own thread reads and sends; other threads may send (notices,
+// alive checks) and may shut it down; sends are serialised by a mutex.
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "emulator_stats.h"
+#include "event_log.h"
+#include "fault_plan.h"
+#include "protocol/message_header.h"
+#include "socket_io.h"
+
+namespace dvremu {
+
+// Largest body the emulator accepts from a viewer; anything longer ends the connection.
+inline constexpr uint32_t kMaxIncomingBody = 64 * 1024;
+// Body sizes that the viewer's fixed buffers hold, per connection kind.
+inline constexpr uint32_t kViewerLiveBuffer = 811008;
+inline constexpr uint32_t kViewerAudioBody = 5120;
+inline constexpr uint32_t kOversizeOtherBody = 1024 * 1024;
+
+struct ReceivedMessage {
+  MessageHeader header;
+  std::vector<uint8_t> body;
+};
+
+// Collects bytes and cuts them into messages the way the viewer does: 17-byte header, a
+// wrong magic drops those 17 bytes.
+class MessageReader {
+ public:
+  void append(const uint8_t* data, size_t size);
+  // Next whole message; sets *overlong when a header announces more than kMaxIncomingBody.
+  std::optional<ReceivedMessage> next(bool* overlong);
+  size_t buffered() const { return buffer_.size() - start_; }
+
+ private:
+  std::vector<uint8_t> buffer_;
+  size_t start_ = 0;
+};
+
+struct SharedServices {
+  EventLog& log;
+  EmulatorStats& stats;
+  FaultPlan& faults;
+  int wakeFd;
+};
+
+// Where a frame sits inside a message, so frame faults can edit it.
+struct FrameEdit {
+  uint8_t* frameHeader = nullptr;  // the 16 mutable header bytes inside one of the parts
+  size_t payloadPart = 0;          // index of the part holding the frame payload
+};
+
+class WireConnection {
+ public:
+  enum class ReadStatus { Message, Timeout, Closed };
+
+  WireConnection(UniqueFd fd, int id, SharedServices services);
+  WireConnection(const WireConnection&) = delete;
+  WireConnection& operator=(const WireConnection&) = delete;
+
+  int id() const { return id_; }
+  const std::string& peer() const { return peer_; }
+  ConnectionKind kind() const;
+  void setKind(ConnectionKind kind, int session);
+  int session() const;
+
+  // One message: header, then the body made of parts. Armed faults of this kind apply.
+  // False once the connection is closed.
+  bool send(uint32_t command, std::span<const uint8_t> body);
+  bool sendWithSubCode(uint32_t command, uint32_t subCode, std::span<const uint8_t> body);
+  bool sendParts(uint32_t command, uint32_t subCode, std::vector<std::span<const uint8_t>> parts,
+                 const FrameEdit* frame);
+  // The login answer of REQ_AUTHLOGIN is sent raw (no faults): the peer's login request.
+  bool sendLoginRequest();
+
+  // Waits up to timeoutMs (negative: no limit) for one whole message.
+  ReadStatus read(int timeoutMs, ReceivedMessage* out);
+
+  // From any thread: ends the connection; its thread sees the end on its next read.
+  void shutdown();
+  bool isShutdown() const;
+  int fd() const { return fd_.get(); }
+
+ private:
+  bool transmit(uint32_t command, uint32_t subCode, std::vector<std::span<const uint8_t>> parts,
+                const FrameEdit* frame);
+  void trace(ConnectionKind kind, const char* direction, uint32_t command, uint32_t subCode,
+             uint32_t length) const;
+
+  UniqueFd fd_;  // closed by the destructor, after the owning thread has ended
+  const int id_;
+  const std::string peer_;
+  SharedServices services_;
+
+  mutable std::mutex mutex_;  // guards kind_, session_, countdown_, stallUntil_, shut_ and sends
+  ConnectionKind kind_ = ConnectionKind::Pending;
+  int session_ = 0;
+  int countdown_ = -1;  // messages left before a close-after fault closes; -1: none
+  std::optional<std::chrono::steady_clock::time_point> stallUntil_;
+  bool stallForever_ = false;
+  bool shut_ = false;
+
+  MessageReader reader_;  // owning thread only
+};
+
+}  // namespace dvremu
