@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <spandsp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <random>
 #include <thread>
 
 #include "audio/audio_dlg.h"
@@ -13,74 +13,72 @@
 #include "platform/messages.h"
 #include "platform/wave_out/no_wave_out.h"
 #include "recording_wave_out.h"
+#include "test_helpers.h"
 
 using namespace platform;
 
 namespace {
 
-void pump() {
-  processMessagesUntil([] { return false; }, 20);
-}
-
-std::vector<WaveOutCall> callsNamed(CRecordingWaveOut& device, const std::string& op) {
-  std::vector<WaveOutCall> out;
-  for (const auto& call : device.calls())
-    if (call.op == op) out.push_back(call);
+// The device calls as "op:user" ("op" without a header), with "!result" when it is not
+// kMmNoError (33: the block is still queued).
+std::string trace(CRecordingWaveOut& device) {
+  std::string out;
+  for (const auto& c : device.calls()) {
+    out += (out.empty() ? "" : " ") + c.op + (c.user >= 0 ? ":" + std::to_string(c.user) : "");
+    if (c.result != kMmNoError) out += "!" + std::to_string(c.result);
+  }
   return out;
 }
 
-std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
+bool isFiller(const std::vector<uint8_t>& block, size_t count = SIZE_MAX) {
+  return std::all_of(block.begin(), block.begin() + std::min(count, block.size()),
+                     [](uint8_t b) { return b == 0x7F; });
+}
+
+template <typename Sample>
+std::vector<uint8_t> asBytes(const std::vector<Sample>& samples) {
+  std::vector<uint8_t> out(samples.size() * sizeof(Sample));
+  std::memcpy(out.data(), samples.data(), out.size());
   return out;
+}
+
+std::vector<uint8_t> adpcmBytes(CAdpcmDecoder& decoder, const uint8_t* payload, uint32_t length) {
+  std::vector<int16_t> samples(static_cast<size_t>(CAdpcmDecoder::sampleCount(length)));
+  EXPECT_EQ(decoder.decode(payload, length, samples.data(), static_cast<int64_t>(samples.size())),
+            static_cast<int32_t>(samples.size()));
+  return asBytes(samples);
+}
+
+std::vector<uint8_t> head(const std::vector<uint8_t>& block, size_t n) {
+  return {block.begin(), block.begin() + static_cast<long>(n)};
 }
 
 class AudioPlayerTest : public ::testing::Test {
  protected:
+  void openAndPump() {
+    ASSERT_EQ(player.open(kNoWindow), 0);
+    pump();  // the open notification
+  }
   CRecordingWaveOut device;
   CAudioDlg dlg{&device};
   CAudioPlayer& player = dlg.player();
 };
 
 TEST_F(AudioPlayerTest, OpenPreparesFiveG726BlocksAndTheOpenNotificationQueuesThem) {
-  for (int i = 0; i < CAudioPlayer::kBlockCount; ++i)
-    for (uint8_t b : player.blockBytes(i)) ASSERT_EQ(b, 0x7F);
+  for (int i = 0; i < CAudioPlayer::kBlockCount; ++i) EXPECT_TRUE(isFiller(player.blockBytes(i)));
 
   ASSERT_EQ(player.open(kNoWindow), 0);
-  const auto calls = device.calls();
-  ASSERT_EQ(calls.size(), 7u);
-  EXPECT_EQ(calls[0].op, "open");
-  const WaveFormat format = device.lastFormat();
-  EXPECT_EQ(format.formatTag, 1);
-  EXPECT_EQ(format.channels, 1);
-  EXPECT_EQ(format.samplesPerSec, 8000u);
-  EXPECT_EQ(format.avgBytesPerSec, 16000u);
-  EXPECT_EQ(format.blockAlign, 2);
-  EXPECT_EQ(format.bitsPerSample, 16);
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(calls[1 + i].op, "prepare");
-    EXPECT_EQ(calls[1 + i].user, i);
-    EXPECT_EQ(calls[1 + i].bufferLength, 3200u);
-    EXPECT_EQ(calls[1 + i].result, kMmNoError);
-  }
-  EXPECT_EQ(calls[6].op, "write");
-  EXPECT_EQ(calls[6].user, 0);
+  EXPECT_EQ(trace(device), "open prepare:0 prepare:1 prepare:2 prepare:3 prepare:4 write:0");
+  for (const auto& call : device.calls()) EXPECT_EQ(call.bufferLength, call.user < 0 ? 0 : 3200u);
 
   device.clearCalls();
-  pump();  // the open notification
-  const auto writes = callsNamed(device, "write");
-  ASSERT_EQ(writes.size(), 5u);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(writes[i].user, i);
-  EXPECT_EQ(writes[0].result, kWaveStillPlaying);  // block 0 is still queued
-  for (int i = 1; i < 5; ++i) EXPECT_EQ(writes[i].result, kMmNoError);
-  // Six blocks of filler reached the device.
+  pump();  // the open notification queues every block; block 0 is still queued
+  EXPECT_EQ(trace(device), "write:0!33 write:1 write:2 write:3 write:4");
   EXPECT_EQ(device.played(), std::vector<uint8_t>(5 * 3200, 0x7F));
 }
 
 TEST_F(AudioPlayerTest, PayloadsGoRoundTheRing) {
-  ASSERT_EQ(player.open(kNoWindow), 0);
-  pump();
+  openAndPump();
   while (device.playOne(player.device())) {
   }
   device.clearCalls();
@@ -89,64 +87,44 @@ TEST_F(AudioPlayerTest, PayloadsGoRoundTheRing) {
   const auto codes =
       reference::g726Encode(32000, G726_PACKING_RIGHT, reference::tone(1000, 9000, 6 * 1600));
   ASSERT_EQ(codes.size(), 6 * 800u);
-  const auto expected = reference::g726Decode(32000, G726_PACKING_RIGHT, codes);
+  const auto expected = asBytes(reference::g726Decode(32000, G726_PACKING_RIGHT, codes));
   for (int k = 0; k < 6; ++k) {
     EXPECT_EQ(player.ring(), k % 5);
     player.playG726(codes.data() + k * 800, 800);
-    const auto block = player.blockBytes(k % 5);
-    EXPECT_EQ(0, std::memcmp(block.data(), expected.data() + k * 1600, 3200)) << k;
+    EXPECT_EQ(0, std::memcmp(player.blockBytes(k % 5).data(), &expected[k * 3200], 3200)) << k;
     EXPECT_TRUE(device.playOne(player.device()));
   }
-  const auto writes = callsNamed(device, "write");
-  ASSERT_EQ(writes.size(), 6u);
-  const int users[6] = {0, 1, 2, 3, 4, 0};
-  for (int k = 0; k < 6; ++k) {
-    EXPECT_EQ(writes[k].user, users[k]);
-    EXPECT_EQ(writes[k].result, kMmNoError);
-  }
+  EXPECT_EQ(trace(device), "write:0 write:1 write:2 write:3 write:4 write:0");
   EXPECT_EQ(player.ring(), 1);
   // What the device played after the filler is the decoded signal, block for block.
   const auto played = device.played();
-  ASSERT_EQ(played.size(), (5 + 6) * 3200u);
-  EXPECT_EQ(0, std::memcmp(played.data() + 5 * 3200, expected.data(), 6 * 3200));
+  EXPECT_EQ(std::vector(played.begin() + 5 * 3200, played.end()), expected);
 }
 
-TEST_F(AudioPlayerTest, AdpcmPayloadOf600BytesFillsOneBlock) {
-  ASSERT_EQ(player.open(kNoWindow), 0);
-  const auto payload = randomBytes(600, 3);
-  player.playAdpcm(payload.data(), 600);
-  CAdpcmDecoder reference;
-  std::vector<int16_t> samples(1600);
-  ASSERT_EQ(reference.decode(payload.data(), 600, samples.data(), 1600), 1600);
-  const auto block = player.blockBytes(0);
-  EXPECT_EQ(0, std::memcmp(block.data(), samples.data(), 3200));
-  for (size_t i = 3200; i < block.size(); ++i) ASSERT_EQ(block[i], 0x7F);
-  // The decoder keeps its state from block to block.
-  player.playAdpcm(payload.data(), 600);
-  ASSERT_EQ(reference.decode(payload.data(), 600, samples.data(), 1600), 1600);
-  EXPECT_EQ(0, std::memcmp(player.blockBytes(1).data(), samples.data(), 3200));
-}
-
-TEST_F(AudioPlayerTest, OversizedPayloadsStopAtTheBlock) {
+TEST_F(AudioPlayerTest, PayloadsFillTheirBlockAndNeverMore) {
   ASSERT_EQ(player.open(kNoWindow), 0);
   const auto big = randomBytes(5000, 4);
-  player.playG726(big.data(), 5000);   // 1024 bytes decode to a full 4096-byte block
-  player.playAdpcm(big.data(), 5000);  // 768 bytes decode to 2048 samples
-  player.playG726(nullptr, 0);
+  player.playAdpcm(big.data(), 600);   // 1600 samples, then the filler
+  player.playAdpcm(big.data(), 5000);  // 768 bytes decode to a full block of 2048 samples
+  player.playG726(nullptr, 0);         // zero samples leave the filler
   player.playAdpcm(big.data(), 0);
   EXPECT_EQ(player.ring(), 4);
-  for (uint8_t b : player.blockBytes(4)) ASSERT_EQ(b, 0x7F);  // the neighbour is untouched
+  CAdpcmDecoder reference;  // the player's decoder keeps its state from block to block
+  const auto block0 = player.blockBytes(0);
+  EXPECT_EQ(head(block0, 3200), adpcmBytes(reference, big.data(), 600));
+  EXPECT_TRUE(isFiller({block0.begin() + 3200, block0.end()}));
+  EXPECT_EQ(player.blockBytes(1), adpcmBytes(reference, big.data(), 768));
+  for (int i : {2, 3, 4}) EXPECT_TRUE(isFiller(player.blockBytes(i))) << i;
 
-  CAdpcmDecoder reference;
-  std::vector<int16_t> samples(2048);
-  ASSERT_EQ(reference.decode(big.data(), 768, samples.data(), 2048), 2048);
-  EXPECT_EQ(0, std::memcmp(player.blockBytes(1).data(), samples.data(), 4096));
-  for (uint8_t b : player.blockBytes(2)) ASSERT_EQ(b, 0x7F);  // zero samples leave the filler
+  player.playG726(big.data(), 5000);  // 1024 bytes decode to a full 4096-byte block
+  EXPECT_EQ(player.blockBytes(4),
+            asBytes(reference::g726Decode(32000, G726_PACKING_RIGHT,
+                                          std::vector(big.begin(), big.begin() + 1024))));
+  EXPECT_EQ(player.blockBytes(0), block0);  // the neighbour is untouched
 }
 
 TEST_F(AudioPlayerTest, CloseReturnsBlocksThenTheCloseNotificationRefills) {
-  ASSERT_EQ(player.open(kNoWindow), 0);
-  pump();
+  openAndPump();
   const WaveOutHandle h = player.device();
   const auto payload = randomBytes(800, 5);
   player.playG726(payload.data(), 800);
@@ -157,22 +135,13 @@ TEST_F(AudioPlayerTest, CloseReturnsBlocksThenTheCloseNotificationRefills) {
   EXPECT_EQ(player.mode(), AudioCodecMode::G726);
   EXPECT_EQ(player.ring(), 0);
   EXPECT_EQ(player.device(), kNoWaveOut);
-  const auto calls = device.calls();
-  ASSERT_EQ(calls.size(), 7u);
-  EXPECT_EQ(calls[0].op, "reset");
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(calls[1 + i].op, "unprepare");
-    EXPECT_EQ(calls[1 + i].result, kMmNoError);
-  }
-  EXPECT_EQ(calls[6].op, "close");
-  EXPECT_EQ(calls[6].handle, h);
+  EXPECT_EQ(trace(device),
+            "reset unprepare:0 unprepare:1 unprepare:2 unprepare:3 unprepare:4 close");
+  for (const auto& call : device.calls()) EXPECT_EQ(call.handle, h);
 
-  EXPECT_NE(player.blockBytes(0)[0], 0x7F);
+  EXPECT_FALSE(isFiller(player.blockBytes(0), 1));
   pump();  // the close notification
-  for (int i = 0; i < 5; ++i) {
-    const auto block = player.blockBytes(i);
-    for (size_t k = 0; k < 3200; ++k) ASSERT_EQ(block[k], 0x7F);
-  }
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(isFiller(player.blockBytes(i), 3200)) << i;
 
   // Closing a closed player only resets the mode and the ring.
   device.clearCalls();
@@ -186,8 +155,7 @@ TEST_F(AudioPlayerTest, CloseReturnsBlocksThenTheCloseNotificationRefills) {
 // The audio connection's codec switch: close, open, set the mode, all before the old device's
 // close notification and the new one's open notification arrive.
 TEST_F(AudioPlayerTest, CodecSwitchLeavesFivePreparedBlocksOnTheNewDevice) {
-  ASSERT_EQ(player.open(kNoWindow), 0);
-  pump();
+  openAndPump();
   const WaveOutHandle old = player.device();
   const auto g726 = randomBytes(800, 6);
   player.playG726(g726.data(), 800);
@@ -215,17 +183,13 @@ TEST_F(AudioPlayerTest, CodecSwitchLeavesFivePreparedBlocksOnTheNewDevice) {
   }
   device.clearCalls();
   for (int k = 0; k < 5; ++k) player.playAdpcm(adpcm.data(), 600);
-  const auto writes = callsNamed(device, "write");
-  ASSERT_EQ(writes.size(), 5u);
-  for (const auto& write : writes) EXPECT_EQ(write.result, kMmNoError);
+  EXPECT_EQ(trace(device), "write:2 write:3 write:4 write:0 write:1");
 }
 
 TEST(AudioPlayer, OpenWithoutWindowOrDevice) {
   CRecordingWaveOut device;
   CAudioPlayer player(&device);
   EXPECT_EQ(player.open(kNoWindow), 0);  // no callback window yet: nothing happens
-  EXPECT_TRUE(device.calls().empty());
-
   CAudioDlg dlg(&device);
   EXPECT_EQ(dlg.onMessage(msg::kWaveOutOpen, 12345, 0), kHandled);  // unknown device: ignored
   EXPECT_TRUE(device.calls().empty());
@@ -241,14 +205,10 @@ TEST(AudioPlayer, OpenWithoutWindowOrDevice) {
 
 // The receive thread plays and switches codecs while the UI thread handles notifications and the
 // user switches audio off and on; the device's own thread finishes blocks.
-TEST(AudioPlayer, ReceiveAndUiThreadsShareThePlayer) {
-  CRecordingWaveOut device;
-  CAudioDlg dlg(&device);
-  CAudioPlayer& player = dlg.player();
+TEST_F(AudioPlayerTest, ReceiveAndUiThreadsShareThePlayer) {
   ASSERT_EQ(player.open(kNoWindow), 0);
   std::atomic<bool> stop{false};
   const auto payload = randomBytes(800, 9);
-
   std::thread receiver([&] {
     for (int i = 0; i < 400; ++i) {
       const bool adpcm = (i / 50) % 2 == 1;
@@ -257,20 +217,16 @@ TEST(AudioPlayer, ReceiveAndUiThreadsShareThePlayer) {
         player.open(kNoWindow);
         player.setMode(adpcm ? AudioCodecMode::Adpcm : AudioCodecMode::G726);
       }
-      if (adpcm)
-        player.playAdpcm(payload.data(), 600);
-      else
-        player.playG726(payload.data(), 800);
+      adpcm ? player.playAdpcm(payload.data(), 600) : player.playG726(payload.data(), 800);
     }
     stop = true;
   });
   std::thread speaker([&] {
     while (!stop) device.playOne(player.device());
   });
-  int toggles = 0;
-  while (!stop) {
+  for (int toggles = 1; !stop; ++toggles) {
     processMessagesUntil([] { return false; }, 1);
-    if (++toggles % 10 == 0) {
+    if (toggles % 10 == 0) {
       player.close();
       player.open(kNoWindow);
     }

@@ -6,8 +6,7 @@
 
 namespace reference {
 
-// spandsp G.726 with linear samples. packing: G726_PACKING_NONE (one code per byte),
-// G726_PACKING_LEFT or G726_PACKING_RIGHT.
+// spandsp G.726 with linear samples; packing is one of spandsp's G726_PACKING_* values.
 std::vector<uint8_t> g726Encode(int bitRate, int packing, const std::vector<int16_t>& samples);
 std::vector<int16_t> g726Decode(int bitRate, int packing, const std::vector<uint8_t>& bytes);
 
@@ -18,8 +17,7 @@ std::vector<uint8_t> pack3(const std::vector<uint8_t>& codes);
 std::vector<int16_t> tone(double hz, double amplitude, size_t count);
 std::vector<int16_t> speechLike(size_t count, uint32_t seed);
 
-// Signal-to-noise ratio of decoded against source, in dB, after the best delay within maxDelay.
-double snrDb(const std::vector<int16_t>& source, const std::vector<int16_t>& decoded,
-             size_t skip = 0, int maxDelay = 0);
+// Signal-to-noise ratio of decoded against source in dB, from sample `skip` on.
+double snrDb(const std::vector<int16_t>& source, const std::vector<int16_t>& decoded, size_t skip);
 
 }  // namespace reference

@@ -2,9 +2,7 @@
 
 #include <QTemporaryDir>
 
-#include <fstream>
-#include <iterator>
-#include <mutex>
+#include <set>
 #include <vector>
 
 #include "platform/messages.h"
@@ -12,32 +10,25 @@
 #include "platform/wave_out/no_wave_out.h"
 #include "platform/wave_out/wav_file_wave_out.h"
 #include "recording_wave_out.h"
+#include "test_helpers.h"
 
 using namespace platform;
 
 namespace {
 
+// Records the notifications as message number, handle and header.
 class NotificationWindow final : public CMessageWindow {
  public:
-  struct Note {
-    uint32_t msg;
-    uintptr_t handle;
-    intptr_t header;
-  };
   int onMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
-    notes.push_back({msg, wParam, lParam});
+    msgs.push_back(msg);
+    handles.push_back(wParam);
+    headers.push_back(lParam);
     return kHandled;
   }
-  void pump() {
-    platform::processMessagesUntil([] { return false; }, 20);
-  }
-  std::vector<Note> notes;
+  std::vector<uint32_t> msgs;
+  std::vector<uintptr_t> handles;
+  std::vector<intptr_t> headers;
 };
-
-std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
@@ -51,9 +42,7 @@ TEST(WaveOut, QueueFollowsTheDeviceRules) {
   ASSERT_NE(h, kNoWaveOut);
 
   std::vector<uint8_t> bytes(64, 1);
-  WaveHeader header;
-  header.data = bytes.data();
-  header.bufferLength = 64;
+  WaveHeader header{bytes.data(), 64};
   EXPECT_EQ(device.write(h, &header), kWaveUnprepared);
   ASSERT_EQ(device.prepareHeader(h, &header), kMmNoError);
   EXPECT_EQ(header.flags & kWaveHeaderPrepared, kWaveHeaderPrepared);
@@ -71,33 +60,28 @@ TEST(WaveOut, QueueFollowsTheDeviceRules) {
   EXPECT_EQ(device.write(h, &header), kMmInvalidHandle);
   EXPECT_EQ(device.reset(h), kMmInvalidHandle);
 
-  WaveFormat bad;
-  bad.blockAlign = 4;
   WaveOutHandle other = kNoWaveOut;
-  EXPECT_EQ(device.open(&other, kWaveMapper, bad, window.windowId()), kWaveBadFormat);
+  const WaveFormat badAlign{1, 1, 8000, 16000, 4, 16};
+  EXPECT_EQ(device.open(&other, kWaveMapper, badAlign, window.windowId()), kWaveBadFormat);
   EXPECT_EQ(device.open(&other, 3, WaveFormat{}, window.windowId()), kMmBadDeviceId);
 
-  window.pump();
+  pump();
   // open, done (played), done (reset), close, all carrying the handle.
-  ASSERT_EQ(window.notes.size(), 4u);
-  EXPECT_EQ(window.notes[0].msg, msg::kWaveOutOpen);
-  EXPECT_EQ(window.notes[1].msg, msg::kWaveOutDone);
-  EXPECT_EQ(window.notes[1].header, reinterpret_cast<intptr_t>(&header));
-  EXPECT_EQ(window.notes[2].msg, msg::kWaveOutDone);
-  EXPECT_EQ(window.notes[3].msg, msg::kWaveOutClose);
-  for (const auto& note : window.notes) EXPECT_EQ(note.handle, h);
+  EXPECT_EQ(window.msgs, (std::vector<uint32_t>{msg::kWaveOutOpen, msg::kWaveOutDone,
+                                                msg::kWaveOutDone, msg::kWaveOutClose}));
+  EXPECT_EQ(window.handles, std::vector<uintptr_t>(4, h));
+  ASSERT_EQ(window.headers.size(), 4u);
+  EXPECT_EQ(window.headers[1], reinterpret_cast<intptr_t>(&header));
 }
 
 TEST(WaveOut, HandlesAreNeverReused) {
-  CRecordingWaveOut device;
-  CRecordingWaveOut another;
-  std::vector<WaveOutHandle> seen;
+  CRecordingWaveOut devices[2];
+  std::set<WaveOutHandle> seen;
   for (int i = 0; i < 20; ++i) {
     WaveOutHandle h = kNoWaveOut;
-    ASSERT_EQ((i % 2 ? device : another).open(&h, 0, WaveFormat{}, kNoWindow), kMmNoError);
-    for (WaveOutHandle old : seen) ASSERT_NE(h, old);
-    seen.push_back(h);
-    ASSERT_EQ((i % 2 ? device : another).close(h), kMmNoError);
+    ASSERT_EQ(devices[i % 2].open(&h, 0, WaveFormat{}, kNoWindow), kMmNoError);
+    ASSERT_TRUE(seen.insert(h).second) << i;
+    ASSERT_EQ(devices[i % 2].close(h), kMmNoError);
   }
 }
 
@@ -113,13 +97,20 @@ TEST(WaveOut, CapabilitiesAndVolume) {
   device.getVolume(0, &volume);
   EXPECT_EQ(volume, 0x12341234u);
   EXPECT_EQ(device.getVolume(1, &volume), kMmBadDeviceId);
+}
 
+// Neither a machine without output nor a WAV file that can't be written opens a device.
+TEST(WaveOut, NoDeviceRefusesToOpen) {
   CNoWaveOut none;
-  WaveOutHandle h = 77;
+  CWavFileWaveOut unwritable("/nonexistent-dir/x/out.wav");
   EXPECT_EQ(none.numDevices(), 0u);
-  EXPECT_NE(none.open(&h, kWaveMapper, WaveFormat{}, kNoWindow), kMmNoError);
-  EXPECT_EQ(h, kNoWaveOut);
+  WaveOutCaps caps;
   EXPECT_NE(none.getDevCaps(0, &caps), kMmNoError);
+  for (IWaveOut* device : {static_cast<IWaveOut*>(&none), static_cast<IWaveOut*>(&unwritable)}) {
+    WaveOutHandle h = 77;
+    EXPECT_NE(device->open(&h, kWaveMapper, WaveFormat{}, kNoWindow), kMmNoError);
+    EXPECT_EQ(h, kNoWaveOut);
+  }
 }
 
 TEST(WaveOut, WavFileHoldsEveryPlayedBlockAcrossReopening) {
@@ -128,35 +119,30 @@ TEST(WaveOut, WavFileHoldsEveryPlayedBlockAcrossReopening) {
   NotificationWindow window;
   {
     CWavFileWaveOut device(path);
-    std::vector<uint8_t> a(3200), b(100);
+    std::vector<uint8_t> a(3200), b(100), expected;
     for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<uint8_t>(i);
     for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(200 - i);
-    for (int round = 0; round < 2; ++round) {
+    for (uint32_t round = 1; round <= 2; ++round) {
       WaveOutHandle h = kNoWaveOut;
       ASSERT_EQ(device.open(&h, kWaveMapper, WaveFormat{}, window.windowId()), kMmNoError);
-      WaveHeader ha, hb;
-      ha.data = a.data();
-      ha.bufferLength = 3200;
-      hb.data = b.data();
-      hb.bufferLength = 100;
+      WaveHeader ha{a.data(), 3200}, hb{b.data(), 100};
       device.prepareHeader(h, &ha);
       device.prepareHeader(h, &hb);
-      EXPECT_EQ(device.write(h, &ha), kMmNoError);
-      EXPECT_EQ(device.write(h, &hb), kMmNoError);
-      EXPECT_EQ(device.write(h, &ha), kMmNoError);  // played at once, so never still queued
+      // Played at once, so never still queued.
+      for (WaveHeader* header : {&ha, &hb, &ha}) {
+        EXPECT_EQ(device.write(h, header), kMmNoError);
+        expected.insert(expected.end(), header->data, header->data + header->bufferLength);
+      }
       // The file is complete after every block.
       const auto now = readFile(path);
-      ASSERT_EQ(now.size(), 44u + (round + 1) * 6500u);
-      EXPECT_EQ(le32(now, 40), (round + 1) * 6500u);
+      ASSERT_EQ(now.size(), 44u + round * 6500u);
+      EXPECT_EQ(le32(now, 40), round * 6500u);
       device.unprepareHeader(h, &ha);
       device.unprepareHeader(h, &hb);
       EXPECT_EQ(device.close(h), kMmNoError);
     }
-    WaveFormat stereo;
-    stereo.channels = 2;
-    stereo.blockAlign = 4;
-    stereo.avgBytesPerSec = 32000;
     WaveOutHandle h = kNoWaveOut;
+    const WaveFormat stereo{1, 2, 8000, 32000, 4, 16};  // one file holds one format
     EXPECT_EQ(device.open(&h, kWaveMapper, stereo, kNoWindow), kWaveBadFormat);
     const auto bytes = readFile(path);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
@@ -165,31 +151,13 @@ TEST(WaveOut, WavFileHoldsEveryPlayedBlockAcrossReopening) {
     EXPECT_EQ(le32(bytes, 24), 8000u);
     EXPECT_EQ(bytes[22], 1);   // mono
     EXPECT_EQ(bytes[34], 16);  // bits
-    std::vector<uint8_t> expected;
-    for (int round = 0; round < 2; ++round) {
-      expected.insert(expected.end(), a.begin(), a.end());
-      expected.insert(expected.end(), b.begin(), b.end());
-      expected.insert(expected.end(), a.begin(), a.end());
-    }
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 44, bytes.end()), expected);
   }
-  window.pump();
-  int opens = 0, dones = 0, closes = 0;
-  for (const auto& note : window.notes) {
-    opens += note.msg == msg::kWaveOutOpen;
-    dones += note.msg == msg::kWaveOutDone;
-    closes += note.msg == msg::kWaveOutClose;
-  }
-  EXPECT_EQ(opens, 2);
-  EXPECT_EQ(dones, 6);
-  EXPECT_EQ(closes, 2);
-}
-
-TEST(WaveOut, UnwritableWavFileIsNoDevice) {
-  CWavFileWaveOut device("/nonexistent-dir/x/out.wav");
-  WaveOutHandle h = kNoWaveOut;
-  EXPECT_NE(device.open(&h, kWaveMapper, WaveFormat{}, kNoWindow), kMmNoError);
-  EXPECT_EQ(h, kNoWaveOut);
+  pump();
+  const auto count = [&](uint32_t msg) { return std::ranges::count(window.msgs, msg); };
+  EXPECT_EQ(count(msg::kWaveOutOpen), 2);
+  EXPECT_EQ(count(msg::kWaveOutDone), 6);
+  EXPECT_EQ(count(msg::kWaveOutClose), 2);
 }
 
 TEST(WaveOut, BackendNamesAreChecked) {
