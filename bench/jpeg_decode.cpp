@@ -57,9 +57,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration)
-        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    // The median when repetitions are asked for, else the single run.
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && times_.count(run.run_name.str()) == 0)
+        times_[run.run_name.str()] = run.GetAdjustedCPUTime();
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+        times_[run.run_name.str()] = run.GetAdjustedCPUTime();
+    }
   }
   void printRatios() const {
     std::printf("\nCJpegDecoder / libjpeg-turbo CPU time ratio (the machine may be shared):\n");

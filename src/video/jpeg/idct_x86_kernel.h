@@ -27,16 +27,13 @@ __attribute__((always_inline)) inline void transpose(__m128i* v) {
   v[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// R(X) = ((X + 2^30 + 2^15) >> 16) − 2^14 truncated to 16 bits, for two vectors: the top halves
-// of the sums, then a 16-bit subtraction that wraps the same way.
+// R(X) = ((X + 2^30 + 2^15) >> 16) − 2^14 truncated to 16 bits is the top half of X + 2^15:
+// adding 2^30 adds 2^14 to the top half (modulo 2^16), which the subtraction takes away again.
+// The caller has added the 2^15 already.
 template <typename Ops>
-__attribute__((always_inline)) inline void roundOut(typename Ops::V bias16, typename Ops::V a,
-                                                    typename Ops::V b, __m128i& outA,
-                                                    __m128i& outB) {
-  Ops::high16(Ops::add(a, bias16), Ops::add(b, bias16), outA, outB);
-  const __m128i k = _mm_set1_epi16(16384);
-  outA = _mm_sub_epi16(outA, k);
-  outB = _mm_sub_epi16(outB, k);
+__attribute__((always_inline)) inline void roundOut(typename Ops::V a, typename Ops::V b,
+                                                    __m128i& outA, __m128i& outB) {
+  Ops::high16(a, b, outA, outB);
 }
 
 // One 1-D transform of eight vectors x0..x7 (lane i: the i-th row or column), in place.
@@ -48,8 +45,10 @@ __attribute__((always_inline)) inline void transform(__m128i* x) {
   const V bias13 = Ops::set(0x40001000), two17 = Ops::set(131072);
   const V f = Ops::sub(Ops::sra13(Ops::add(Ops::madd(x[3], x[5], 23170, 23170), bias13)), two17);
   const V d = Ops::sub(Ops::sra13(Ops::add(Ops::madd(x[3], x[5], 23170, -23170), bias13)), two17);
-  const V l = Ops::madd(x[0], x[4], 23170, 23170);
-  const V r = Ops::madd(x[0], x[4], 23170, -23170);
+  // Every output holds exactly one of l and r: the rounding term 2^15 rides on them.
+  const V bias16 = Ops::set(0x8000);
+  const V l = Ops::add(Ops::madd(x[0], x[4], 23170, 23170), bias16);
+  const V r = Ops::add(Ops::madd(x[0], x[4], 23170, -23170), bias16);
   const V h = Ops::madd(x[2], x[6], 30274, 12540);
   const V o = Ops::madd(x[2], x[6], 12540, -30274);
   const V a = Ops::add(d, w), b = Ops::add(f, u), c = Ops::sub(u, f), e = Ops::sub(w, d);
@@ -60,11 +59,10 @@ __attribute__((always_inline)) inline void transform(__m128i* x) {
   const V t = Ops::sub(z2, Ops::mul(c, 2260));   // c·4551 + e·6811
   const V m = Ops::sub(z2, Ops::mul(e, 11362));  // c·6811 − e·4551
   const V lh = Ops::add(l, h), lmh = Ops::sub(l, h), ro = Ops::add(r, o), rmo = Ops::sub(r, o);
-  const V bias16 = Ops::set(0x40008000);
-  roundOut<Ops>(bias16, Ops::add(lh, g), Ops::sub(lh, g), x[0], x[7]);
-  roundOut<Ops>(bias16, Ops::add(ro, m), Ops::sub(ro, m), x[1], x[6]);
-  roundOut<Ops>(bias16, Ops::add(rmo, t), Ops::sub(rmo, t), x[2], x[5]);
-  roundOut<Ops>(bias16, Ops::add(lmh, g2), Ops::sub(lmh, g2), x[3], x[4]);
+  roundOut<Ops>(Ops::add(lh, g), Ops::sub(lh, g), x[0], x[7]);
+  roundOut<Ops>(Ops::add(ro, m), Ops::sub(ro, m), x[1], x[6]);
+  roundOut<Ops>(Ops::add(rmo, t), Ops::sub(rmo, t), x[2], x[5]);
+  roundOut<Ops>(Ops::add(lmh, g2), Ops::sub(lmh, g2), x[3], x[4]);
 }
 
 template <typename Ops>

@@ -165,6 +165,21 @@ TEST(JpegDecoder, MovesTheEndMarkerToAFourByteBoundary) {
   EXPECT_EQ(data[102], 0xFF);
   EXPECT_EQ(data[103], 0xD9);
 
+  // Very short data: the zeroed range starts at byte 0, and nothing outside length + 3 is
+  // touched (the buffers are exactly that long).
+  for (uint32_t length = 0; length < 8; ++length) {
+    std::vector<uint8_t> tiny(length + 3, 0xFF);
+    CJpegDecoder d;
+    d.setData(tiny.data());
+    EXPECT_FALSE(d.decode(length));
+    const uint32_t rounded = (length + 3) / 4 * 4;
+    if (rounded > length) {
+      EXPECT_EQ(tiny[rounded - 1], 0xD9);
+      EXPECT_EQ(tiny[rounded - 2], 0xFF);
+      for (uint32_t i = length >= 2 ? length - 2 : 0; i + 2 < rounded; ++i) EXPECT_EQ(tiny[i], 0);
+    }
+  }
+
   std::vector<uint8_t> aligned(100 + 3, 0x55);
   decoder.setData(aligned.data());
   decoder.decode(100);
