@@ -22,7 +22,6 @@ namespace testing_video {
 
 struct EncodedPicture {
   std::vector<uint8_t> packet;  // as FFmpeg's encoder wrote it
-  bool key = false;
 };
 
 // count pictures of a moving test pattern (no B-frames, a key picture every gop).
@@ -49,8 +48,7 @@ inline std::vector<EncodedPicture> encodeMpeg4(int width, int height, int count,
   std::vector<EncodedPicture> pictures;
   auto drain = [&] {
     while (avcodec_receive_packet(context, packet) == 0) {
-      pictures.push_back({std::vector<uint8_t>(packet->data, packet->data + packet->size),
-                          (packet->flags & AV_PKT_FLAG_KEY) != 0});
+      pictures.push_back({std::vector<uint8_t>(packet->data, packet->data + packet->size)});
       av_packet_unref(packet);
     }
   };

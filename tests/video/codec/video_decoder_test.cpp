@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "mpeg4_stream.h"
 #include "platform/display.h"
@@ -21,11 +22,8 @@ constexpr uint16_t kSentinel = 0x1234;
 // Passes every call on to the real video decoder library and records it.
 class CRecordingCodecLibrary final : public IVideoCodecLibrary {
  public:
-  struct Creation {
-    int channel, width, left, top;
-    uint32_t modeFlags;
-    int last;
-  };
+  // channel, width, left, top, mode flags, last
+  using Creation = std::tuple<int, int, int, int, uint32_t, int>;
   struct Decode {
     const uint8_t* data;
     uint32_t length;
@@ -111,10 +109,8 @@ TEST_F(VideoDecoderTest, WindowViewMatchesFfmpegDecodeAndNewHeadersRecreateIt) {
   EXPECT_EQ(display.beginCount(), 11u);
   EXPECT_EQ(display.endCount(), 11u);
   ASSERT_EQ(library.creations.size(), 2u);
-  for (const auto& c : library.creations) {
-    EXPECT_EQ(std::make_tuple(c.channel, c.width, c.left, c.top, c.modeFlags, c.last),
-              std::make_tuple(1, 214, 14, 43, 0xC0000007u, 1));
-  }
+  const CRecordingCodecLibrary::Creation window{1, 214, 14, 43, 0xC0000007u, 1};
+  EXPECT_EQ(library.creations, std::vector(2, window));
 }
 
 // The window re-places the channel for full screen without ending it: the stream goes on
