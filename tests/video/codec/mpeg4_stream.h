@@ -1,12 +1,7 @@
 #pragma once
-// Real MPEG-4 Visual streams for the tests and benchmarks (header only, so both can use it):
-// encoded here with FFmpeg, cut into the DVR's codec frames, and decoded independently with FFmpeg
-// for comparison.
-#include <cstdint>
-#include <vector>
-
-#include "video/draw_gates.h"
-
+// Real MPEG-4 Visual streams for the video tests and benchmarks (header only): encoded here with
+// FFmpeg, cut into the DVR's codec frames and decoded independently with FFmpeg for comparison;
+// plus the draw gates and display-memory helpers both video sinks' tests use.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -15,69 +10,23 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "video/codec/codec_channel.h"
+#include "video/draw_gates.h"
 #include "video/rgb565.h"
 
 namespace testing_video {
 
 struct EncodedPicture {
   std::vector<uint8_t> packet;  // as FFmpeg's encoder wrote it
-  bool key = false;
 };
 
-// Encodes count pictures of a moving test pattern (no B-frames, a key picture every gop).
-std::vector<EncodedPicture> encodeMpeg4(int width, int height, int count, int gop, int seed = 0);
-
-// The DVR's codec frame for a packet: a 16-byte FrameHeader (marker 0x01, channel), then the
-// coded data. Configuration is kept from the video object start on, renumbered to 00 00 01 01
-// as the DVR sends it; anything before it (FFmpeg's visual object sequence header) is dropped.
-std::vector<uint8_t> dvrFrame(const std::vector<uint8_t>& packet, uint8_t channel = 0);
-
-// Frames for a whole stream.
-std::vector<std::vector<uint8_t>> dvrFrames(const std::vector<EncodedPicture>& pictures);
-
-// An independent FFmpeg decode of the packets, each picture scaled the way the library scales it
-// to width x width*3/4 BGR, then turned into RGB565 (upright, rows top first).
-class CReferenceDecoder {
- public:
-  explicit CReferenceDecoder(int width);
-  ~CReferenceDecoder();
-  // The picture of this packet, or empty when none came out.
-  std::vector<uint16_t> decode(const std::vector<uint8_t>& packet);
-
- private:
-  struct State;
-  State* state_;
-  int width_;
-};
-
-// Extracts the area of the display memory at (left, top), width x height (row by row).
-std::vector<uint16_t> displayArea(const std::vector<uint16_t>& memory, int left, int top, int width,
-                                  int height);
-// The full-screen picture read back upright: picture row r, column c is display row c,
-// column 239 - r.
-std::vector<uint16_t> turnedBack(const std::vector<uint16_t>& memory, int width, int height);
-
-// Largest difference of any 5- or 6-bit component between two RGB565 pictures.
-int maxComponentDifference(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b);
-
-// Draw gates the test sets directly, from any thread.
-class CTestGates final : public IDrawGates {
- public:
-  bool disconnectRequested() const override { return disconnect.load(); }
-  bool liveReady() const override { return live.load(); }
-  bool displayReady() const override { return displayOk.load(); }
-  std::atomic<bool> disconnect{false};
-  std::atomic<bool> live{true};
-  std::atomic<bool> displayOk{true};
-};
-
-// ---- definitions
-
+// count pictures of a moving test pattern (no B-frames, a key picture every gop).
 inline std::vector<EncodedPicture> encodeMpeg4(int width, int height, int count, int gop,
-                                               int seed) {
+                                               int seed = 0) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
   AVCodecContext* context = avcodec_alloc_context3(codec);
   context->width = width;
@@ -94,18 +43,17 @@ inline std::vector<EncodedPicture> encodeMpeg4(int width, int height, int count,
   frame->format = AV_PIX_FMT_YUV420P;
   frame->width = width;
   frame->height = height;
+  if (av_frame_get_buffer(frame, 0) != 0) std::abort();
   AVPacket* packet = av_packet_alloc();
   std::vector<EncodedPicture> pictures;
   auto drain = [&] {
     while (avcodec_receive_packet(context, packet) == 0) {
-      pictures.push_back({std::vector<uint8_t>(packet->data, packet->data + packet->size),
-                          (packet->flags & AV_PKT_FLAG_KEY) != 0});
+      pictures.push_back({std::vector<uint8_t>(packet->data, packet->data + packet->size)});
       av_packet_unref(packet);
     }
   };
   for (int i = 0; i < count; ++i) {
-    av_frame_get_buffer(frame, 0);
-    av_frame_make_writable(frame);
+    av_frame_make_writable(frame);  // the encoder may still hold the previous picture
     const int t = i * 3 + seed * 17;
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {
@@ -123,10 +71,6 @@ inline std::vector<EncodedPicture> encodeMpeg4(int width, int height, int count,
     frame->pts = i;
     avcodec_send_frame(context, frame);
     drain();
-    av_frame_unref(frame);
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = width;
-    frame->height = height;
   }
   avcodec_send_frame(context, nullptr);
   drain();
@@ -136,12 +80,14 @@ inline std::vector<EncodedPicture> encodeMpeg4(int width, int height, int count,
   return pictures;
 }
 
-inline std::vector<uint8_t> dvrFrame(const std::vector<uint8_t>& packet, uint8_t channel) {
+// The DVR's codec frame for a packet: a 16-byte FrameHeader (marker 0x01, channel), then the
+// coded data from the video object start on, renumbered to 00 00 01 01 as the DVR sends it
+// (FFmpeg writes object 0 after a visual object sequence header, which is dropped).
+inline std::vector<uint8_t> dvrFrame(const std::vector<uint8_t>& packet, uint8_t channel = 0) {
   std::vector<uint8_t> frame(16, 0);
   frame[0] = 0x01;
   frame[1] = channel;
   size_t from = 0;
-  // FFmpeg writes video object id 0 (00 00 01 00); the DVR's configuration starts at 00 00 01 01.
   for (size_t p = 0; p + 4 <= packet.size(); ++p) {
     if (packet[p] == 0 && packet[p + 1] == 0 && packet[p + 2] == 1 && packet[p + 3] <= 0x1F) {
       from = p;
@@ -159,71 +105,83 @@ inline std::vector<std::vector<uint8_t>> dvrFrames(const std::vector<EncodedPict
   return frames;
 }
 
-struct CReferenceDecoder::State {
-  AVCodecContext* context = nullptr;
-  AVFrame* frame = nullptr;
-  AVPacket* packet = nullptr;
+// An independent FFmpeg decode of the packets, each picture scaled the way the library scales it
+// to width x width*3/4, then turned into RGB565 (upright, rows top first).
+class CReferenceDecoder {
+ public:
+  explicit CReferenceDecoder(int width) : width_(width) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
+    context_ = avcodec_alloc_context3(codec);
+    context_->thread_count = 1;
+    if (avcodec_open2(context_, codec, nullptr) != 0) std::abort();
+  }
+  ~CReferenceDecoder() {
+    av_packet_free(&packet_);
+    av_frame_free(&frame_);
+    avcodec_free_context(&context_);
+  }
+  CReferenceDecoder(const CReferenceDecoder&) = delete;
+  CReferenceDecoder& operator=(const CReferenceDecoder&) = delete;
+
+  // The picture of this packet, or empty when none came out.
+  std::vector<uint16_t> decode(const std::vector<uint8_t>& packet) {
+    std::vector<uint8_t> padded(packet);
+    padded.resize(packet.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    packet_->data = padded.data();
+    packet_->size = static_cast<int>(packet.size());
+    std::vector<uint16_t> picture;
+    if (avcodec_send_packet(context_, packet_) < 0) return picture;
+    const int height = width_ * 3 / 4;
+    while (avcodec_receive_frame(context_, frame_) == 0) {
+      const AVFrame* f = frame_;
+      SwsContext* scaler =
+          sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), width_, height,
+                         AV_PIX_FMT_BGR24, codecScaleFlags(), nullptr, nullptr, nullptr);
+      std::vector<uint8_t> bgr(static_cast<size_t>(width_) * height * 3);
+      uint8_t* planes[4] = {bgr.data(), nullptr, nullptr, nullptr};
+      int strides[4] = {width_ * 3, 0, 0, 0};
+      sws_scale(scaler, f->data, f->linesize, 0, f->height, planes, strides);
+      sws_freeContext(scaler);
+      picture.resize(static_cast<size_t>(width_) * height);
+      for (size_t i = 0; i < picture.size(); ++i) picture[i] = rgb565(&bgr[i * 3]);
+      av_frame_unref(frame_);
+    }
+    return picture;
+  }
+
+ private:
+  int width_;
+  AVCodecContext* context_ = nullptr;
+  AVFrame* frame_ = av_frame_alloc();
+  AVPacket* packet_ = av_packet_alloc();
 };
 
-inline CReferenceDecoder::CReferenceDecoder(int width) : state_(new State), width_(width) {
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
-  state_->context = avcodec_alloc_context3(codec);
-  state_->context->thread_count = 1;
-  if (avcodec_open2(state_->context, codec, nullptr) != 0) std::abort();
-  state_->frame = av_frame_alloc();
-  state_->packet = av_packet_alloc();
-}
-
-inline CReferenceDecoder::~CReferenceDecoder() {
-  av_packet_free(&state_->packet);
-  av_frame_free(&state_->frame);
-  avcodec_free_context(&state_->context);
-  delete state_;
-}
-
-inline std::vector<uint16_t> CReferenceDecoder::decode(const std::vector<uint8_t>& packet) {
-  std::vector<uint8_t> padded(packet);
-  padded.resize(packet.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-  state_->packet->data = padded.data();
-  state_->packet->size = static_cast<int>(packet.size());
+// The picture as the display shows it, upright, rows top first: the window view's 214 x 160 area
+// at (14, 43), or the full screen's 320 x 240 picture turned back (picture row r, column c is
+// display row c, column 239 - r).
+inline std::vector<uint16_t> shownPicture(const std::vector<uint16_t>& memory, bool full) {
   std::vector<uint16_t> picture;
-  if (avcodec_send_packet(state_->context, state_->packet) < 0) return picture;
-  while (avcodec_receive_frame(state_->context, state_->frame) == 0) {
-    const int height = width_ * 3 / 4;
-    AVFrame* f = state_->frame;
-    SwsContext* scaler =
-        sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), width_, height,
-                       AV_PIX_FMT_BGR24, codecScaleFlags(), nullptr, nullptr, nullptr);
-    std::vector<uint8_t> bgr(static_cast<size_t>(width_) * height * 3);
-    uint8_t* planes[4] = {bgr.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {width_ * 3, 0, 0, 0};
-    sws_scale(scaler, f->data, f->linesize, 0, f->height, planes, strides);
-    sws_freeContext(scaler);
-    picture.resize(static_cast<size_t>(width_) * height);
-    for (size_t i = 0; i < picture.size(); ++i) picture[i] = rgb565(&bgr[i * 3]);
-    av_frame_unref(f);
+  for (int r = 0; r < (full ? 240 : 160); ++r) {
+    for (int c = 0; c < (full ? 320 : 214); ++c) {
+      picture.push_back(full ? memory[c * 240 + 239 - r] : memory[(43 + r) * 240 + 14 + c]);
+    }
   }
   return picture;
 }
 
-inline std::vector<uint16_t> displayArea(const std::vector<uint16_t>& memory, int left, int top,
-                                         int width, int height) {
-  std::vector<uint16_t> area;
-  for (int r = 0; r < height; ++r) {
-    for (int c = 0; c < width; ++c) area.push_back(memory[(top + r) * 240 + left + c]);
+// Display pixels outside the window view's 214 x 160 area at (14, 43) that are not sentinel.
+inline int writtenOutsideWindowArea(const std::vector<uint16_t>& memory, uint16_t sentinel) {
+  int written = 0;
+  for (int row = 0; row < 320; ++row) {
+    for (int col = 0; col < 240; ++col) {
+      const bool inside = row >= 43 && row < 203 && col >= 14 && col < 228;
+      if (!inside && memory[row * 240 + col] != sentinel) ++written;
+    }
   }
-  return area;
+  return written;
 }
 
-inline std::vector<uint16_t> turnedBack(const std::vector<uint16_t>& memory, int width,
-                                        int height) {
-  std::vector<uint16_t> picture;
-  for (int r = 0; r < height; ++r) {
-    for (int c = 0; c < width; ++c) picture.push_back(memory[c * 240 + (239 - r)]);
-  }
-  return picture;
-}
-
+// Largest difference of any 5- or 6-bit component between two RGB565 pictures.
 inline int maxComponentDifference(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b) {
   if (a.size() != b.size()) return 1 << 16;
   int worst = 0;
@@ -235,5 +193,33 @@ inline int maxComponentDifference(const std::vector<uint16_t>& a, const std::vec
   }
   return worst;
 }
+
+// Draw gates the test sets directly, from any thread.
+class CTestGates final : public IDrawGates {
+ public:
+  bool disconnectRequested() const override { return disconnect.load(); }
+  bool liveReady() const override { return live.load(); }
+  bool displayReady() const override { return displayOk.load(); }
+  // Opens all three gates except the one numbered (0 disconnect, 1 live, 2 display; -1 none).
+  void closeOnly(int gate) {
+    disconnect = gate == 0;
+    live = gate != 1;
+    displayOk = gate != 2;
+  }
+  std::atomic<bool> disconnect{false};
+  std::atomic<bool> live{true};
+  std::atomic<bool> displayOk{true};
+};
+
+// Reports a disconnect only from its second question on: the request arrives mid-frame.
+class CDisconnectMidFrame final : public IDrawGates {
+ public:
+  bool disconnectRequested() const override { return ++asked_ > 1; }
+  bool liveReady() const override { return true; }
+  bool displayReady() const override { return true; }
+
+ private:
+  mutable int asked_ = 0;
+};
 
 }  // namespace testing_video

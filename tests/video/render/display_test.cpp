@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "platform/display_memory_backend.h"
 #include "platform/display_qt_backend.h"
@@ -16,19 +17,17 @@
 
 namespace {
 
-TEST(Display, OpensA16BitDisplayOfTheFixedGeometry) {
+class DisplayTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(display.GXOpenDisplay(nullptr, 0), 0); }
   CMemoryDisplayBackend backend;
-  Display display(backend);
-  EXPECT_EQ(display.GXBeginDraw(), nullptr);  // not open yet
-  ASSERT_NE(display.GXOpenDisplay(nullptr, 0), 0);
-  const GXDisplayProperties properties = display.GXGetDisplayProperties();
-  EXPECT_EQ(properties.cxWidth, 240u);
-  EXPECT_EQ(properties.cyHeight, 320u);
-  EXPECT_EQ(properties.cBPP, 16);
-  EXPECT_EQ(properties.cbxPitch, 2);
-  EXPECT_EQ(properties.cbyPitch, 480);
-  EXPECT_EQ(properties.ffFormat, display::kFormatRgb565);
+  Display display{backend};
+};
 
+TEST_F(DisplayTest, OpensA16BitDisplayOfTheFixedGeometry) {
+  const GXDisplayProperties p = display.GXGetDisplayProperties();
+  EXPECT_EQ(std::make_tuple(p.cxWidth, p.cyHeight, p.cBPP, p.cbxPitch, p.cbyPitch, p.ffFormat),
+            std::make_tuple(240u, 320u, 16, 2, 480, display::kFormatRgb565));
   uint16_t* memory = display.GXBeginDraw();
   ASSERT_NE(memory, nullptr);
   memory[0] = 0xF800;
@@ -48,29 +47,23 @@ TEST(Display, OpensA16BitDisplayOfTheFixedGeometry) {
   display.GXEndDraw();
 }
 
-TEST(Display, A24BitDisplayOpensButIsNeverDrawn) {
-  CMemoryDisplayBackend backend(24);
-  Display display(backend);
-  ASSERT_NE(display.GXOpenDisplay(nullptr, 0), 0);
-  EXPECT_EQ(display.GXGetDisplayProperties().cBPP, 24);
-  EXPECT_EQ(display.GXBeginDraw(), nullptr);
-  EXPECT_EQ(display.GXEndDraw(), 0);
-  EXPECT_EQ(backend.presentCount(), 0u);
+TEST(Display, UnopenedRefusedOr24BitDisplaysAreNeverDrawn) {
+  CMemoryDisplayBackend refusing, deep(24);
+  refusing.setRefuseOpen(true);
+  Display closed(refusing), wide(deep);
+  EXPECT_EQ(closed.GXBeginDraw(), nullptr);  // not open yet
+  EXPECT_EQ(closed.GXOpenDisplay(nullptr, 0), 0);
+  EXPECT_FALSE(closed.isOpen());
+  EXPECT_EQ(closed.GXBeginDraw(), nullptr);
+
+  ASSERT_NE(wide.GXOpenDisplay(nullptr, 0), 0);
+  EXPECT_EQ(wide.GXGetDisplayProperties().cBPP, 24);
+  EXPECT_EQ(wide.GXBeginDraw(), nullptr);
+  EXPECT_EQ(wide.GXEndDraw(), 0);
+  EXPECT_EQ(deep.presentCount(), 0u);
 }
 
-TEST(Display, RefusedOpenLeavesItClosed) {
-  CMemoryDisplayBackend backend;
-  backend.setRefuseOpen(true);
-  Display display(backend);
-  EXPECT_EQ(display.GXOpenDisplay(nullptr, 0), 0);
-  EXPECT_FALSE(display.isOpen());
-  EXPECT_EQ(display.GXBeginDraw(), nullptr);
-}
-
-TEST(Display, EndWithoutBeginAndNestedBeginsAreHarmless) {
-  CMemoryDisplayBackend backend;
-  Display display(backend);
-  display.GXOpenDisplay(nullptr, 0);
+TEST_F(DisplayTest, EndWithoutBeginAndNestedBeginsAreHarmless) {
   EXPECT_EQ(display.GXEndDraw(), 0);
   ASSERT_NE(display.GXBeginDraw(), nullptr);
   EXPECT_EQ(display.GXBeginDraw(), nullptr);  // already drawing on this thread
@@ -84,10 +77,7 @@ TEST(Display, EndWithoutBeginAndNestedBeginsAreHarmless) {
   EXPECT_EQ(display.endCount(), 1u);
 }
 
-TEST(Display, SuspendWaitsForTheFrameInProgressAndStopsDrawing) {
-  CMemoryDisplayBackend backend;
-  Display display(backend);
-  display.GXOpenDisplay(nullptr, 0);
+TEST_F(DisplayTest, SuspendWaitsForTheFrameInProgressAndStopsDrawing) {
   std::atomic<bool> begun{false};
   std::thread drawer([&] {
     uint16_t* memory = display.GXBeginDraw();
@@ -109,15 +99,11 @@ TEST(Display, SuspendWaitsForTheFrameInProgressAndStopsDrawing) {
 
 // The live-stream thread draws flat out while the UI thread switches the display around: every
 // begin that returned memory is ended, and nothing is drawn while the display is suspended.
-TEST(Display, DrawingThreadAndUiThreadMeetSafely) {
-  CMemoryDisplayBackend backend;
-  Display display(backend);
-  display.GXOpenDisplay(nullptr, 0);
+TEST_F(DisplayTest, DrawingThreadAndUiThreadMeetSafely) {
   std::atomic<bool> stop{false};
   std::atomic<uint64_t> drawn{0};
   std::thread drawer([&] {
-    uint16_t value = 0;
-    while (!stop) {
+    for (uint16_t value = 0; !stop;) {
       uint16_t* memory = display.GXBeginDraw();
       if (memory == nullptr) {
         std::this_thread::yield();
@@ -153,6 +139,18 @@ class QtDisplayTest : public ::testing::Test {
   void SetUp() override {
     window.resize(600, 700);
     window.show();
+    ASSERT_NE(display.GXOpenDisplay(&window, 0), 0);
+    ASSERT_NE(backend.widget(), nullptr);
+  }
+  // Draws from another thread, as the live-stream thread does.
+  template <typename Draw>
+  void drawFromAnotherThread(int frames, Draw draw) {
+    std::thread([&] {
+      for (int i = 1; i <= frames; ++i) {
+        draw(display.GXBeginDraw(), i);
+        display.GXEndDraw();
+      }
+    }).join();
   }
   QWidget window;
   CQtDisplayBackend backend;
@@ -160,19 +158,13 @@ class QtDisplayTest : public ::testing::Test {
 };
 
 TEST_F(QtDisplayTest, ShowsTheMemoryScaledWithoutSmoothing) {
-  ASSERT_NE(display.GXOpenDisplay(&window, 0), 0);
-  ASSERT_NE(backend.widget(), nullptr);
   EXPECT_EQ(backend.widget()->parentWidget(), &window);
   backend.setViewport(QRect(14, 43, 214, 160), 2);
   EXPECT_EQ(backend.widget()->size(), QSize(428, 320));
-
-  std::thread drawer([&] {
-    uint16_t* memory = display.GXBeginDraw();
+  drawFromAnotherThread(1, [](uint16_t* memory, int) {
     memory[43 * 240 + 14] = 0xF800;  // red at the area's top-left pixel
     memory[43 * 240 + 15] = 0x001F;  // blue beside it
-    display.GXEndDraw();
   });
-  drawer.join();
   ASSERT_TRUE(
       platform::processMessagesUntil([&] { return backend.widget()->paintCount() > 0; }, 2000));
   const QImage shown = backend.widget()->grab().toImage();
@@ -183,24 +175,15 @@ TEST_F(QtDisplayTest, ShowsTheMemoryScaledWithoutSmoothing) {
   EXPECT_EQ(shown.pixelColor(2, 0), QColor(0, 0, 255));
   EXPECT_EQ(shown.pixelColor(3, 1), QColor(0, 0, 255));
   EXPECT_EQ(shown.pixelColor(4, 0), QColor(0, 0, 0));
-
   display.GXCloseDisplay();
   EXPECT_EQ(backend.widget(), nullptr);
 }
 
 TEST_F(QtDisplayTest, ManyFramesBeforeARepaintQueueOneRepaint) {
-  ASSERT_NE(display.GXOpenDisplay(&window, 0), 0);
   CDisplayWidget* widget = backend.widget();
   platform::processMessagesUntil([] { return false; }, 50);  // first show's paint
   const int paintsBefore = widget->paintCount();
-  std::thread drawer([&] {
-    for (uint16_t i = 1; i <= 50; ++i) {
-      uint16_t* memory = display.GXBeginDraw();
-      memory[0] = i;
-      display.GXEndDraw();
-    }
-  });
-  drawer.join();
+  drawFromAnotherThread(50, [](uint16_t* memory, int i) { memory[0] = static_cast<uint16_t>(i); });
   platform::processMessagesUntil([] { return false; }, 100);
   EXPECT_EQ(widget->paintCount() - paintsBefore, 1);
   EXPECT_EQ(reinterpret_cast<const uint16_t*>(backend.front().constBits())[0], 50);

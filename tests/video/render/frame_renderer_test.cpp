@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
-
 #include "platform/display.h"
 #include "platform/display_memory_backend.h"
 #include "test_jpeg.h"
@@ -24,179 +21,141 @@ class FrameRendererTest : public ::testing::Test {
     display.fill(kSentinel);
     ASSERT_TRUE(renderer.bind(0, &gates));
   }
-
-  // Encodes the scene, draws it, and returns libjpeg-turbo's decode of the same JPEG.
-  std::vector<uint8_t> drawScene(int width, int height, bool* drawn = nullptr) {
-    const std::vector<uint8_t> jpeg = encodeJpeg(testScene(width, height), width, height);
+  bool draw(const std::vector<uint8_t>& jpeg) {
     JpegFrame frame(jpeg);
-    const bool result = renderer.drawJpegFrame(frame.data(), frame.length);
-    if (drawn != nullptr) *drawn = result;
-    int w = 0, h = 0;
-    return decodeJpeg(jpeg, w, h);
+    return renderer.drawJpegFrame(frame.data(), frame.length);
+  }
+  bool untouched() {
+    return display.snapshot() == std::vector<uint16_t>(display::kPixels, kSentinel);
   }
 
   CMemoryDisplayBackend backend;
   Display display{backend};
   CTestGates gates;
   CFrameRenderer renderer{display};
+  const std::vector<uint8_t> jpeg704x480 = encodeJpeg(testScene(704, 480), 704, 480);
 };
 
-// Largest RGB565 component difference between the display and the reference picture over the
-// mapped pixels. The viewer's decoder and libjpeg-turbo may round a little differently; the
-// tolerance below is 1 step of a 5- or 6-bit component.
-constexpr int kTolerance = 1;
-
+// The picture's rows and columns a view shows, in order.
 struct Mapping {
-  int width;
-  bool full;
   int firstRow, firstColumn, rowStep, columnStep;
 };
 
-int worstDifference(const std::vector<uint16_t>& memory, const std::vector<uint8_t>& reference,
-                    const Mapping& m) {
-  std::vector<uint16_t> shown;
+// Largest RGB565 component difference between the display and libjpeg-turbo's decode of the same
+// JPEG over the mapped pixels.
+int worstDifference(const std::vector<uint16_t>& memory, const std::vector<uint8_t>& jpeg,
+                    bool full, const Mapping& m) {
+  int width = 0, height = 0;
+  const std::vector<uint8_t> reference = decodeJpeg(jpeg, width, height);
   std::vector<uint16_t> expected;
-  const int rows = m.full ? 240 : 160;
-  const int columns = m.full ? 320 : 214;
-  for (int k = 0; k < rows; ++k) {
-    for (int n = 0; n < columns; ++n) {
-      const int r = m.firstRow + m.rowStep * k;
-      const int c = m.firstColumn + m.columnStep * n;
-      expected.push_back(rgb565(&reference[(static_cast<size_t>(r) * m.width + c) * 3]));
-      shown.push_back(m.full ? memory[n * 240 + 239 - k] : memory[(43 + k) * 240 + 14 + n]);
+  for (int k = 0; k < (full ? 240 : 160); ++k) {
+    for (int n = 0; n < (full ? 320 : 214); ++n) {
+      const size_t at = static_cast<size_t>(m.firstRow + m.rowStep * k) * width + m.firstColumn +
+                        m.columnStep * n;
+      expected.push_back(rgb565(&reference[at * 3]));
     }
   }
+  const auto shown = shownPicture(memory, full);
   return maxComponentDifference(shown, expected);
 }
 
-int writtenOutsideWindowArea(const std::vector<uint16_t>& memory) {
-  int written = 0;
-  for (int row = 0; row < 320; ++row) {
-    for (int col = 0; col < 240; ++col) {
-      const bool inside = row >= 43 && row < 203 && col >= 14 && col < 228;
-      if (!inside && memory[row * 240 + col] != kSentinel) ++written;
+// The viewer's decoder and libjpeg-turbo may round a little differently: the tolerance is 1 step
+// of a 5- or 6-bit component. The window view writes nothing outside its area; reset returns to
+// the window view; every frame begins and ends one draw.
+TEST_F(FrameRendererTest, DrawsJpegsInBothViews) {
+  const struct {
+    int width, height;
+    bool full;
+    Mapping mapping;
+  } cases[] = {
+      {704, 480, true, {0, 32, 2, 2}},
+      {704, 576, true, {0, 32, 2, 2}},  // its top 480 rows
+      {352, 288, true, {0, 16, 1, 1}},
+      {704, 480, false, {0, 30, 3, 3}},
+  };
+  uint64_t frames = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << (c.full ? " full" : ""));
+    if (c.full) {
+      renderer.setFullScreen(1);
+    } else {
+      EXPECT_TRUE(renderer.reset());
+      EXPECT_EQ(renderer.fullScreen(), 0);
     }
+    display.fill(kSentinel);
+    const std::vector<uint8_t> jpeg = encodeJpeg(testScene(c.width, c.height), c.width, c.height);
+    EXPECT_TRUE(draw(jpeg));
+    EXPECT_LE(worstDifference(display.snapshot(), jpeg, c.full, c.mapping), 1);
+    if (!c.full) {
+      EXPECT_EQ(writtenOutsideWindowArea(display.snapshot(), kSentinel), 0);
+    }
+    EXPECT_EQ(display.beginCount(), ++frames);
+    EXPECT_EQ(display.endCount(), frames);
   }
-  return written;
-}
-
-TEST_F(FrameRendererTest, WindowViewOfA704x480Jpeg) {
-  bool drawn = false;
-  const auto reference = drawScene(704, 480, &drawn);
-  EXPECT_TRUE(drawn);
-  const auto memory = display.snapshot();
-  EXPECT_LE(worstDifference(memory, reference, {704, false, 0, 30, 3, 3}), kTolerance);
-  EXPECT_EQ(writtenOutsideWindowArea(memory), 0);
-  EXPECT_EQ(display.beginCount(), 1u);
-  EXPECT_EQ(display.endCount(), 1u);
-}
-
-TEST_F(FrameRendererTest, FullScreenViewOfA704x480Jpeg) {
-  renderer.setFullScreen(1);
-  const auto reference = drawScene(704, 480);
-  EXPECT_LE(worstDifference(display.snapshot(), reference, {704, true, 0, 32, 2, 2}), kTolerance);
-  // reset returns to the window view.
-  EXPECT_TRUE(renderer.reset());
-  EXPECT_EQ(renderer.fullScreen(), 0);
-  display.fill(kSentinel);
-  const auto again = drawScene(704, 480);
-  EXPECT_EQ(writtenOutsideWindowArea(display.snapshot()), 0);
-}
-
-TEST_F(FrameRendererTest, OtherSizesUseTheirLayouts) {
-  renderer.setFullScreen(1);
-  auto reference = drawScene(704, 576);
-  EXPECT_LE(worstDifference(display.snapshot(), reference, {704, true, 0, 32, 2, 2}), kTolerance);
-  reference = drawScene(352, 288);
-  EXPECT_LE(worstDifference(display.snapshot(), reference, {352, true, 0, 16, 1, 1}), kTolerance);
-  renderer.setFullScreen(0);
-  reference = drawScene(704, 240);
-  EXPECT_EQ(renderer.selectLayout(704, 240).layout, 64);
 }
 
 TEST_F(FrameRendererTest, SizeWithoutLayoutDrawsNothingButEndsTheDraw) {
-  bool drawn = true;
-  drawScene(720, 480, &drawn);
-  EXPECT_FALSE(drawn);
+  EXPECT_FALSE(draw(encodeJpeg(testScene(720, 480), 720, 480)));
   EXPECT_EQ(display.beginCount(), 1u);
   EXPECT_EQ(display.endCount(), 1u);
-  EXPECT_EQ(display.snapshot(), std::vector<uint16_t>(display::kPixels, kSentinel));
+  EXPECT_TRUE(untouched());
 }
 
 TEST_F(FrameRendererTest, FrameWithoutA01ByteIsRefusedBeforeTheDisplay) {
   std::vector<uint8_t> bytes(16 + 300 + kFrameReadSlack, 0x02);
   bytes[0] = 0x01;  // the FrameHeader's own marker does not count
-  EXPECT_FALSE(renderer.drawJpegFrame(bytes.data(), 16 + 300));
-  EXPECT_FALSE(renderer.drawJpegFrame(bytes.data(), 16));
-  EXPECT_FALSE(renderer.drawJpegFrame(bytes.data(), 3));
+  for (uint32_t length : {16u + 300u, 16u, 3u})
+    EXPECT_FALSE(renderer.drawJpegFrame(bytes.data(), length));
   EXPECT_EQ(display.beginCount(), 0u);
 }
 
-TEST_F(FrameRendererTest, ClosedGatesConsumeFramesWithoutTouchingTheDisplay) {
-  JpegFrame frame(encodeJpeg(testScene(704, 480), 704, 480));
+// Each gate alone consumes the frame before any display access; no display memory (suspended)
+// means no draw and no end.
+TEST_F(FrameRendererTest, ClosedGatesOrNoMemoryConsumeFramesWithoutDrawing) {
   for (int gate = 0; gate < 3; ++gate) {
-    gates.disconnect = gate == 0;
-    gates.live = gate != 1;
-    gates.displayOk = gate != 2;
-    EXPECT_TRUE(renderer.drawJpegFrame(frame.data(), frame.length));
+    gates.closeOnly(gate);
+    EXPECT_TRUE(draw(jpeg704x480));
   }
   EXPECT_EQ(display.beginCount(), 0u);
-  EXPECT_EQ(display.snapshot(), std::vector<uint16_t>(display::kPixels, kSentinel));
+  EXPECT_TRUE(untouched());
+  gates.closeOnly(-1);
+  display.GXSuspend();
+  EXPECT_TRUE(draw(jpeg704x480));
+  EXPECT_EQ(display.endCount(), 0u);
+  EXPECT_EQ(backend.presentCount(), 0u);
+  EXPECT_TRUE(untouched());
 }
-
-class CDisconnectMidFrame final : public IDrawGates {
- public:
-  bool disconnectRequested() const override { return ++asked_ > 1; }
-  bool liveReady() const override { return true; }
-  bool displayReady() const override { return true; }
-
- private:
-  mutable int asked_ = 0;
-};
 
 TEST_F(FrameRendererTest, DisconnectAfterBeginEndsTheDrawWithoutDrawing) {
   CDisconnectMidFrame midFrame;
   renderer.bind(0, &midFrame);
-  JpegFrame frame(encodeJpeg(testScene(704, 480), 704, 480));
-  EXPECT_TRUE(renderer.drawJpegFrame(frame.data(), frame.length));
+  EXPECT_TRUE(draw(jpeg704x480));
   EXPECT_EQ(display.beginCount(), 1u);
   EXPECT_EQ(display.endCount(), 1u);
-  EXPECT_EQ(display.snapshot(), std::vector<uint16_t>(display::kPixels, kSentinel));
-}
-
-TEST_F(FrameRendererTest, NoDisplayMemoryMeansNoDrawAndNoEnd) {
-  display.GXSuspend();
-  JpegFrame frame(encodeJpeg(testScene(704, 480), 704, 480));
-  EXPECT_TRUE(renderer.drawJpegFrame(frame.data(), frame.length));
-  EXPECT_EQ(display.endCount(), 0u);
-  EXPECT_EQ(backend.presentCount(), 0u);
+  EXPECT_TRUE(untouched());
 }
 
 TEST_F(FrameRendererTest, DamagedJpegsNeverLeaveTheDisplayBegun) {
-  const std::vector<uint8_t> jpeg = encodeJpeg(testScene(704, 480), 704, 480);
+  const std::vector<uint8_t>& jpeg = jpeg704x480;
   for (size_t cut : {size_t{4}, size_t{200}, jpeg.size() / 2, jpeg.size() - 2}) {
-    JpegFrame frame(std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + cut));
-    renderer.drawJpegFrame(frame.data(), frame.length);
+    draw(std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(cut)));
   }
   std::vector<uint8_t> scrambled = jpeg;
   for (size_t i = 600; i < scrambled.size(); i += 7) scrambled[i] ^= 0x5A;
-  JpegFrame frame(scrambled);
-  renderer.drawJpegFrame(frame.data(), frame.length);
+  draw(scrambled);
   EXPECT_EQ(display.beginCount(), display.endCount());
-  EXPECT_EQ(writtenOutsideWindowArea(display.snapshot()), 0);
+  EXPECT_EQ(writtenOutsideWindowArea(display.snapshot(), kSentinel), 0);
 }
 
-TEST(FrameRendererBind, RefusesMissingGates) {
-  CMemoryDisplayBackend backend;
-  Display display(backend);
-  CFrameRenderer renderer(display);
-  EXPECT_FALSE(renderer.bind(0, nullptr));
-  CTestGates gates;
-  EXPECT_TRUE(renderer.bind(2, &gates));
-  EXPECT_EQ(renderer.channelIndex(), 2);
-  renderer.setFullScreen(7);
-  EXPECT_EQ(renderer.fullScreen(), 1);
-  EXPECT_EQ(renderer.selectLayout(352, 240).layout, 256);
+TEST_F(FrameRendererTest, BindNeedsGatesAndLayoutsFollowTheView) {
+  CFrameRenderer other(display);
+  EXPECT_FALSE(other.bind(0, nullptr));
+  EXPECT_TRUE(other.bind(2, &gates));
+  EXPECT_EQ(other.channelIndex(), 2);
+  EXPECT_EQ(other.selectLayout(704, 240).layout, 64);
+  other.setFullScreen(7);
+  EXPECT_EQ(other.fullScreen(), 1);
+  EXPECT_EQ(other.selectLayout(352, 240).layout, 256);
 }
 
 }  // namespace
