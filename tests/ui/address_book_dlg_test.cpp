@@ -3,40 +3,22 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
-#include "dialog_fixture.h"
-#include "ui/book_file_ops.h"
+#include "book_fixture.h"
 #include "ui/control_id.h"
 
 namespace {
 
 const QString kSelectFirst = "select address. please.";
-const QByteArray k5 = recordBytes("10.0.0.5", "9000", "admin");
-const QByteArray k5New = recordBytes("10.0.0.5", "9100", "admin");
-const QByteArray k7 = recordBytes("10.0.0.7", "9000", "admin");
-
-// Real file calls, except that the temporary file can't be created.
-class NoTempFileOps final : public IBookFileOps {
- public:
-  int createEmpty(const std::string&) override { return -1; }
-  bool write(int, const uint8_t*, size_t) override { return false; }
-  bool flush(int) override { return false; }
-  bool close(int) override { return false; }
-  bool rename(const std::string&, const std::string&) override { return false; }
-  void remove(const std::string&) override {}
-};
 
 class AddressBookDialog : public DialogFixture {
  protected:
   QTreeWidget* list() { return findControl<QTreeWidget>(&dialog_, CAddressBookDlg::kListId); }
-  QLineEdit* addressEdit() { return findControl<QLineEdit>(&dialog_, CAddressBookDlg::kAddressId); }
-  QLineEdit* portEdit() { return findControl<QLineEdit>(&dialog_, CAddressBookDlg::kPortId); }
-  QLineEdit* userEdit() { return findControl<QLineEdit>(&dialog_, CAddressBookDlg::kUserIdId); }
+  QLineEdit* edit(int id) { return findControl<QLineEdit>(&dialog_, id); }
   QPushButton* button(int id) { return findControl<QPushButton>(&dialog_, id); }
 
   // Rows as "number address".
@@ -46,20 +28,26 @@ class AddressBookDialog : public DialogFixture {
       result << list()->topLevelItem(i)->text(0) + " " + list()->topLevelItem(i)->text(1);
     return result;
   }
-  QStringList edits() { return {addressEdit()->text(), portEdit()->text(), userEdit()->text()}; }
-
+  static constexpr int kEdits[] = {CAddressBookDlg::kAddressId, CAddressBookDlg::kPortId,
+                                   CAddressBookDlg::kUserIdId};
+  QStringList edits() {
+    QStringList texts;
+    for (int id : kEdits) texts << edit(id)->text();
+    return texts;
+  }
+  void fillEdits(const QString& address, const QString& port, const QString& user) {
+    for (const auto& [id, text] :
+         {std::pair{kEdits[0], address}, {kEdits[1], port}, {kEdits[2], user}})
+      typeInto(edit(id), text);
+  }
   void clickRow(int row) {
     const QRect rect = list()->visualItemRect(list()->topLevelItem(row));
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
   }
-  void clickBelowRows() {
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {},
-                      QPoint(5, list()->viewport()->height() - 3));
-  }
-  void fillEdits(const QString& address, const QString& port, const QString& user) {
-    typeInto(addressEdit(), address);
-    typeInto(portEdit(), port);
-    typeInto(userEdit(), user);
+  void click(int buttonId) { QTest::mouseClick(button(buttonId), Qt::LeftButton); }
+  void showWithBook(const QByteArray& bytes) {
+    setBook(bytes);
+    showAndActivate(dialog_);
   }
 
   CAddressBookDlg dialog_;
@@ -78,37 +66,30 @@ TEST_F(AddressBookDialog, HasTheLayoutsControlsAndTexts) {
   EXPECT_EQ(button(CAddressBookDlg::kAddId)->text(), "Add");
   EXPECT_EQ(button(CAddressBookDlg::kDeleteId)->text(), "Delete");
   EXPECT_EQ(button(CAddressBookDlg::kModifyId)->text(), "Modify");
-  QStringList labels;
-  for (const auto* label : dialog_.findChildren<QLabel*>()) labels << label->text();
-  EXPECT_EQ(labels, (QStringList{"IP Address", "Port", "User ID"}));
+  EXPECT_EQ(textsOf<QLabel>(dialog_), (QStringList{"IP Address", "Port", "User ID"}));
   EXPECT_EQ(dialog_.findChildren<QGroupBox*>().size(), 1);
   EXPECT_EQ(dialog_.size(), QSize(240, 347));
 }
 
-TEST_F(AddressBookDialog, ListsTheKnownAddressesAndShowsTheLastOne) {
-  setBook(k5New + k5 + k7);
-  showAndActivate(dialog_);
+TEST_F(AddressBookDialog, ListsTheAddressesAndChoosingARowShowsItsFirstRecord) {
+  showAndActivate(dialog_);  // an empty book lists nothing and leaves the edits
+  EXPECT_EQ(list()->topLevelItemCount(), 0);
+  EXPECT_EQ(edits(), (QStringList{"", "", ""}));
+  dialog_.hide();
+
+  showWithBook(k5New + k5 + k7);
   EXPECT_EQ(dialog_.selectedRow(), -1);
   EXPECT_EQ(rows(), (QStringList{"1 10.0.0.5", "2 10.0.0.7"}));
   EXPECT_EQ(edits(), (QStringList{"10.0.0.7", "9000", "admin"}));
-}
-
-TEST_F(AddressBookDialog, AnEmptyBookListsNothingAndLeavesTheEdits) {
-  showAndActivate(dialog_);
-  EXPECT_EQ(list()->topLevelItemCount(), 0);
-  EXPECT_EQ(edits(), (QStringList{"", "", ""}));
-}
-
-TEST_F(AddressBookDialog, ClickingARowShowsItsFirstRecordAndClickingBesideClearsTheSelection) {
-  setBook(k5New + k5 + k7);
-  showAndActivate(dialog_);
   clickRow(0);
   EXPECT_EQ(dialog_.selectedRow(), 0);
   EXPECT_EQ(edits(), (QStringList{"10.0.0.5", "9100", "admin"}));  // record 0 is found first
   clickRow(1);
   EXPECT_EQ(dialog_.selectedRow(), 1);
   EXPECT_EQ(edits(), (QStringList{"10.0.0.7", "9000", "admin"}));
-  clickBelowRows();
+  // A click below the rows clears the selection.
+  QTest::mouseClick(list()->viewport(), Qt::LeftButton, {},
+                    QPoint(5, list()->viewport()->height() - 3));
   EXPECT_EQ(dialog_.selectedRow(), -1);
 
   // The keyboard chooses rows too.
@@ -119,83 +100,69 @@ TEST_F(AddressBookDialog, ClickingARowShowsItsFirstRecordAndClickingBesideClears
   EXPECT_EQ(edits(), (QStringList{"10.0.0.5", "9100", "admin"}));
 }
 
-TEST_F(AddressBookDialog, AddStoresTheEntryAndRefillsTheList) {
+TEST_F(AddressBookDialog, AddStoresTheEntryAndRefillsTheListButNotWithAnEmptyAddress) {
   showAndActivate(dialog_);
+  fillEdits("", "9000", "admin");
+  click(CAddressBookDlg::kAddId);
+  EXPECT_FALSE(exists(addressbook::bookPath()));
+  EXPECT_EQ(edits(), (QStringList{"", "9000", "admin"}));
+
   fillEdits("10.0.0.5", "9000", "admin");
-  QTest::mouseClick(button(CAddressBookDlg::kAddId), Qt::LeftButton);
+  click(CAddressBookDlg::kAddId);
   EXPECT_EQ(book(), k5 + k5);
   EXPECT_EQ(rows(), QStringList{"1 10.0.0.5"});
   fillEdits("10.0.0.7", "9000", "admin");
-  QTest::keyClick(userEdit(), Qt::Key_Return);  // Return in the edits adds
+  QTest::keyClick(edit(CAddressBookDlg::kUserIdId), Qt::Key_Return);  // Return in the edits adds
   EXPECT_EQ(book(), k7 + k5 + k7);
   EXPECT_EQ(rows(), (QStringList{"1 10.0.0.5", "2 10.0.0.7"}));
-  EXPECT_TRUE(dialog_.isVisible());
-}
-
-TEST_F(AddressBookDialog, AddWithAnEmptyAddressChangesNothing) {
-  setBook(k7 + k7);
-  showAndActivate(dialog_);
-  fillEdits("", "9000", "admin");
-  QTest::mouseClick(button(CAddressBookDlg::kAddId), Qt::LeftButton);
-  EXPECT_EQ(book(), k7 + k7);
-  EXPECT_EQ(edits(), (QStringList{"", "9000", "admin"}));
-}
-
-TEST_F(AddressBookDialog, DeleteWithoutASelectionAsksForOneAndLeavesTheBook) {
-  setBook(k7 + k5 + k7);
-  showAndActivate(dialog_);
-  QTest::mouseClick(button(CAddressBookDlg::kDeleteId), Qt::LeftButton);
-  ASSERT_EQ(host_.messages().size(), 1u);
-  EXPECT_EQ(host_.messages().front().text, kSelectFirst);
-  EXPECT_EQ(host_.messages().front().icon, MessageIcon::Information);
+  fillEdits("", "1", "x");
+  click(CAddressBookDlg::kAddId);
   EXPECT_EQ(book(), k7 + k5 + k7);
-  EXPECT_EQ(rows().size(), 2);
+  EXPECT_TRUE(dialog_.isVisible());
+  expectBoxes(0, {});
 }
 
-TEST_F(AddressBookDialog, DeleteRemovesTheSelectedAddressAndRefillsTheList) {
-  setBook(k5New + k5 + k7);
-  showAndActivate(dialog_);
+TEST_F(AddressBookDialog, DeleteNeedsASelectionThenRemovesItAndRefillsTheList) {
+  showWithBook(k5New + k5 + k7);
+  click(CAddressBookDlg::kDeleteId);
+  expectBoxes(1, kSelectFirst);
+  EXPECT_EQ(book(), k5New + k5 + k7);
+  EXPECT_EQ(rows().size(), 2);
+
   clickRow(0);
-  QTest::mouseClick(button(CAddressBookDlg::kDeleteId), Qt::LeftButton);
-  EXPECT_TRUE(host_.messages().empty());
+  click(CAddressBookDlg::kDeleteId);
+  expectBoxes(1, kSelectFirst);
   EXPECT_EQ(book(), k7 + k7);
   EXPECT_EQ(dialog_.selectedRow(), -1);
   EXPECT_EQ(rows(), QStringList{"1 10.0.0.7"});
   EXPECT_EQ(edits(), (QStringList{"10.0.0.7", "9000", "admin"}));
 
   clickRow(0);
-  QTest::mouseClick(button(CAddressBookDlg::kDeleteId), Qt::LeftButton);
+  click(CAddressBookDlg::kDeleteId);
   EXPECT_EQ(book().size(), 0);
   EXPECT_EQ(rows(), QStringList{});
   EXPECT_EQ(edits(), (QStringList{"", "", ""}));
 }
 
-TEST_F(AddressBookDialog, WhenTheTemporaryFileCanNotBeMadeNothingChanges) {
-  NoTempFileOps noTemp;
-  dialog_.setFileOps(&noTemp);
-  setBook(k7 + k5 + k7);
-  showAndActivate(dialog_);
-
+TEST_F(AddressBookDialog, ModifyAndUpdatesThatCanNotMakeTheTemporaryFileChangeNothing) {
+  showWithBook(k7 + k5 + k7);
   clickRow(0);
-  QTest::mouseClick(button(CAddressBookDlg::kDeleteId), Qt::LeftButton);
+  fillEdits("10.0.0.5", "1", "x");
+  click(CAddressBookDlg::kModifyId);
+  EXPECT_EQ(book(), k7 + k5 + k7);
+  EXPECT_EQ(dialog_.selectedRow(), 0);
+
+  FaultyFileOps noTemp(Step::Create);
+  dialog_.setFileOps(&noTemp);
+  click(CAddressBookDlg::kDeleteId);
   EXPECT_EQ(dialog_.selectedRow(), -1);
   EXPECT_EQ(rows(), (QStringList{"1 10.0.0.5", "2 10.0.0.7"}));
 
   fillEdits("10.0.0.9", "80", "guest");
-  QTest::mouseClick(button(CAddressBookDlg::kAddId), Qt::LeftButton);
+  click(CAddressBookDlg::kAddId);
   EXPECT_EQ(book(), k7 + k5 + k7);
   EXPECT_EQ(edits(), (QStringList{"10.0.0.9", "80", "guest"}));  // kept for another try
-}
-
-TEST_F(AddressBookDialog, ModifyDoesNothing) {
-  setBook(k7 + k5 + k7);
-  showAndActivate(dialog_);
-  clickRow(0);
-  fillEdits("10.0.0.5", "1", "x");
-  QTest::mouseClick(button(CAddressBookDlg::kModifyId), Qt::LeftButton);
-  EXPECT_EQ(book(), k7 + k5 + k7);
-  EXPECT_EQ(dialog_.selectedRow(), 0);
-  EXPECT_TRUE(host_.messages().empty());
+  expectBoxes(0, {});
 }
 
 }  // namespace

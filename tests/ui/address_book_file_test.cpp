@@ -1,4 +1,9 @@
+// The address book file: the bytes of every kind of update, fields that don't fit, foreign bytes,
+// and updates cut short at every step, which leave either the old book or the new one.
 #include "ui/address_book_file.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -8,83 +13,64 @@ namespace {
 
 using AddressBookFile = BookFixture;
 
-const QByteArray k5 = recordBytes("10.0.0.5", "9000", "admin");
-const QByteArray k7 = recordBytes("10.0.0.7", "9000", "admin");
-const QByteArray k5New = recordBytes("10.0.0.5", "9100", "admin");
-
-TEST_F(AddressBookFile, StoringBuildsLastUsedEntryAndListInFirstStoredOrder) {
+// One book taken through every kind of update, checked on its bytes after each.
+TEST_F(AddressBookFile, UpdatesProduceTheExpectedBytes) {
+  platform::setDataDirectoryOverride(dir_.path() + "/nested/dir");  // created by the first store
   EXPECT_TRUE(addressbook::loadEntries().empty());
-
-  ASSERT_TRUE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
-  EXPECT_EQ(book(), k5 + k5);  // 140 bytes: last-used and the only list entry
+  EXPECT_FALSE(addressbook::removeEntry("10.0.0.5"));  // no book: nothing to change
+  EXPECT_FALSE(exists(addressbook::bookPath()));
   EXPECT_FALSE(exists(addressbook::tempPath()));
 
-  ASSERT_TRUE(addressbook::storeEntry("10.0.0.7", "9000", "admin"));
-  EXPECT_EQ(book(), k7 + k5 + k7);
-
-  // The list entry keeps its old port; only record 0 has the new one, and it is found first.
-  ASSERT_TRUE(addressbook::storeEntry("10.0.0.5", "9100", "admin"));
-  EXPECT_EQ(book(), k5New + k5 + k7);
-  const auto found = addressbook::findEntry("10.0.0.5");
-  ASSERT_TRUE(found.has_value());
-  EXPECT_EQ(found->port, "9100");
+  const QByteArray lower = recordBytes("dvr.example", "9000", "admin");
+  const QByteArray upper = recordBytes("DVR.example", "9000", "admin");
+  const QByteArray k5Http = recordBytes("10.0.0.5", "http", "admin");
+  struct Case {
+    const char* what;
+    bool store;
+    QString address, port;
+    QByteArray expected;
+  };
+  const auto run = [](std::initializer_list<Case> cases) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      const QString user = c.address == "10.0.0.9" ? "guest" : "admin";
+      ASSERT_TRUE(c.store ? addressbook::storeEntry(c.address, c.port, user)
+                          : addressbook::removeEntry(c.address));
+      EXPECT_EQ(book(), c.expected);
+      EXPECT_EQ(addressbook::loadEntries().size(), static_cast<size_t>(c.expected.size() / 70));
+      EXPECT_TRUE(exists(addressbook::bookPath()));
+      EXPECT_FALSE(exists(addressbook::tempPath()));
+    }
+  };
+  run({{"first store: last-used and the only list entry", true, "10.0.0.5", "9000", k5 + k5},
+       {"second address", true, "10.0.0.7", "9000", k7 + k5 + k7},
+       {"same address, new port: only record 0 changes", true, "10.0.0.5", "9100",
+        k5New + k5 + k7}});
+  // Record 0 is found first; the comparison is exact.
+  EXPECT_EQ(addressbook::findEntry("10.0.0.5")->port, "9100");
   EXPECT_EQ(addressbook::findEntry("10.0.0.7")->port, "9000");
-  EXPECT_FALSE(addressbook::findEntry("10.0.0.").has_value());  // exact comparison
+  EXPECT_FALSE(addressbook::findEntry("10.0.0.").has_value());
   EXPECT_FALSE(addressbook::findEntry("10.0.0.5 ").has_value());
-
   const std::vector<AddressEntry> entries = addressbook::loadEntries();
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0], (AddressEntry{"10.0.0.5", "9100", "admin"}));
   EXPECT_EQ(entries[2], (AddressEntry{"10.0.0.7", "9000", "admin"}));
-}
 
-TEST_F(AddressBookFile, AddressesCompareCaseSensitively) {
-  ASSERT_TRUE(addressbook::storeEntry("dvr.example", "9000", "admin"));
-  ASSERT_TRUE(addressbook::storeEntry("DVR.example", "9000", "admin"));
-  EXPECT_EQ(book(), recordBytes("DVR.example", "9000", "admin") +
-                        recordBytes("dvr.example", "9000", "admin") +
-                        recordBytes("DVR.example", "9000", "admin"));
-}
-
-TEST_F(AddressBookFile, RemovingTheLastUsedAddressPromotesTheFirstRemainingRecord) {
-  setBook(k5New + k5 + k7);
-  ASSERT_TRUE(addressbook::removeEntry("10.0.0.5"));
-  EXPECT_EQ(book(), k7 + k7);
-
-  ASSERT_TRUE(addressbook::removeEntry("10.0.0.7"));
-  EXPECT_EQ(book().size(), 0);  // nothing remains: an empty book
-  EXPECT_TRUE(exists(addressbook::bookPath()));
-  EXPECT_TRUE(addressbook::loadEntries().empty());
-}
-
-TEST_F(AddressBookFile, RemovingAnotherAddressDropsOnlyItsListEntry) {
-  const QByteArray k9 = recordBytes("10.0.0.9", "80", "guest");
-  setBook(k7 + k5 + k9 + k7);
-  ASSERT_TRUE(addressbook::removeEntry("10.0.0.9"));
-  EXPECT_EQ(book(), k7 + k5 + k7);
-  // An address that isn't there leaves the records as they were.
-  ASSERT_TRUE(addressbook::removeEntry("10.0.0.1"));
-  EXPECT_EQ(book(), k7 + k5 + k7);
-}
-
-TEST_F(AddressBookFile, RemovingFromAMissingBookChangesNothing) {
-  EXPECT_FALSE(addressbook::removeEntry("10.0.0.5"));
-  EXPECT_FALSE(exists(addressbook::bookPath()));
-  EXPECT_FALSE(exists(addressbook::tempPath()));
-}
-
-TEST_F(AddressBookFile, PortIsStoredAsTyped) {
-  ASSERT_TRUE(addressbook::storeEntry("10.0.0.5", "http", "admin"));
-  EXPECT_EQ(book(),
-            recordBytes("10.0.0.5", "http", "admin") + recordBytes("10.0.0.5", "http", "admin"));
+  run({{"third address", true, "10.0.0.9", "80", k9 + k5 + k7 + k9},
+       {"remove another address", false, "10.0.0.7", "", k9 + k5 + k9},
+       {"remove an address that is not there", false, "10.0.0.1", "", k9 + k5 + k9},
+       {"remove the last-used: first remaining promoted", false, "10.0.0.9", "", k5 + k5},
+       {"remove the last one: an empty book", false, "10.0.0.5", "", QByteArray()},
+       {"non-numeric port stored as typed", true, "10.0.0.5", "http", k5Http + k5Http},
+       {"case-sensitive addresses", true, "dvr.example", "9000", lower + k5Http + lower},
+       {"case-sensitive addresses", true, "DVR.example", "9000", upper + k5Http + lower + upper}});
 }
 
 TEST_F(AddressBookFile, LongFieldsAreCutAtACharacterBoundaryInsideTheirField) {
   // 38 ASCII bytes then a two-byte character: only 39 bytes fit, so the character is left out.
   const QString address = QString(38, 'a') + QChar(0x00E9) + "tail";
-  const QString port = "1234567890123";
   const QString userId = QString(18, 'u') + QChar(0x20AC);  // a three-byte character at byte 18
-  ASSERT_TRUE(addressbook::storeEntry(address, port, userId));
+  ASSERT_TRUE(addressbook::storeEntry(address, "1234567890123", userId));
   const QByteArray expected = recordBytes(std::string(38, 'a'), "123456789", std::string(18, 'u'));
   EXPECT_EQ(book(), expected + expected);
 
@@ -109,10 +95,60 @@ TEST_F(AddressBookFile, ForeignBytesAndAPartialRecordAreReadSafely) {
   EXPECT_EQ(book(), k5 + garbage.mid(70, 70) + k5);
 }
 
-TEST_F(AddressBookFile, StoringCreatesAMissingDataDirectory) {
-  platform::setDataDirectoryOverride(dir_.path() + "/nested/dir");
+using CrashSafety = BookFixture;
+
+TEST_F(CrashSafety, AFailedUpdateLeavesTheOldBookAndTheNextUpdateIsExact) {
+  const struct {
+    Step step;
+    bool crash;
+    const char* what;
+  } faults[] = {{Step::Create, false, "create fails"}, {Step::Write, false, "write fails"},
+                {Step::Write, true, "crash in write"}, {Step::Flush, false, "flush fails"},
+                {Step::Flush, true, "crash in flush"}, {Step::Close, false, "close fails"},
+                {Step::Rename, false, "rename fails"}, {Step::Rename, true, "crash in rename"}};
+  const QByteArray old = k7 + k5 + k7;
+  for (const auto& fault : faults) {
+    SCOPED_TRACE(fault.what);
+    const bool tempLeft = fault.crash && fault.step != Step::Create;
+    // A failed first store leaves no book at all.
+    QFile::remove(addressbook::bookPath());
+    FaultyFileOps first(fault.step, fault.crash);
+    EXPECT_FALSE(addressbook::storeEntry("10.0.0.5", "9000", "admin", first));
+    EXPECT_FALSE(exists(addressbook::bookPath()));
+    EXPECT_EQ(exists(addressbook::tempPath()), tempLeft);
+
+    setBook(old);
+    FaultyFileOps store(fault.step, fault.crash);
+    EXPECT_FALSE(addressbook::storeEntry("10.0.0.9", "80", "guest", store));
+    EXPECT_EQ(book(), old);
+    FaultyFileOps remove(fault.step, fault.crash);
+    EXPECT_FALSE(addressbook::removeEntry("10.0.0.7", remove));
+    EXPECT_EQ(book(), old);
+    EXPECT_EQ(exists(addressbook::tempPath()), tempLeft);
+
+    // Whatever the interrupted update left in the temporary file never reaches the book.
+    ASSERT_TRUE(addressbook::storeEntry("10.0.0.9", "80", "guest"));
+    EXPECT_EQ(book(), k9 + k5 + k7 + k9);
+    EXPECT_FALSE(exists(addressbook::tempPath()));
+  }
+}
+
+TEST_F(CrashSafety, AStaleTemporaryFileIsEmptiedBeforeUse) {
+  setBook(k7 + k5 + k7);
+  writeAll(addressbook::tempPath(), k9 + k9 + QByteArray(31, 'x'));
+  ASSERT_TRUE(addressbook::removeEntry("10.0.0.5"));
+  EXPECT_EQ(book(), k7 + k7);
+  writeAll(addressbook::tempPath(), k9 + k9);
   ASSERT_TRUE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
-  EXPECT_EQ(book(), k5 + k5);
+  EXPECT_EQ(book(), k5 + k7 + k5);
+}
+
+TEST_F(CrashSafety, ABookThatCanNotBeReadIsNotReplaced) {
+  // A directory in the book's place: it opens but yields no records, and can't be replaced.
+  ASSERT_TRUE(QDir(dir_.path()).mkdir(addressbook::kBookFileName));
+  EXPECT_FALSE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
+  EXPECT_TRUE(QFileInfo(addressbook::bookPath()).isDir());
+  EXPECT_FALSE(exists(addressbook::tempPath()));
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #pragma once
-// A fresh data directory per test and helpers that work on the raw bytes of the book.
-#include <QByteArray>
-#include <QDir>
+// A fresh data directory per test, the raw bytes of the book, file calls that fail on purpose, and
+// dialogs that record their message boxes.
+#include <QApplication>
 #include <QFile>
-#include <QFileInfo>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,9 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 
 #include "platform/data_directory.h"
+#include "platform/dialog_host.h"
 #include "ui/address_book_file.h"
+#include "ui/book_file_ops.h"
 
 // 70 bytes of one record, built by hand: each field zero-padded at its offset.
 inline QByteArray recordBytes(const std::string& address, const std::string& port,
@@ -31,6 +34,47 @@ inline QByteArray recordBytes(const std::string& address, const std::string& por
   put(50, userId);
   return bytes;
 }
+inline const QByteArray k5 = recordBytes("10.0.0.5", "9000", "admin");
+inline const QByteArray k5New = recordBytes("10.0.0.5", "9100", "admin");
+inline const QByteArray k7 = recordBytes("10.0.0.7", "9000", "admin");
+inline const QByteArray k9 = recordBytes("10.0.0.9", "80", "guest");
+
+enum class Step { Create, Write, Flush, Close, Rename };
+
+// The real calls, with one step failing. The failing write is the second one and writes half its
+// bytes first, as a full disk does. With `crash` set, a failure also skips the cleanup, as if the
+// process had died there.
+class FaultyFileOps final : public IBookFileOps {
+ public:
+  explicit FaultyFileOps(Step failing, bool crash = false) : failing_(failing), crash_(crash) {}
+  int createEmpty(const std::string& path) override {
+    return fails(Step::Create) ? -1 : real().createEmpty(path);
+  }
+  bool write(int fd, const uint8_t* data, size_t size) override {
+    if (failing_ != Step::Write || ++writes_ != 2) return real().write(fd, data, size);
+    real().write(fd, data, size / 2);
+    return !fails(Step::Write);
+  }
+  bool flush(int fd) override { return !fails(Step::Flush) && real().flush(fd); }
+  bool close(int fd) override { return real().close(fd) && !fails(Step::Close); }
+  bool rename(const std::string& from, const std::string& to) override {
+    return !fails(Step::Rename) && real().rename(from, to);
+  }
+  void remove(const std::string& path) override {
+    if (!crashed_) real().remove(path);
+  }
+
+ private:
+  static IBookFileOps& real() { return realBookFileOps(); }
+  bool fails(Step step) {
+    if (step == failing_) crashed_ = crash_;
+    return step == failing_;
+  }
+  Step failing_;
+  bool crash_;
+  bool crashed_ = false;
+  int writes_ = 0;
+};
 
 class BookFixture : public ::testing::Test {
  protected:
@@ -40,19 +84,57 @@ class BookFixture : public ::testing::Test {
   }
   void TearDown() override { platform::setDataDirectoryOverride(QString()); }
 
-  static QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
   static bool exists(const QString& path) { return QFile::exists(path); }
   static void writeAll(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(file.write(bytes), bytes.size());
   }
-
-  QByteArray book() const { return readAll(addressbook::bookPath()); }
-  void setBook(const QByteArray& bytes) const { writeAll(addressbook::bookPath(), bytes); }
+  static QByteArray book() {
+    QFile file(addressbook::bookPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+  static void setBook(const QByteArray& bytes) { writeAll(addressbook::bookPath(), bytes); }
 
   QTemporaryDir dir_;
+};
+
+class DialogFixture : public BookFixture {
+ protected:
+  void SetUp() override {
+    BookFixture::SetUp();
+    platform::setDialogHost(&host_);
+  }
+  void TearDown() override {
+    platform::setDialogHost(nullptr);
+    BookFixture::TearDown();
+  }
+
+  // Shows the dialog (which fills it from the book) and waits until it can take keyboard input.
+  static void showAndActivate(QWidget& dialog) {
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  }
+  static void typeInto(QLineEdit* edit, const QString& text) {
+    edit->clear();
+    QTest::keyClicks(edit, text);
+  }
+  // The texts of the dialog's children of one type, in the order they were made.
+  template <typename T>
+  static QStringList textsOf(const QWidget& dialog) {
+    QStringList texts;
+    for (const T* child : dialog.findChildren<T*>()) texts << child->text();
+    return texts;
+  }
+  // Checks that exactly `count` boxes were shown so far, the last one with this text.
+  void expectBoxes(size_t count, const QString& lastText) const {
+    const auto shown = host_.messages();
+    ASSERT_EQ(shown.size(), count);
+    if (count == 0) return;
+    EXPECT_EQ(shown.back().text, lastText);
+    EXPECT_EQ(shown.back().icon, MessageIcon::Information);
+  }
+
+  CRecordingDialogHost host_;
 };
