@@ -136,10 +136,10 @@ class VideoFileSource : public PictureSource {
 
 }  // namespace
 
-std::unique_ptr<PictureSource> makePictureSource(const std::string& spec, int channel, int width,
-                                                 int height, std::string* warning) {
-  if (spec.rfind("jpeg-dir:", 0) == 0) {
-    const std::filesystem::path folder = spec.substr(9);
+std::unique_ptr<PictureSource> makePictureSource(const std::string& sourceText, int channel,
+                                                 int width, int height, std::string* warning) {
+  if (sourceText.rfind("jpeg-dir:", 0) == 0) {
+    const std::filesystem::path folder = sourceText.substr(9);
     std::vector<std::filesystem::path> files;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
@@ -152,10 +152,10 @@ std::unique_ptr<PictureSource> makePictureSource(const std::string& spec, int ch
     std::sort(files.begin(), files.end());
     if (!files.empty()) return std::make_unique<JpegFolderSource>(std::move(files), width, height);
     if (warning) *warning = "no JPEG files in " + folder.string() + "; showing the scene";
-  } else if (spec.rfind("video:", 0) == 0) {
+  } else if (sourceText.rfind("video:", 0) == 0) {
     auto source = std::make_unique<VideoFileSource>(width, height);
-    if (source->open(spec.substr(6))) return source;
-    if (warning) *warning = "cannot open video " + spec.substr(6) + "; showing the scene";
+    if (source->open(sourceText.substr(6))) return source;
+    if (warning) *warning = "cannot open video " + sourceText.substr(6) + "; showing the scene";
   }
   return std::make_unique<SceneSource>(channel, width, height);
 }

@@ -20,7 +20,7 @@ class PictureSource {
 
 // Builds the source named by a channel setting ("scene", "jpeg-dir:PATH", "video:PATH");
 // a source that can't be opened falls back to the scene, with the reason in *warning.
-std::unique_ptr<PictureSource> makePictureSource(const std::string& spec, int channel, int width,
-                                                 int height, std::string* warning);
+std::unique_ptr<PictureSource> makePictureSource(const std::string& sourceText, int channel,
+                                                 int width, int height, std::string* warning);
 
 }  // namespace dvremu
