@@ -17,6 +17,11 @@ TEST(MessageHeader, BuildsTheSeventeenGoldenBytes) {
   uint8_t raw[17];
   EXPECT_FALSE(MessageHeader::build(raw, 0, 0));
   EXPECT_FALSE(MessageHeader::build(nullptr, REQ_LIVEOPEN, 0));
+  EXPECT_EQ(buildMessage(REQ_LIVEOPEN).size(), 17u);
+  const auto message = buildMessage(REQ_LIVESTART, std::vector<uint8_t>{1, 2, 3});
+  ASSERT_EQ(message.size(), 20u);
+  EXPECT_EQ(message[8], 3);
+  EXPECT_EQ(message[19], 3);
 }
 
 TEST(MessageHeader, ParsesBigEndianAndIgnoresByteFour) {
@@ -30,15 +35,6 @@ TEST(MessageHeader, ParsesBigEndianAndIgnoresByteFour) {
   EXPECT_EQ(header->subCode, 0x00020000u);
   bytes[0] = 'z';
   EXPECT_FALSE(MessageHeader::parse(bytes).has_value());
-}
-
-TEST(MessageHeader, RequestWithoutBodyIsSeventeenBytes) {
-  EXPECT_EQ(buildMessage(REQ_LIVEOPEN).size(), 17u);
-  const std::vector<uint8_t> body{1, 2, 3};
-  const auto message = buildMessage(REQ_LIVESTART, body);
-  ASSERT_EQ(message.size(), 20u);
-  EXPECT_EQ(message[8], 3);
-  EXPECT_EQ(message[19], 3);
 }
 
 TEST(LoginBody, PadsAndCutsCredentials) {
@@ -60,11 +56,8 @@ TEST(CommandCodes, NamesAreUniqueAndRequestsPairWithReplies) {
     ASSERT_FALSE(name.empty());
     EXPECT_TRUE(names.insert(name).second) << name;
     // REQ_ codes carry 0x80 in their second byte, RSP_ codes don't.
-    if (name.starts_with("REQ_")) {
-      EXPECT_TRUE(codes[i] & 0x00800000u) << name;
-    }
-    if (name.starts_with("RSP_")) {
-      EXPECT_FALSE(codes[i] & 0x00800000u) << name;
+    if (name.starts_with("REQ_") || name.starts_with("RSP_")) {
+      EXPECT_EQ((codes[i] & 0x00800000u) != 0, name.starts_with("REQ_")) << name;
     }
   }
   EXPECT_EQ(commandName(0x12345678), "");

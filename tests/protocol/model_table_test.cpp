@@ -8,40 +8,27 @@
 namespace {
 
 TEST(ModelTable, FirstMatchingRuleWins) {
-  EXPECT_EQ(lookupModelInfo("XK7P3"), (ModelInfo{16, 48}));
-  EXPECT_EQ(lookupModelInfo("9K7P3whatever"), (ModelInfo{16, 48}));
-  EXPECT_EQ(lookupModelInfo("AK7P5"), (ModelInfo{16, 24}));
-  EXPECT_EQ(lookupModelInfo("AK7P6"), (ModelInfo{16, 12}));
-  EXPECT_EQ(lookupModelInfo("AK7P8"), (ModelInfo{16, 10}));
-  EXPECT_EQ(lookupModelInfo("AK7N8"), (ModelInfo{16, 0}));
-  EXPECT_EQ(lookupModelInfo("ABJ9C"), (ModelInfo{4, 10}));
-  EXPECT_EQ(lookupModelInfo("ABJ9A-1"), (ModelInfo{4, 0}));
-  EXPECT_EQ(lookupModelInfo("-W2P3"), (ModelInfo{90, 48}));
-  EXPECT_EQ(lookupModelInfo("-W2P5"), (ModelInfo{90, 24}));
-  EXPECT_EQ(lookupModelInfo("BXF2L3"), (ModelInfo{16, 48}));
-  EXPECT_EQ(lookupModelInfo("BXF2L5"), (ModelInfo{16, 24}));
-  EXPECT_EQ(lookupModelInfo("BXF2L6x"), (ModelInfo{16, 12}));
-  EXPECT_EQ(lookupModelInfo("ZTB2Z6"), (ModelInfo{4, 12}));
-}
-
-TEST(ModelTable, ZtRulesCompareFiveCharacters) {
-  EXPECT_EQ(lookupModelInfo("ZTD4X"), (ModelInfo{8, 48}));
-  EXPECT_EQ(lookupModelInfo("ZTD4X9"), (ModelInfo{8, 48}));
-  EXPECT_EQ(lookupModelInfo("ZTD4Y0"), (ModelInfo{8, 24}));
-  EXPECT_EQ(lookupModelInfo("ZTD4Z"), (ModelInfo{8, 12}));
-  EXPECT_EQ(lookupModelInfo("ZTB2X"), (ModelInfo{4, 48}));
-  EXPECT_EQ(lookupModelInfo("ZTB2Y"), (ModelInfo{4, 24}));
-}
-
-TEST(ModelTable, EarlierRuleBeatsALaterOneAndShortTextsDontMatch) {
-  // t1..t4 = K7P8 wins over the J9x rules and over everything after.
-  EXPECT_EQ(lookupModelInfo("XK7P8"), (ModelInfo{16, 10}));
-  EXPECT_EQ(lookupModelInfo("BXF2L"), (ModelInfo{0, 0}));  // ends inside rule 10's range
-  EXPECT_EQ(lookupModelInfo("XK7P"), (ModelInfo{0, 0}));
-  EXPECT_EQ(lookupModelInfo("xk7p3"), (ModelInfo{0, 0}));  // case matters
-  EXPECT_EQ(lookupModelInfo(""), (ModelInfo{0, 0}));
-  EXPECT_EQ(lookupModelInfo("UNKNOWN-MODEL"), (ModelInfo{0, 0}));
-  EXPECT_EQ(lookupModelInfo(std::string("XK7\0P3", 6)), (ModelInfo{0, 0}));  // NUL ends the text
+  const std::pair<ModelInfo, std::vector<std::string>> cases[]{
+      {{16, 48}, {"XK7P3", "9K7P3whatever", "BXF2L3"}},
+      {{16, 24}, {"AK7P5", "BXF2L5"}},
+      {{16, 12}, {"AK7P6", "BXF2L6x"}},
+      {{16, 10}, {"AK7P8", "XK7P8"}},  // K7P8 wins over the J9x rules and everything after
+      {{16, 0}, {"AK7N8"}},
+      {{4, 10}, {"ABJ9C"}},
+      {{4, 0}, {"ABJ9A-1"}},
+      {{90, 48}, {"-W2P3"}},
+      {{90, 24}, {"-W2P5"}},
+      {{8, 48}, {"ZTD4X", "ZTD4X9"}},  // the ZT rules compare five characters
+      {{8, 24}, {"ZTD4Y0"}},
+      {{8, 12}, {"ZTD4Z"}},
+      {{4, 48}, {"ZTB2X"}},
+      {{4, 24}, {"ZTB2Y"}},
+      {{4, 12}, {"ZTB2Z6"}},
+      // Short texts, other cases and unknown models don't match; a NUL ends the text.
+      {{0, 0}, {"BXF2L", "XK7P", "xk7p3", "", "UNKNOWN-MODEL", std::string("XK7\0P3", 6)}},
+  };
+  for (const auto& [info, ids] : cases)
+    for (const auto& id : ids) EXPECT_EQ(lookupModelInfo(id), info) << id;
 }
 
 TEST(ModelTable, ReadsTheFieldOfAProductInfoBody) {

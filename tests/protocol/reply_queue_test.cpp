@@ -1,32 +1,32 @@
 // The reply queue: capacity, order, one record at a time, copies, concurrent producers, stop.
+#include "protocol/reply_queue.h"
+
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <thread>
 
-#include <gtest/gtest.h>
-#include "platform/messages.h"
-
 #include "protocol/command_codes.h"
 #include "protocol/message_header.h"
-#include "protocol/reply_queue.h"
 #include "test_doubles.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-std::array<uint8_t, 17> headerFor(uint32_t command, uint32_t length) {
-  return MessageHeader::build(command, length);
-}
-
-TEST(ReplyQueueTest, HoldsNinetyNineAndDeliversThemInOrderLater) {
+class ReplyQueueTest : public ::testing::Test {
+ protected:
+  void TearDown() override { queue.stop(); }
+  int post(uint32_t command, const Bytes& body = {}, int index = 0, uint8_t kind = 0) {
+    const auto header = MessageHeader::build(command, static_cast<uint32_t>(body.size()));
+    return queue.post(index, header.data(), body.empty() ? nullptr : body.data(), kind);
+  }
   CRecordingWindow window;
   ReplyQueue queue;
-  for (uint32_t i = 0; i < 99; ++i) {
-    const Bytes body{static_cast<uint8_t>(i), 0xEE};
-    ASSERT_EQ(queue.post(0, headerFor(RSP_INFO05 + i, 2).data(), body.data(), 0), 1) << i;
-  }
-  const Bytes body{1, 2};
-  EXPECT_EQ(queue.post(0, headerFor(RSP_INFO05, 2).data(), body.data(), 0), 0);
+};
+
+TEST_F(ReplyQueueTest, HoldsNinetyNineAndDeliversThemInOrderLater) {
+  for (uint32_t i = 0; i < 99; ++i)
+    ASSERT_EQ(post(RSP_INFO05 + i, {static_cast<uint8_t>(i), 0xEE}), 1) << i;
+  EXPECT_EQ(post(RSP_INFO05, {1, 2}), 0);
   EXPECT_EQ(queue.waiting(), 99u);
   ASSERT_EQ(queue.start(window.windowId()), 1);
   ASSERT_TRUE(waitFor([&] { return window.replies().size() == 99; }, 10000));
@@ -36,41 +36,29 @@ TEST(ReplyQueueTest, HoldsNinetyNineAndDeliversThemInOrderLater) {
     EXPECT_EQ(replies[i].body, (Bytes{static_cast<uint8_t>(i), 0xEE}));
   }
   EXPECT_EQ(queue.waiting(), 0u);
-  queue.stop();
 }
 
-TEST(ReplyQueueTest, CopiesTheBodyAndConvertsTheHeader) {
-  CRecordingWindow window;
-  ReplyQueue queue;
+TEST_F(ReplyQueueTest, CopiesTheBodyAndConvertsTheHeader) {
   ASSERT_EQ(queue.start(window.windowId()), 1);
   Bytes body{9, 8, 7};
-  auto header = headerFor(EVT_NOTICE, 3);
+  auto header = MessageHeader::build(EVT_NOTICE, 3);
   header[13] = 0x00;
   header[14] = 0x01;
   ASSERT_EQ(queue.post(5, header.data(), body.data(), kReplyFromAudio), 1);
   body.assign(3, 0);  // the queue owns its copy
-  ASSERT_EQ(queue.post(6, headerFor(RSP_INFO09, 0).data(), nullptr, kReplyFromStream), 1);
+  ASSERT_EQ(post(RSP_INFO09, {}, 6, kReplyFromStream), 1);
   const Bytes two{4, 2};
   ASSERT_EQ(queue.post(7, MessageHeader{2, RSP_INFO07, 0x00010000}, two.data(), 0), 1);
   ASSERT_TRUE(waitFor([&] { return window.replies().size() == 3; }));
   const auto replies = window.replies();
-  EXPECT_EQ(replies[0].record.index, 5);
-  EXPECT_EQ(replies[0].record.kind, kReplyFromAudio);
-  EXPECT_EQ(replies[0].record.length, 3u);
-  EXPECT_EQ(replies[0].record.command, EVT_NOTICE);
-  EXPECT_EQ(replies[0].record.subCode, 0x00010001u);
-  EXPECT_EQ(replies[0].body, (Bytes{9, 8, 7}));
-  EXPECT_TRUE(replies[1].bodyWasNull);
-  EXPECT_EQ(replies[1].record.length, 0u);
-  EXPECT_EQ(replies[2].record.command, RSP_INFO07);
-  EXPECT_EQ(replies[2].record.subCode, 0x00010000u);
-  EXPECT_EQ(replies[2].body, two);
-  queue.stop();
+  EXPECT_EQ(fields(replies[0]),
+            (ReplyFields{EVT_NOTICE, 0x00010001, kReplyFromAudio, 5, 3, {9, 8, 7}, false}));
+  EXPECT_EQ(fields(replies[1]),
+            (ReplyFields{RSP_INFO09, RSP_INFO09, kReplyFromStream, 6, 0, {}, true}));
+  EXPECT_EQ(fields(replies[2]), (ReplyFields{RSP_INFO07, 0x00010000, 0, 7, 2, two, false}));
 }
 
-TEST(ReplyQueueTest, DeliversOneRecordAtATime) {
-  CRecordingWindow window;
-  ReplyQueue queue;
+TEST_F(ReplyQueueTest, DeliversOneRecordAtATime) {
   std::atomic<int> inside{0};
   int overlaps = 0;
   window.onReply = [&](const ReplyRecord&) {
@@ -79,31 +67,25 @@ TEST(ReplyQueueTest, DeliversOneRecordAtATime) {
     inside.fetch_sub(1);
   };
   ASSERT_EQ(queue.start(window.windowId()), 1);
-  for (int i = 0; i < 20; ++i) queue.post(0, headerFor(RSP_INFO05, 0).data(), nullptr, 0);
+  for (int i = 0; i < 20; ++i) post(RSP_INFO05);
   ASSERT_TRUE(waitFor([&] { return window.replies().size() == 20; }));
   EXPECT_EQ(overlaps, 0);
-  queue.stop();
 }
 
-TEST(ReplyQueueTest, ConcurrentPostsLandInDistinctSlots) {
-  CRecordingWindow window;
-  ReplyQueue queue;
+TEST_F(ReplyQueueTest, ConcurrentPostsLandInDistinctSlots) {
   ASSERT_EQ(queue.start(window.windowId()), 1);
-  constexpr int kThreads = 4;
-  constexpr int kEach = 20;
+  constexpr int kThreads = 4, kEach = 20;
   std::atomic<int> accepted{0};
   std::vector<std::thread> producers;
   for (int t = 0; t < kThreads; ++t) {
     producers.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) {
-        const Bytes body{static_cast<uint8_t>(t), static_cast<uint8_t>(i)};
-        accepted += queue.post(t, headerFor(RSP_INFO05, 2).data(), body.data(), 0);
-      }
+      for (int i = 0; i < kEach; ++i)
+        accepted += post(RSP_INFO05, {static_cast<uint8_t>(t), static_cast<uint8_t>(i)}, t);
     });
   }
   for (auto& p : producers) p.join();
-  ASSERT_TRUE(waitFor([&] { return window.replies().size() == static_cast<size_t>(accepted); }));
   EXPECT_EQ(accepted.load(), kThreads * kEach);  // 80 fit in the ring even undelivered
+  ASSERT_TRUE(waitFor([&] { return window.replies().size() == static_cast<size_t>(accepted); }));
   // Every producer's records arrive, each once and in that producer's order.
   std::vector<int> next(kThreads, 0);
   for (const auto& r : window.replies()) {
@@ -111,43 +93,31 @@ TEST(ReplyQueueTest, ConcurrentPostsLandInDistinctSlots) {
     EXPECT_EQ(r.body[0], r.record.index);
     EXPECT_EQ(r.body[1], next[r.body[0]]++);
   }
-  queue.stop();
 }
 
-TEST(ReplyQueueTest, StartRefusesAWindowThatIsGone) {
-  ReplyQueue queue;
-  WindowId gone = kNoWindow;
-  {
-    CRecordingWindow window;
-    gone = window.windowId();
-  }
+TEST_F(ReplyQueueTest, StartRefusesAWindowThatIsGone) {
+  WindowId gone = CRecordingWindow().windowId();
   EXPECT_EQ(queue.start(gone), 0);
   EXPECT_EQ(queue.start(kNoWindow), 0);
 }
 
-TEST(ReplyQueueTest, StopsWhileTheDeliveryThreadWaitsForTheWindow) {
-  CRecordingWindow window;
-  auto queue = std::make_unique<ReplyQueue>();
-  ASSERT_EQ(queue->start(window.windowId()), 1);
-  queue->post(0, headerFor(RSP_INFO05, 0).data(), nullptr, 0);
+TEST_F(ReplyQueueTest, StopsWhileTheDeliveryThreadWaitsForTheWindow) {
+  auto owned = std::make_unique<ReplyQueue>();
+  ASSERT_EQ(owned->start(window.windowId()), 1);
+  owned->post(0, MessageHeader::build(RSP_INFO05, 0).data(), nullptr, 0);
   // The UI thread doesn't pump: the delivery thread is blocked sending 4026. Stopping from the UI
   // thread must still finish, handling that send on the way.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  queue->stop();
-  EXPECT_FALSE(queue->running());
-  queue.reset();  // records left behind are freed
+  owned->stop();
+  EXPECT_FALSE(owned->running());
+  owned.reset();  // records left behind are freed
   EXPECT_LE(window.replies().size(), 1u);
 }
 
-TEST(ReplyQueueTest, EndsWhenTheWindowGoesAway) {
-  ReplyQueue queue;
-  {
-    CRecordingWindow window;
-    ASSERT_EQ(queue.start(window.windowId()), 1);
-  }
-  queue.post(0, headerFor(RSP_INFO05, 0).data(), nullptr, 0);
+TEST_F(ReplyQueueTest, EndsWhenTheWindowGoesAway) {
+  ASSERT_EQ(queue.start(CRecordingWindow().windowId()), 1);
+  post(RSP_INFO05);
   EXPECT_TRUE(waitFor([&] { return !queue.running(); }));
-  queue.stop();
 }
 
 }  // namespace

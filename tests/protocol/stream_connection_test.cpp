@@ -5,8 +5,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 // An RSP_LIVEFRAME body: status, 2 bytes, frame type, then padding and a frame.
 Bytes liveFrame(uint16_t status, uint16_t type, uint8_t channel, size_t payload = 20,
                 size_t padding = 0) {
@@ -19,8 +17,10 @@ Bytes liveFrame(uint16_t status, uint16_t type, uint8_t channel, size_t payload 
   return body;
 }
 
-const Bytes kFrameRequestChannel0{'Z', 'E', 'M',  'O',  0, 0, 0, 0,    4,    0x81, 0x88,
-                                  0,   0,   0x81, 0x88, 0, 0, 1, 0x01, 0x00, 0x01};
+// REQ_LIVEFRAME for a channel: the channel counted from one, then 01 00 01.
+Bytes frameRequest(uint8_t channel) {
+  return concat(goldenHeader(REQ_LIVEFRAME, 4), {static_cast<uint8_t>(channel + 1), 1, 0, 1});
+}
 
 class StreamConnection : public ClientFixture {
  protected:
@@ -28,57 +28,34 @@ class StreamConnection : public ClientFixture {
   void startStreaming() {
     connectAndLogin();
     openStream();
-    stream->sendMessage(REQ_AUTHLOGIN);
-    auto login = stream->readMessage();
-    ASSERT_TRUE(login);
+    loginOf(*stream);
     ASSERT_TRUE(client->stream().selectChannel(0));
     ASSERT_TRUE(client->stream().requestNextFrame());
-    ASSERT_EQ(stream->readBytes(21), kFrameRequestChannel0);
+    ASSERT_EQ(stream->readBytes(21), frameRequest(0));
   }
-  bool nextRequestArrives() {
-    const auto bytes = stream->readBytes(21, 2000);
-    return bytes && *bytes == kFrameRequestChannel0;
-  }
+  bool nextRequestArrives() { return stream->readBytes(21, 2000) == frameRequest(0); }
 };
 
 TEST_F(StreamConnection, LogsInWithTheUsersAccountAndPassesTheResultOnAsKindOne) {
   connectAndLogin();
   openStream();
-  stream->sendMessage(REQ_AUTHLOGIN);
-  const auto login = stream->readMessage();
-  ASSERT_TRUE(login);
-  EXPECT_EQ(login->command(), RSP_AUTHLOGIN);
-  EXPECT_EQ(login->subCode(), RSP_AUTHLOGIN);
-  EXPECT_EQ(login->length(), 64u);
-  EXPECT_EQ(std::string(login->body.begin(), login->body.begin() + 5), "admin");
-  EXPECT_EQ(std::string(login->body.begin() + 32, login->body.begin() + 38), "secret");
+  EXPECT_EQ(loginOf(*stream), goldenLogin("admin", "secret"));
   stream->sendMessage(RSP_AUTHRESULT, Bytes{0, 1, 0});
   // RSP_LIVEOPEN and the stream's login result, in either order: the control thread passes
   // RSP_LIVEOPEN on only after it has started the stream connection.
   const auto replies = waitForReplies(2);
   ASSERT_EQ(replies.size(), 2u);
   const auto& result = replies[0].record.command == RSP_AUTHRESULT ? replies[0] : replies[1];
-  EXPECT_EQ(result.record.command, RSP_AUTHRESULT);
-  EXPECT_EQ(result.record.kind, kReplyFromStream);
-  EXPECT_EQ(result.body, (Bytes{0, 1, 0}));
+  EXPECT_EQ(
+      fields(result),
+      (ReplyFields{RSP_AUTHRESULT, RSP_AUTHRESULT, kReplyFromStream, 0, 3, {0, 1, 0}, false}));
 }
 
-TEST_F(StreamConnection, FrameRequestsCarryTheChannelCountedFromOne) {
-  startStreaming();
-  ASSERT_TRUE(client->stream().selectChannel(15));
-  ASSERT_TRUE(client->stream().requestNextFrame());
-  const auto bytes = stream->readBytes(21);
-  ASSERT_TRUE(bytes);
-  EXPECT_EQ(Bytes(bytes->begin() + 17, bytes->end()), (Bytes{0x10, 0x01, 0x00, 0x01}));
-  EXPECT_FALSE(client->stream().selectChannel(16));
-  EXPECT_FALSE(client->stream().selectChannel(-2));
-  EXPECT_EQ(client->stream().requestedChannel(), 15);
-}
-
-TEST_F(StreamConnection, EachDecodedFrameIsFollowedByExactlyOneRequest) {
+TEST_F(StreamConnection, EachHandledFrameIsFollowedByExactlyOneRequest) {
   startStreaming();
   stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 0, 3));
   EXPECT_TRUE(nextRequestArrives());
+  EXPECT_EQ(client->stream().codecMode(), 1);
   stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 1, 15, 30, 5));  // zero bytes before the frame
   EXPECT_TRUE(nextRequestArrives());
   EXPECT_TRUE(stream->quietFor(100));
@@ -89,22 +66,25 @@ TEST_F(StreamConnection, EachDecodedFrameIsFollowedByExactlyOneRequest) {
   EXPECT_EQ(jpeg.frames()[0].size(), 32u);
   EXPECT_EQ(jpeg.frames()[0][0], 0x01);
   EXPECT_EQ(client->stream().codecMode(), 0);
-}
-
-TEST_F(StreamConnection, FailedStatusAndUnknownTypeDrawNothingButAskAgain) {
-  startStreaming();
-  stream->sendMessage(RSP_LIVEFRAME, liveFrame(0, 0, 0));
-  EXPECT_TRUE(nextRequestArrives());
-  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 2, 0));
-  EXPECT_TRUE(nextRequestArrives());
-  stream->sendMessage(RSP_LIVEFRAME, Bytes{0, 1, 0});  // shorter than its prefix: a failure
-  EXPECT_TRUE(nextRequestArrives());
+  // A failed status, an unknown type and a body shorter than its prefix draw nothing and leave
+  // the mode alone, but still end their handling with a request.
+  for (const Bytes& body : {liveFrame(0, 0, 0), liveFrame(1, 2, 0), Bytes{0, 1, 0}}) {
+    stream->sendMessage(RSP_LIVEFRAME, body);
+    EXPECT_TRUE(nextRequestArrives());
+  }
   EXPECT_TRUE(stream->quietFor(100));
-  EXPECT_EQ(codec.count() + jpeg.count(), 0u);
-  EXPECT_EQ(client->stream().codecMode(), 1);
+  EXPECT_EQ(codec.count() + jpeg.count(), 2u);
+  EXPECT_EQ(client->stream().codecMode(), 0);
+  // The channel goes on the wire counted from one.
+  ASSERT_TRUE(client->stream().selectChannel(15));
+  ASSERT_TRUE(client->stream().requestNextFrame());
+  EXPECT_EQ(stream->readBytes(21), frameRequest(15));
+  EXPECT_FALSE(client->stream().selectChannel(16));
+  EXPECT_FALSE(client->stream().selectChannel(-2));
+  EXPECT_EQ(client->stream().requestedChannel(), 15);
 }
 
-TEST_F(StreamConnection, DroppedFramesAreNotFollowedByARequest) {
+TEST_F(StreamConnection, DroppedFramesAndClearedChannelsAreNotFollowedByARequest) {
   startStreaming();
   stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 0, 16));  // channel out of range
   Bytes noMarker(40, 0);
@@ -116,26 +96,20 @@ TEST_F(StreamConnection, DroppedFramesAreNotFollowedByARequest) {
   EXPECT_TRUE(stream->quietFor(150));
   EXPECT_EQ(codec.frames()[0], (Bytes{1, 2, 9, 9}));
   EXPECT_EQ(jpeg.count(), 0u);
-}
-
-TEST_F(StreamConnection, NoRequestAfterTheChannelIsCleared) {
-  startStreaming();
   ASSERT_TRUE(client->stream().selectChannel(-1));
   EXPECT_FALSE(client->stream().requestNextFrame());
   stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 0, 2));  // already on its way: still decoded
-  ASSERT_TRUE(waitFor([&] { return codec.count() == 1; }));
+  ASSERT_TRUE(waitFor([&] { return codec.count() == 2; }));
   EXPECT_TRUE(stream->quietFor(150));
 }
 
 TEST_F(StreamConnection, SkipsBodiesLargerThanItsBufferAndKeepsTheSlackZeroed) {
   startStreaming();
   const uint32_t tooBig = CStreamConnection::kBufferSize + 1;
-  Bytes big(tooBig, 0x01);
-  writeBe16(big.data(), 1);
   stream->sendHeader(RSP_LIVEFRAME, tooBig);
-  stream->send(big);
+  stream->send(liveFrame(1, 1, 0, tooBig - 8));
   // The largest body that fits: its JPEG frame ends at the buffer's last byte.
-  Bytes largest = liveFrame(1, 1, 0, CStreamConnection::kBufferSize - 8);
+  const Bytes largest = liveFrame(1, 1, 0, CStreamConnection::kBufferSize - 8);
   ASSERT_EQ(largest.size(), CStreamConnection::kBufferSize);
   stream->sendMessage(RSP_LIVEFRAME, largest);
   EXPECT_TRUE(nextRequestArrives());
@@ -147,17 +121,14 @@ TEST_F(StreamConnection, SkipsBodiesLargerThanItsBufferAndKeepsTheSlackZeroed) {
   EXPECT_TRUE(client->stream().isRunning());
 }
 
-TEST_F(StreamConnection, LostStreamPostsMessage2051) {
+TEST_F(StreamConnection, LostStreamPostsMessage2051AndCanBeOpenedAgain) {
   startStreaming();
   stream->close();
   ASSERT_TRUE(waitFor([&] { return window.count(msg::kLiveStreamLost) == 1; }));
-  const auto lost = std::find_if(window.messages.begin(), window.messages.end(),
-                                 [](const auto& m) { return m.msg == msg::kLiveStreamLost; });
-  EXPECT_EQ(lost->wParam, 0u);
-  EXPECT_EQ(lost->lParam, 0);
+  EXPECT_EQ(window.find(msg::kLiveStreamLost)->wParam, 0u);
+  EXPECT_EQ(window.find(msg::kLiveStreamLost)->lParam, 0);
   EXPECT_FALSE(client->stream().isRunning());
   EXPECT_TRUE(client->state().connected());  // the control connection carries on
-  // A later RSP_LIVEOPEN opens it again.
   openStream();
 }
 
@@ -182,10 +153,7 @@ TEST_F(StreamConnection, FailedConnectShowsTheBox) {
   CRecordingDialogHost host;
   platform::setDialogHost(&host);
   connectAndLogin();
-  std::vector<uint8_t> body(4);
-  writeBe16(body.data(), 1);
-  writeBe16(body.data() + 2, unusedLoopbackPort());
-  control->sendMessage(RSP_LIVEOPEN, body);
+  control->sendMessage(RSP_LIVEOPEN, openReply(1, unusedLoopbackPort(), 2, 4));
   EXPECT_TRUE(waitFor([&] { return host.messages().size() == 1; }));
   platform::setDialogHost(nullptr);
   ASSERT_EQ(host.messages().size(), 1u);
