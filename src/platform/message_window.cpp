@@ -139,8 +139,8 @@ class Receiver final : public QObject {
   ~Receiver() override { Router::instance().shutdown(); }
 
   bool event(QEvent* e) override {
-    if (e->type() == kPostedEventType || e->type() == kDrainSendsEventType)
-      Router::instance().synchronizeWithPosters();
+    // Before the event itself is read: only events posted by our own calls come here.
+    Router::instance().synchronizeWithPosters();
     if (e->type() == kPostedEventType) {
       auto* posted = static_cast<PostedMessageEvent*>(e);
       if (CMessageWindow* window = Router::instance().lookup(posted->target))
