@@ -2,6 +2,7 @@
 // JPEGs made by libjpeg-turbo with many layouts, and on damaged copies of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -11,6 +12,9 @@
 namespace {
 
 using jpegsamples::Options;
+
+// Components, luminance sampling H and V: 4:2:2, 4:2:0, 4:4:4, 4:1:1 and grey.
+const int kLayouts[][3] = {{3, 2, 1}, {3, 2, 2}, {3, 1, 1}, {3, 4, 1}, {1, 1, 1}};
 
 std::string describe(const Options& o) {
   return std::to_string(o.width) + "x" + std::to_string(o.height) + " c" +
@@ -27,26 +31,23 @@ void expectSameAsReference(const std::vector<uint8_t>& jpeg, const std::string& 
   ASSERT_EQ(fast.width, reference.width) << what;
   ASSERT_EQ(fast.height, reference.height) << what;
   ASSERT_EQ(fast.picture.size(), reference.picture.size()) << what;
-  size_t firstDifference = 0;
-  while (firstDifference < fast.picture.size() &&
-         fast.picture[firstDifference] == reference.picture[firstDifference])
-    ++firstDifference;
-  ASSERT_EQ(firstDifference, fast.picture.size()) << what << ": first differing byte";
+  const auto difference =
+      std::mismatch(fast.picture.begin(), fast.picture.end(), reference.picture.begin()).first;
+  ASSERT_EQ(size_t(difference - fast.picture.begin()), fast.picture.size())
+      << what << ": first differing byte";
 }
 
 TEST(JpegDifferential, StreamSizesInEveryLayout) {
   const int sizes[][2] = {{704, 480}, {704, 240}, {352, 240}};
-  const int layouts[][3] = {{3, 2, 1}, {3, 2, 2}, {3, 1, 1}, {3, 4, 1}, {1, 1, 1}};
   for (const auto& size : sizes) {
-    for (const auto& layout : layouts) {
-      Options o;
-      o.width = size[0];
-      o.height = size[1];
-      o.components = layout[0];
-      o.lumaH = layout[1];
-      o.lumaV = layout[2];
-      o.quality = 75;
-      o.seed = unsigned(size[0] + layout[1]);
+    for (const auto& layout : kLayouts) {
+      const Options o{.width = size[0],
+                      .height = size[1],
+                      .components = layout[0],
+                      .lumaH = layout[1],
+                      .lumaV = layout[2],
+                      .quality = 75,
+                      .seed = unsigned(size[0] + layout[1])};
       const auto jpeg = jpegsamples::makeJpeg(o);
       ASSERT_TRUE(jpegtest::decodeFast(jpeg).decoded) << describe(o);
       expectSameAsReference(jpeg, describe(o));
@@ -56,23 +57,21 @@ TEST(JpegDifferential, StreamSizesInEveryLayout) {
 
 TEST(JpegDifferential, QualitiesRestartsAndHuffmanTablesOnOddSizes) {
   const int sizes[][2] = {{101, 77}, {33, 17}, {1, 1}, {250, 3}, {17, 130}};
-  const int layouts[][3] = {{3, 2, 1}, {3, 2, 2}, {3, 1, 1}, {3, 4, 1}, {1, 1, 1}};
   unsigned seed = 7;
   for (const auto& size : sizes) {
-    for (const auto& layout : layouts) {
+    for (const auto& layout : kLayouts) {
       for (int quality : {30, 50, 75, 90, 100}) {
         for (int restart : {0, 1, 3}) {
           for (bool optimise : {false, true}) {
-            Options o;
-            o.width = size[0];
-            o.height = size[1];
-            o.components = layout[0];
-            o.lumaH = layout[1];
-            o.lumaV = layout[2];
-            o.quality = quality;
-            o.restartInterval = restart;
-            o.optimiseHuffman = optimise;
-            o.seed = ++seed;
+            const Options o{.width = size[0],
+                            .height = size[1],
+                            .components = layout[0],
+                            .lumaH = layout[1],
+                            .lumaV = layout[2],
+                            .quality = quality,
+                            .restartInterval = restart,
+                            .optimiseHuffman = optimise,
+                            .seed = ++seed};
             expectSameAsReference(jpegsamples::makeJpeg(o), describe(o));
           }
         }
@@ -83,13 +82,12 @@ TEST(JpegDifferential, QualitiesRestartsAndHuffmanTablesOnOddSizes) {
 
 TEST(JpegDifferential, FullSizeWithRestartMarkersAndOptimisedTables) {
   for (int lumaV : {1, 2}) {
-    Options o;
-    o.width = 704;
-    o.height = 480;
-    o.lumaV = lumaV;
-    o.quality = 90;
-    o.restartInterval = 11;
-    o.optimiseHuffman = true;
+    const Options o{.width = 704,
+                    .height = 480,
+                    .lumaV = lumaV,
+                    .quality = 90,
+                    .restartInterval = 11,
+                    .optimiseHuffman = true};
     expectSameAsReference(jpegsamples::makeJpeg(o), describe(o));
   }
 }
@@ -102,14 +100,13 @@ TEST(JpegDifferential, DamagedCopiesAgree) {
   int round = 0;
   for (const auto& layout : layouts) {
     for (int restart : {0, 2}) {
-      Options o;
-      o.width = 48;
-      o.height = 40;
-      o.components = layout[0];
-      o.lumaH = layout[1];
-      o.lumaV = layout[2];
-      o.restartInterval = restart;
-      o.quality = 80;
+      const Options o{.width = 48,
+                      .height = 40,
+                      .components = layout[0],
+                      .lumaH = layout[1],
+                      .lumaV = layout[2],
+                      .quality = 80,
+                      .restartInterval = restart};
       const auto original = jpegsamples::makeJpeg(o);
       for (int i = 0; i < 60; ++i, ++round) {
         auto jpeg = original;

@@ -19,6 +19,7 @@ struct Options {
   int quality = 75;
   int restartInterval = 0;  // in MCUs
   bool optimiseHuffman = false;
+  bool progressive = false;
   unsigned seed = 1;
 };
 
@@ -74,6 +75,7 @@ inline std::vector<uint8_t> compress(const std::vector<uint8_t>& pixels, const O
     for (int c = 1; c < 3; ++c)
       cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
   }
+  if (o.progressive) jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
   const int stride = o.width * o.components;
   while (cinfo.next_scanline < cinfo.image_height) {
