@@ -20,7 +20,8 @@ class CAudioPlayer final : public IAudioSink {
   static constexpr uint32_t kBlockCapacity = 4096;     // bytes per block
   static constexpr uint32_t kG726BlockLength = 3200;   // 200 ms
   static constexpr uint32_t kAdpcmBlockLength = 4096;  // 2048 samples, 256 ms
-  static constexpr uint8_t kFiller = 0x7F;
+  // Silence: a 16-bit zero sample, so switching audio on or changing the codec never clicks.
+  static constexpr uint8_t kFiller = 0x00;
 
   // device: the wave-out device to play on; null takes the process's (platform::waveOut()).
   explicit CAudioPlayer(platform::IWaveOut* device = nullptr);

@@ -31,7 +31,7 @@ CQtDisplayBackend::~CQtDisplayBackend() {
 bool CQtDisplayBackend::attach(QWidget* window) {
   delete widget_.data();
   widget_ = new CDisplayWidget(*this, window);
-  widget_->resize(source_.size() * zoom_);
+  widget_->resize(shownSize());
   widget_->show();
   return true;
 }
@@ -58,18 +58,33 @@ void CQtDisplayBackend::repaintNow() {
   if (widget_) widget_->update();
 }
 
-void CQtDisplayBackend::setViewport(const QRect& source, int zoom) {
+QSize CQtDisplayBackend::shownSize() const {
+  const QSize size = source_.size() * zoom_;
+  return turnUpright_ ? size.transposed() : size;
+}
+
+void CQtDisplayBackend::setViewport(const QRect& source, int zoom, bool turnUpright) {
   source_ = source.intersected(QRect(0, 0, display::kWidth, display::kHeight));
   zoom_ = zoom < 1 ? 1 : zoom;
+  turnUpright_ = turnUpright;
   if (widget_) {
-    widget_->resize(source_.size() * zoom_);
+    widget_->resize(shownSize());
     widget_->update();
   }
 }
 
 void CQtDisplayBackend::paintFront(QPainter& painter, const QRect& target) {
   std::lock_guard lock(frontMutex_);
-  painter.drawImage(QRect(target.topLeft(), source_.size() * zoom_), front_, source_);
+  if (!turnUpright_) {
+    painter.drawImage(QRect(target.topLeft(), source_.size() * zoom_), front_, source_);
+    return;
+  }
+  // The memory's right edge becomes the top: turn the painter back by a quarter.
+  painter.save();
+  painter.translate(target.left(), target.top() + source_.width() * zoom_);
+  painter.rotate(-90);
+  painter.drawImage(QRect(QPoint(0, 0), source_.size() * zoom_), front_, source_);
+  painter.restore();
 }
 
 QImage CQtDisplayBackend::front() const {

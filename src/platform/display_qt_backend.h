@@ -47,7 +47,12 @@ class CQtDisplayBackend final : public QObject, public IDisplayBackend {
 
   // UI thread. The part of the display memory shown (default: all of it) and the zoom (>= 1).
   // The widget takes the size of that part times the zoom; its owner places it.
-  void setViewport(const QRect& source, int zoom);
+  // turnUpright shows the memory turned 90 degrees counter-clockwise: the full-screen picture,
+  // laid along the portrait memory, then stands upright on a landscape screen.
+  void setViewport(const QRect& source, int zoom, bool turnUpright = false);
+  bool turnedUpright() const { return turnUpright_; }
+  // The widget's size for the current viewport.
+  QSize shownSize() const;
   QRect source() const { return source_; }
   int zoom() const { return zoom_; }
   // The widget while the display is open, else null (UI thread).
@@ -65,6 +70,7 @@ class CQtDisplayBackend final : public QObject, public IDisplayBackend {
   QPointer<CDisplayWidget> widget_;
   QRect source_{0, 0, display::kWidth, display::kHeight};
   int zoom_ = 1;
+  bool turnUpright_ = false;
   // Written on the drawing thread, read by paint on the UI thread, both under frontMutex_.
   mutable std::mutex frontMutex_;
   QImage front_;

@@ -32,7 +32,7 @@ std::string trace(CRecordingWaveOut& device) {
 
 bool isFiller(const std::vector<uint8_t>& block, size_t count = SIZE_MAX) {
   return std::all_of(block.begin(), block.begin() + std::min(count, block.size()),
-                     [](uint8_t b) { return b == 0x7F; });
+                     [](uint8_t b) { return b == 0; });
 }
 
 template <typename Sample>
@@ -74,7 +74,7 @@ TEST_F(AudioPlayerTest, OpenPreparesFiveG726BlocksAndTheOpenNotificationQueuesTh
   device.clearCalls();
   pump();  // the open notification queues every block; block 0 is still queued
   EXPECT_EQ(trace(device), "write:0!33 write:1 write:2 write:3 write:4");
-  EXPECT_EQ(device.played(), std::vector<uint8_t>(5 * 3200, 0x7F));
+  EXPECT_EQ(device.played(), std::vector<uint8_t>(5 * 3200, 0));
 }
 
 TEST_F(AudioPlayerTest, PayloadsGoRoundTheRing) {

@@ -51,7 +51,7 @@ std::vector<int16_t> playThroughWav(const std::vector<uint8_t>& coded, bool adpc
   EXPECT_GE(bytes.size(), filler);
   if (bytes.size() < filler) return {};
   EXPECT_TRUE(
-      std::all_of(bytes.begin() + 44, bytes.begin() + filler, [](uint8_t b) { return b == 0x7F; }));
+      std::all_of(bytes.begin() + 44, bytes.begin() + filler, [](uint8_t b) { return b == 0; }));
   std::vector<int16_t> out((bytes.size() - filler) / 2);
   std::memcpy(out.data(), &bytes[filler], out.size() * 2);
   return out;

@@ -32,4 +32,15 @@ void EventLog::trace(const std::string& line) const {
   if (verbose() && !quiet_.load(std::memory_order_relaxed)) writeLine(line);
 }
 
+void EventLog::setWireSink(WireEventSink sink) {
+  std::lock_guard lock(sinkMutex_);
+  sink_ = std::move(sink);
+  hasSink_.store(static_cast<bool>(sink_), std::memory_order_release);
+}
+
+void EventLog::recordWire(const WireEvent& event) const {
+  std::lock_guard lock(sinkMutex_);
+  if (sink_) sink_(event);
+}
+
 }  // namespace dvremu

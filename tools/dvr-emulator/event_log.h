@@ -1,9 +1,23 @@
 #pragma once
 // Log lines to standard error, one writer at a time; tests can silence them.
 #include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace dvremu {
+
+// One message the emulator received, as an in-process test sees it.
+struct WireEvent {
+  int connection = 0;
+  std::string kind;  // "control", "notice", "live", "audio", ...
+  uint32_t command = 0;
+  std::vector<uint8_t> body;
+};
+using WireEventSink = std::function<void(const WireEvent&)>;
 
 class EventLog {
  public:
@@ -13,10 +27,17 @@ class EventLog {
   bool verbose() const { return verbose_.load(std::memory_order_relaxed); }
   void setVerbose(bool on) { verbose_.store(on, std::memory_order_relaxed); }
   void setQuiet(bool on) { quiet_.store(on, std::memory_order_relaxed); }
+  // Every received message goes to the sink too (tests that check what a viewer sent).
+  void setWireSink(WireEventSink sink);
+  bool hasWireSink() const { return hasSink_.load(std::memory_order_acquire); }
+  void recordWire(const WireEvent& event) const;
 
  private:
   std::atomic<bool> verbose_{false};
   std::atomic<bool> quiet_{false};
+  std::atomic<bool> hasSink_{false};
+  mutable std::mutex sinkMutex_;  // guards sink_; connection threads call it one at a time
+  WireEventSink sink_;
 };
 
 }  // namespace dvremu

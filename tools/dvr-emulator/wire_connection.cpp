@@ -227,6 +227,10 @@ WireConnection::ReadStatus WireConnection::read(int timeoutMs, ReceivedMessage* 
       services_.stats.messagesReceived.fetch_add(1, std::memory_order_relaxed);
       trace(kind(), "receives", message->header.command, message->header.subCode,
             message->header.length);
+      if (services_.log.hasWireSink()) {
+        services_.log.recordWire(
+            {id_, connectionKindName(kind()), message->header.command, message->body});
+      }
       *out = std::move(*message);
       return ReadStatus::Message;
     }

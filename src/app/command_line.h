@@ -1,0 +1,39 @@
+#pragma once
+// The viewer's command line. Every option is long-form; a password is never an argument (it comes
+// from --password-file or PELLOXVIEW_PASSWORD).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CommandLineOptions {
+  bool help = false;
+  bool version = false;
+  std::string host;  // --connect HOST[:PORT]; empty: the Connect dialog comes up
+  uint16_t port = 0;
+  std::string user;
+  std::string passwordFile;
+  int channel = 0;  // 1..16, 0: none
+  bool audio = false;
+  bool fullScreen = false;
+  double tourSeconds = 0;
+  double linkTimeoutSeconds = 20;
+  int zoom = 0;  // 1..4, 0: chosen from the screen
+  std::string dataDir;
+  std::string audioOut;
+  bool demo = false;
+  double quitAfterSeconds = 0;  // 0: run until closed
+  std::string screenshot;
+  bool verbose = false;
+};
+
+inline constexpr uint16_t kDefaultDvrPort = 9000;
+
+// Parses the arguments after the program name. False with a one-line message in *error.
+bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* options,
+                      std::string* error);
+
+// Splits HOST[:PORT] ([V6]:PORT for IPv6 literals). False for an empty host or a bad port.
+bool parseHostPort(const std::string& text, std::string* host, uint16_t* port);
+
+// The --help text.
+std::string commandLineHelp();

@@ -1,0 +1,3 @@
+#pragma once
+// True when the viewer runs without a screen (Qt's offscreen or minimal platform).
+bool isHeadlessPlatform();

@@ -1,0 +1,133 @@
+#include "app/kiosk_session.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+
+#include <cstdio>
+
+#include "app/control_ids.h"
+#include "app/headless.h"
+#include "app/viewer_dlg.h"
+#include "platform/messages.h"
+#include "protocol/dvr_client.h"
+#include "ui/channel_button.h"
+#include "ui/connect_dlg.h"
+#include "ui/control_id.h"
+
+CKioskSession::CKioskSession(CViewerDlg& window, const CommandLineOptions& options, Target target)
+    : window_(window), options_(options), target_(std::move(target)) {
+  window_.onStatusText = [this](const QString& text) {
+    statusTexts_.append(text);
+    log(QStringLiteral("status: ") + text);
+  };
+  window_.onConnected = [this] { onConnected(); };
+  connect(&tourTimer_, &QTimer::timeout, this, &CKioskSession::tourStep);
+  fullScreenTimer_.setInterval(250);
+  connect(&fullScreenTimer_, &QTimer::timeout, this, &CKioskSession::tryFullScreen);
+}
+
+CKioskSession::~CKioskSession() {
+  window_.onStatusText = nullptr;
+  window_.onConnected = nullptr;
+  if (&platform::dialogHost() == this) platform::setDialogHost(nullptr);
+}
+
+void CKioskSession::log(const QString& line) const {
+  if (!options_.verbose) return;
+  std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+  std::fflush(stderr);
+}
+
+void CKioskSession::start() {
+  platform::setDialogHost(this);
+  if (!target_.host.isEmpty()) {
+    connectPending_ = true;
+    QTimer::singleShot(0, &window_, [this] {
+      platform::sendMessage(window_.windowId(), msg::kCommand, ctl::kConnect, 0);
+    });
+  }
+  if (options_.quitAfterSeconds > 0) {
+    QTimer::singleShot(static_cast<int>(options_.quitAfterSeconds * 1000), this,
+                       &CKioskSession::quit);
+  }
+}
+
+void CKioskSession::messageBox(QWidget* parent, const QString& text, MessageIcon icon) {
+  messages_.append(text);
+  log(QStringLiteral("message: ") + text);
+  if (isHeadlessPlatform()) return;
+  // Shown, but never in the way of the run: the box doesn't block.
+  auto* box = new QMessageBox(
+      icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::Information,
+      QStringLiteral("PelloxView"), text, QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
+int CKioskSession::execDialog(QDialog& dialog) {
+  auto* connectDialog = qobject_cast<CConnectDlg*>(&dialog);
+  if (connectDialog == nullptr || !connectPending_) return realHost_.execDialog(dialog);
+  // The Connect dialog answered with the command line's target, through its own Connect button.
+  connectPending_ = false;
+  connectDialog->initDialog();
+  findControl<QComboBox>(connectDialog, CConnectDlg::kAddressId)->setEditText(target_.host);
+  findControl<QLineEdit>(connectDialog, CConnectDlg::kPortId)
+      ->setText(QString::number(target_.port));
+  findControl<QLineEdit>(connectDialog, CConnectDlg::kUserIdId)->setText(target_.user);
+  findControl<QLineEdit>(connectDialog, CConnectDlg::kPasswordId)->setText(target_.password);
+  connectDialog->onConnect();
+  findControl<QLineEdit>(connectDialog, CConnectDlg::kPasswordId)->clear();
+  return connectDialog->result();
+}
+
+void CKioskSession::onConnected() {
+  if (connectedOnce_) return;
+  connectedOnce_ = true;
+  const WindowId id = window_.windowId();
+  if (options_.channel > 0) {
+    platform::sendMessage(id, msg::kCommand,
+                          static_cast<uintptr_t>(ctl::kFirstChannel + options_.channel - 1), 0);
+  }
+  if (options_.audio) platform::sendMessage(id, msg::kCommand, ctl::kAudioOn, 0);
+  if (options_.tourSeconds > 0) tourTimer_.start(static_cast<int>(options_.tourSeconds * 1000));
+  if (options_.fullScreen) fullScreenTimer_.start();
+}
+
+// The next enabled channel after the shown one, pressed like its button.
+void CKioskSession::tourStep() {
+  // Never into a switch that is still under way (timer 400 runs until it completes).
+  if (window_.client() == nullptr || window_.timerRunning(timers::kSwitchTimeout)) return;
+  const int from = window_.shownChannel() >= 0 ? window_.shownChannel() : window_.selectedChannel();
+  for (int step = 1; step <= kChannelCount; ++step) {
+    const int channel = (from + step + kChannelCount) % kChannelCount;
+    CChannelButton* button = window_.channelButton(channel);
+    if (button == nullptr || !button->isEnabled() || channel == window_.shownChannel()) continue;
+    platform::sendMessage(window_.windowId(), msg::kCommand,
+                          static_cast<uintptr_t>(ctl::kFirstChannel + channel), 0);
+    return;
+  }
+}
+
+void CKioskSession::tryFullScreen() {
+  if (window_.fullScreen()) {
+    fullScreenTimer_.stop();
+    return;
+  }
+  if (window_.shownChannel() < 0 || !window_.displayReady() || !window_.liveReady()) return;
+  fullScreenTimer_.stop();
+  // A tap in the picture area, the way a user opens full screen (runs until it is left).
+  window_.tapWindow(QPoint(120, 100));
+}
+
+void CKioskSession::quit() {
+  if (!options_.screenshot.empty()) {
+    const QString path = QString::fromStdString(options_.screenshot);
+    if (window_.grabWindow().save(path, "PNG")) screenshotPath_ = path;
+  }
+  tourTimer_.stop();
+  fullScreenTimer_.stop();
+  window_.leaveFullScreen();
+  QTimer::singleShot(0, &window_, [this] { window_.close(); });
+}

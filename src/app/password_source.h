@@ -1,0 +1,14 @@
+#pragma once
+// Where a --connect run gets its password: the first line of a file, else PELLOXVIEW_PASSWORD.
+// The file is read once; one that others may read gets a warning.
+#include <string>
+
+struct PasswordResult {
+  bool ok = false;
+  std::string password;
+  std::string error;    // one line when !ok
+  std::string warning;  // one line, or empty
+};
+
+// path empty: the environment variable.
+PasswordResult readPassword(const std::string& path);

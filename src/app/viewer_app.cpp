@@ -1,0 +1,107 @@
+#include "app/viewer_app.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/demo_dvr.h"
+#include "app/headless.h"
+#include "app/kiosk_session.h"
+#include "app/password_source.h"
+#include "app/viewer_dlg.h"
+#include "platform/data_directory.h"
+#include "platform/display_qt_backend.h"
+#include "platform/message_window.h"
+#include "platform/wave_out.h"
+
+namespace {
+constexpr int kDisconnectWaitMs = 2000;
+constexpr double kHeadlessDemoSeconds = 15;
+
+QString tempPath(const char* name) {
+  return QDir::tempPath() + QLatin1Char('/') + QString::fromLatin1(name);
+}
+}  // namespace
+
+int CViewerApp::run(const CommandLineOptions& given, const std::string& password) {
+  CommandLineOptions options = given;
+  const bool headless = isHeadlessPlatform();
+  if (!options.dataDir.empty()) {
+    platform::setDataDirectoryOverride(QString::fromStdString(options.dataDir));
+  }
+
+  CKioskSession::Target target;
+  CDemoDvr demo;
+  if (options.demo) {
+    QString error;
+    if (!demo.start(&error)) {
+      std::fprintf(stderr, "pelloxview: %s\n", error.toUtf8().constData());
+      return 1;
+    }
+    target = {demo.host(), demo.port(), QString::fromLatin1(CDemoDvr::kUser),
+              QString::fromLatin1(CDemoDvr::kPassword)};
+    if (options.channel == 0) options.channel = 1;
+    options.audio = true;
+    if (headless) {
+      // Without a screen the demo runs for a bounded time and tells what it showed.
+      if (options.quitAfterSeconds == 0) options.quitAfterSeconds = kHeadlessDemoSeconds;
+      if (options.screenshot.empty())
+        options.screenshot = tempPath("pelloxview-demo.png").toStdString();
+      if (options.audioOut.empty())
+        options.audioOut = tempPath("pelloxview-demo.wav").toStdString();
+      options.verbose = true;
+    }
+    std::printf("pelloxview: demo DVR listening on %s:%u (user demo, password demo)\n",
+                demo.host().toUtf8().constData(), demo.port());
+    std::fflush(stdout);
+  } else if (!options.host.empty()) {
+    target = {QString::fromStdString(options.host), options.port,
+              QString::fromStdString(options.user), QString::fromStdString(password)};
+  }
+  if (!options.audioOut.empty()) {
+    platform::selectWaveOut("wav:" + options.audioOut);
+  }
+
+  CQtDisplayBackend backend;
+  CViewerDlg::Services services;
+  services.displayBackend = &backend;
+  services.linkTimeoutMs = static_cast<int>(options.linkTimeoutSeconds * 1000);
+  auto window = std::make_unique<CViewerDlg>(services);
+  window->initDialog();
+
+  const bool kiosk = !target.host.isEmpty() || options.quitAfterSeconds > 0 || options.verbose;
+  std::unique_ptr<CKioskSession> session;
+  if (kiosk) {
+    session = std::make_unique<CKioskSession>(*window, options, target);
+    session->start();
+  }
+  if (target.host.isEmpty()) {
+    // Without a target the Connect dialog comes up, as it does for every Connect.
+    QMetaObject::invokeMethod(
+        window.get(), [w = window.get()] { platform::sendMessage(w->windowId(), 0x0111, 1004, 0); },
+        Qt::QueuedConnection);
+  }
+  window->exec();
+
+  // The orderly disconnect posted by the close runs now; its replies get a short while.
+  platform::processMessagesUntil([&] { return window->client() == nullptr; }, kDisconnectWaitMs);
+  const uint64_t framesDrawn = window->display().endCount();
+  if (session && options.demo && headless) {
+    std::printf("pelloxview: demo showed: %s\n",
+                session->statusTexts().join(QStringLiteral(" | ")).toUtf8().constData());
+    std::printf("pelloxview: frames drawn: %llu\n", static_cast<unsigned long long>(framesDrawn));
+  }
+  session.reset();
+  window.reset();
+  if (options.demo && headless) {
+    const qint64 bytes = QFileInfo(QString::fromStdString(options.audioOut)).size();
+    std::printf("pelloxview: audio played: %.1f s (%s)\n",
+                bytes > 44 ? static_cast<double>(bytes - 44) / 16000.0 : 0.0,
+                options.audioOut.c_str());
+    std::printf("pelloxview: screenshot: %s\n", options.screenshot.c_str());
+  }
+  return 0;
+}

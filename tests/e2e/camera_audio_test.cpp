@@ -1,0 +1,153 @@
+// The camera panel and the audio switch end to end.
+#include <QCoreApplication>
+#include <QMouseEvent>
+
+#include "app/control_ids.h"
+#include "e2e/viewer_fixture.h"
+#include "protocol/command_codes.h"
+#include "protocol/dvr_client.h"
+#include "ui/hover_button.h"
+
+namespace e2e {
+namespace {
+
+using Requests = std::vector<std::string>;
+
+// (channel, code, value) of every REQ_PTZCONTROL received.
+std::vector<std::array<int, 3>> ptzCommands(const WireRecorder& recorder) {
+  std::vector<std::array<int, 3>> commands;
+  for (const auto& body : recorder.bodies(REQ_PTZCONTROL)) {
+    if (body.size() == 67) commands.push_back({body[64], body[65], body[66]});
+  }
+  return commands;
+}
+
+// A pen event as the platform delivers it: through the application, its filter first.
+void pen(QWidget* target, bool down, QPoint at = QPoint(2, 2)) {
+  QMouseEvent event(down ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease, at,
+                    target->mapToGlobal(at), Qt::LeftButton, down ? Qt::LeftButton : Qt::NoButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &event);
+}
+
+class CameraAudioTest : public ViewerTest {
+ protected:
+  void pressAndRelease(int controlId) {
+    QWidget* button = window().hoverButton(controlId);
+    pen(button, true);
+    pen(button, false);
+  }
+};
+
+TEST_F(CameraAudioTest, HoldingButtonsSendsMoveThenStop) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(1));
+  ASSERT_TRUE(window().hoverButton(ctl::kPlus)->isVisible());
+  pressAndRelease(ctl::kPlus);
+  pressAndRelease(ctl::kUp);
+  pressAndRelease(ctl::kGreaterThan);
+  pressAndRelease(ctl::kLeft);
+  ASSERT_TRUE(waitFor([&] { return ptzCommands(recorder).size() == 8; }));
+  const std::vector<std::array<int, 3>> expected = {{1, 5, 0}, {1, 9, 0}, {1, 1, 0}, {1, 0, 0},
+                                                    {1, 8, 0}, {1, 9, 0}, {1, 3, 0}, {1, 0, 0}};
+  EXPECT_EQ(ptzCommands(recorder), expected);
+  EXPECT_FALSE(window().ptzMoving());
+  EXPECT_EQ(window().hoverButton(ctl::kPlus)->state(), 2);
+}
+
+TEST_F(CameraAudioTest, ReleaseAnywhereStopsTheCamera) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  pen(window().hoverButton(ctl::kMinus), true);
+  EXPECT_TRUE(window().ptzMoving());
+  // The pen comes up over the window's background, not over a camera button.
+  pen(&window(), false, QPoint(200, 150));
+  ASSERT_TRUE(waitFor([&] { return ptzCommands(recorder).size() == 2; }));
+  EXPECT_EQ(ptzCommands(recorder)[1], (std::array<int, 3>{0, 9, 0}));
+  EXPECT_FALSE(window().ptzMoving());
+}
+
+TEST_F(CameraAudioTest, PresetsHighlightAndRepeatNothing) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  pressAndRelease(ctl::kFirstPreset + 2);
+  pressAndRelease(ctl::kFirstPreset + 2);  // already highlighted: nothing
+  pressAndRelease(ctl::kFirstPreset + 5);
+  ASSERT_TRUE(waitFor([&] { return ptzCommands(recorder).size() == 2; }));
+  EXPECT_EQ(ptzCommands(recorder), (std::vector<std::array<int, 3>>{{0, 21, 3}, {0, 21, 6}}));
+  EXPECT_EQ(window().activePreset(), ctl::kFirstPreset + 5);
+  EXPECT_EQ(window().hoverButton(ctl::kFirstPreset + 5)->state(), 1);
+  EXPECT_EQ(window().hoverButton(ctl::kFirstPreset + 2)->state(), 2);
+}
+
+TEST_F(CameraAudioTest, ChannelWithoutCameraHidesThePanelAndSendsNothing) {
+  emulatorArgs = {"--ptz-mask", "0x1"};
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(1));
+  EXPECT_FALSE(window().hoverButton(ctl::kPlus)->isVisible());
+  EXPECT_FALSE(window().hoverButton(ctl::kFirstPreset)->isVisible());
+  ASSERT_TRUE(showChannel(0));
+  EXPECT_TRUE(window().hoverButton(ctl::kPlus)->isVisible());
+}
+
+TEST_F(CameraAudioTest, BusyCameraShowsTheExclamationBox) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  command("fail RSP_PTZCONTROL");
+  pressAndRelease(ctl::kFirstPreset);
+  ASSERT_TRUE(waitFor([&] { return !dialogs.messages().empty(); }));
+  EXPECT_EQ(dialogs.messages()[0].text, "Already using PTZ Camera Control. Please check it again.");
+  EXPECT_EQ(dialogs.messages()[0].icon, MessageIcon::Exclamation);
+  EXPECT_TRUE(window().displayReady());
+}
+
+TEST_F(CameraAudioTest, AudioFollowsTheChannelAndStops) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  recorder.clear();
+  press(ctl::kAudioOn);
+  press(ctl::kAudioOn);  // twice: one REQ_AUDIOOPEN
+  EXPECT_TRUE(window().hoverButton(ctl::kAudioOff)->isVisible());
+  EXPECT_FALSE(window().hoverButton(ctl::kAudioOn)->isVisible());
+  ASSERT_TRUE(waitFor([&] { return recorder.count(REQ_AUDIOSELECT) == 1; }));
+  EXPECT_EQ(recorder.requests("control"),
+            (Requests{"REQ_AUDIOOPEN", "REQ_AUDIOSTART", "REQ_AUDIOCHANNEL", "REQ_AUDIOSELECT"}));
+  EXPECT_EQ(recorder.bodies(REQ_AUDIOCHANNEL)[0][0], 1);
+  // Blocks reach the player.
+  ASSERT_TRUE(waitFor([&] { return !waveOut.played().empty() || waveOut.calls().size() > 8; }));
+
+  recorder.clear();
+  ASSERT_TRUE(showChannel(2));
+  ASSERT_TRUE(waitFor([&] { return recorder.count(REQ_AUDIOSELECT) == 1; }));
+  const auto control = recorder.requests("control");
+  const auto stop = std::find(control.begin(), control.end(), "REQ_AUDIOSTOP");
+  ASSERT_NE(stop, control.end());
+  EXPECT_EQ(std::vector<std::string>(stop, control.end()),
+            (Requests{"REQ_AUDIOSTOP", "REQ_AUDIOCHANNEL", "REQ_AUDIOSELECT"}));
+  EXPECT_EQ(recorder.bodies(REQ_AUDIOCHANNEL).back()[0], 3);
+
+  recorder.clear();
+  press(ctl::kAudioOff);
+  EXPECT_FALSE(window().audioOn());
+  EXPECT_TRUE(window().hoverButton(ctl::kAudioOn)->isVisible());
+  ASSERT_TRUE(waitFor([&] { return recorder.count(REQ_AUDIOCLOSE) == 1; }));
+  EXPECT_FALSE(window().client()->audio().isConnected());
+}
+
+TEST_F(CameraAudioTest, VolumeSetsBothHalves) {
+  start();
+  platform::sendMessage(window().windowId(), 10025, ctl::kVolume, 0x1234);
+  EXPECT_EQ(window().volume(), 0x1234u);
+  uint32_t level = 0;
+  waveOut.getVolume(0, &level);
+  EXPECT_EQ(level, 0x12341234u);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,137 @@
+// Channel selection end to end: the first start, switches by close and rebuild, failures and
+// timeouts, masked channels, and full screen.
+#include <QDialog>
+
+#include "app/control_ids.h"
+#include "e2e/viewer_fixture.h"
+#include "protocol/command_codes.h"
+#include "protocol/dvr_client.h"
+#include "ui/channel_button.h"
+#include "ui/hover_button.h"
+
+namespace e2e {
+namespace {
+
+using Requests = std::vector<std::string>;
+
+class ChannelTest : public ViewerTest {
+ protected:
+  // The live picture is really drawn: frames keep arriving in display memory.
+  bool framesFlow() {
+    const uint64_t before = window().display().endCount();
+    return waitFor([&] { return window().display().endCount() >= before + 3; }, 5000);
+  }
+};
+
+TEST_F(ChannelTest, FirstChannelStartsAloneLaterSwitchesRebuild) {
+  start();
+  connectAndWait();
+  recorder.clear();
+  ASSERT_TRUE(showChannel(0));
+  EXPECT_EQ(recorder.requests("control"), Requests{"REQ_LIVESTART"});
+  EXPECT_TRUE(framesFlow());
+  EXPECT_TRUE(window().hoverButton(ctl::kChannelMarker)->isVisible());
+  EXPECT_EQ(window().hoverButton(ctl::kChannelMarker)->geometry(), QRect(3, 181, 6, 4));
+
+  recorder.clear();
+  ASSERT_TRUE(showChannel(2));
+  EXPECT_EQ(recorder.requests("control"),
+            (Requests{"REQ_LIVECLOSE", "REQ_LIVEOPEN", "REQ_LIVESETUP", "REQ_LIVESTART"}));
+  EXPECT_EQ(window().hoverButton(ctl::kChannelMarker)->geometry(), QRect(29, 181, 6, 4));
+  EXPECT_TRUE(framesFlow());
+  EXPECT_EQ(window().statusText(), QString());
+}
+
+TEST_F(ChannelTest, PressingTheShownChannelDoesNothing) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(1));
+  recorder.clear();
+  press(ctl::kFirstChannel + 1);
+  EXPECT_FALSE(window().timerRunning(timers::kSwitchTimeout));
+  waitFor([] { return false; }, 200);
+  EXPECT_TRUE(recorder.requests("control").empty());
+}
+
+TEST_F(ChannelTest, FiftySwitchesInARowAllComplete) {
+  start();
+  connectAndWait();
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(showChannel(i % 4, 5000)) << "switch " << i;
+  }
+  EXPECT_EQ(recorder.count(REQ_LIVESTART), 50u);
+  EXPECT_EQ(recorder.count(REQ_LIVECLOSE), 49u);
+  EXPECT_TRUE(framesFlow());
+  EXPECT_EQ(window().statusText(), QString());
+}
+
+TEST_F(ChannelTest, FailedAndTimedOutSwitchesKeepTheWindowUsable) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  command("fail RSP_LIVESTART 0");
+  press(ctl::kFirstChannel + 1);
+  ASSERT_TRUE(waitFor([&] { return window().statusText().startsWith("Request failure."); }));
+  EXPECT_EQ(window().statusText(),
+            QStringLiteral("Request failure. [Channel %1]").arg(window().shownChannel() + 1));
+  EXPECT_FALSE(window().timerRunning(timers::kSwitchTimeout));
+  for (int n = 0; n < 4; ++n) EXPECT_TRUE(window().channelButton(n)->isEnabled()) << n;
+
+  // A DVR that doesn't answer the start: the switch times out.
+  ASSERT_TRUE(showChannel(2));
+  command("fault control stall 5");
+  press(ctl::kFirstChannel + 3);
+  ASSERT_TRUE(waitFor([&] { return window().statusText().startsWith("Request timeout."); }, 8000));
+  EXPECT_EQ(window().statusText(),
+            QStringLiteral("Request timeout. [Channel %1]").arg(window().shownChannel() + 1));
+  // And the viewer can still switch afterwards.
+  command("clear-faults");
+  waitFor([] { return false; }, 2500);
+  EXPECT_TRUE(showChannel(1, 8000));
+}
+
+TEST_F(ChannelTest, MaskedChannelsStayDisabledThroughSwitches) {
+  emulatorArgs = {"--channels", "4", "--disabled-mask-b", "0x2"};
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  ASSERT_TRUE(showChannel(2));
+  for (int n = 0; n < 16; ++n) {
+    const bool masked = n == 1 || n >= 4;
+    EXPECT_EQ(window().channelButton(n)->isEnabled(), !masked) << n;
+  }
+  EXPECT_EQ(window().channelButton(2)->state(), chstate::kShown);
+}
+
+TEST_F(ChannelTest, FullScreenOnAndOffWithItsTimers) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  bool sawFullScreen = false;
+  onOtherDialog = [&](QDialog&) {
+    sawFullScreen = window().fullScreen() && !window().displayReady() &&
+                    window().timerRunning(timers::kResumeDrawing);
+    // Timer 200 lets drawing resume in full screen.
+    waitFor([&] { return window().displayReady(); }, 3000);
+    const uint64_t before = window().display().endCount();
+    waitFor([&] { return window().display().endCount() > before + 2; }, 3000);
+    return 0;
+  };
+  window().tapWindow(QPoint(120, 100));
+  EXPECT_TRUE(sawFullScreen);
+  EXPECT_FALSE(window().fullScreen());
+  EXPECT_TRUE(window().timerRunning(timers::kReopenDisplay));
+  EXPECT_TRUE(
+      waitFor([&] { return window().displayReady() && window().display().isOpen(); }, 3000));
+  EXPECT_TRUE(framesFlow());
+
+  // The lower half of the window never opens full screen.
+  onOtherDialog = [&](QDialog&) {
+    ADD_FAILURE() << "full screen opened";
+    return 0;
+  };
+  window().tapWindow(QPoint(120, 200));
+}
+
+}  // namespace
+}  // namespace e2e
