@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Takes the screenshots of the connection dialog, the address book and the skin controls under
+# Takes the screenshots of the live window (JPEG and MPEG-4 channels from the emulator, window
+# view and full screen), the connection dialog, the address book and the skin controls under
 # Xvfb (a real X server, Qt's xcb platform) and saves them to docs/screenshots/.
 #   tools/screenshots.sh [BUILD_DIR]    default build/debug (configured like `./pv build`)
 set -euo pipefail
@@ -11,12 +12,14 @@ out=$ROOT/docs/screenshots
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j "${PV_JOBS:-2}" --target test_ui
+cmake --build "$build" -j "${PV_JOBS:-2}" --target test_ui test_e2e
 
 mkdir -p "$out"
 # Leak checking is off in case the build uses AddressSanitizer: the X libraries keep caches for
 # the life of the process.
 ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=xcb PV_SCREENSHOT_DIR="$out" \
   xvfb-run -a -s "-screen 0 1024x768x24" "$build/tests/test_ui" --gtest_filter='Screenshots.*'
+ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=xcb PV_SCREENSHOT_DIR="$out" \
+  xvfb-run -a -s "-screen 0 1024x768x24" "$build/tests/test_e2e" --gtest_filter='Screenshots.*'
 echo "screenshots: saved to $out"
 ls -1 "$out"
