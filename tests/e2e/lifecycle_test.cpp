@@ -1,0 +1,84 @@
+// How the window survives a DVR that misbehaves: a connect that hangs, a live stream that ends
+// on its own, an audio login that comes after audio was switched off.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/control_ids.h"
+#include "e2e/viewer_fixture.h"
+#include "protocol/command_codes.h"
+#include "protocol/dvr_client.h"
+#include "ui/hover_button.h"
+
+namespace e2e {
+namespace {
+
+// A listener that takes connections into its queue and never says a word.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 4);
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentListener() { ::close(fd_); }
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+class LifecycleTest : public ViewerTest {};
+
+TEST_F(LifecycleTest, AConnectThatNeverCompletesTimesOut) {
+  services.connectTimeoutMs = 800;
+  start();
+  SilentListener silent;
+  connectPort = silent.port();
+  pressConnect();
+  EXPECT_EQ(window().statusText(), address() + " Connecting...");
+  ASSERT_TRUE(waitForStatus(address() + " Connecting timeout.", 3000));
+  EXPECT_EQ(window().client(), nullptr);
+  EXPECT_TRUE(window().hoverButton(ctl::kConnect)->isVisible());
+  connectPort = 0;
+  connectAndWait();
+  // A connection that completes disarms the timer for good.
+  waitFor([] { return false; }, 1000);
+  EXPECT_TRUE(window().isConnected());
+}
+
+TEST_F(LifecycleTest, ALiveStreamThatEndsOnItsOwnTearsDown) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  command("drop live");
+  ASSERT_TRUE(waitForStatus(address() + " Disconnected."));
+  EXPECT_EQ(window().client(), nullptr);
+  EXPECT_EQ(window().shownChannel(), -1);
+  EXPECT_TRUE(window().hoverButton(ctl::kConnect)->isVisible());
+  connectAndWait();
+  EXPECT_TRUE(showChannel(1));
+}
+
+TEST_F(LifecycleTest, AudioSwitchedOffBeforeItsLoginNeverStarts) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  press(ctl::kAudioOn);
+  press(ctl::kAudioOff);
+  EXPECT_FALSE(window().audioOn());
+  waitFor([] { return false; }, 800);
+  EXPECT_EQ(recorder.count(REQ_AUDIOSTART), 0u);
+  EXPECT_TRUE(waitFor([&] { return !window().client()->audio().isConnected(); }, 2000));
+  EXPECT_TRUE(window().hoverButton(ctl::kAudioOn)->isVisible());
+}
+
+}  // namespace
+}  // namespace e2e
