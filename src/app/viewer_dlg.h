@@ -129,6 +129,9 @@ class CViewerDlg final : public QDialog,
   void mousePressEvent(QMouseEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void reject() override;
 
  private:
@@ -201,6 +204,16 @@ class CViewerDlg final : public QDialog,
   void onPresetButton(int controlId);
   CHoverButton* hoverButtonFor(const QObject* target) const;
 
+  // Keyboard (viewer_dlg_keyboard.cpp). True when the key was the window's.
+  bool handleKeyPress(QKeyEvent* event);
+  bool handleKeyRelease(QKeyEvent* event);
+  void releaseHeldCameraKey();
+  void sendPen(int controlId, bool down);
+
+  // Snapshot and recording (viewer_dlg_capture.cpp).
+  void takeSnapshot();
+  void toggleRecording();
+
   // Audio (viewer_dlg_audio.cpp).
   void onAudioOn();
   void switchAudioOff();
@@ -244,6 +257,7 @@ class CViewerDlg final : public QDialog,
   QPointer<CHoverButton> pressedButton_;
   // Set by the accepted press; the stop code goes with it (the camera never runs away).
   int pressedStopCode_ = -1;
+  int heldCameraButton_ = 0;  // the camera button a held key stands for, 0 none
   GXDisplayProperties displayProperties_{};
 
   // Drawing gates: written here, read by the live-stream thread.

@@ -1,5 +1,6 @@
 // The main window's controls, skins, control layouts, picture placement and full screen.
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -83,7 +84,11 @@ class FullScreenTapFilter final : public QObject {
   explicit FullScreenTapFilter(std::function<void()> onTap, QObject* parent)
       : QObject(parent), onTap_(std::move(onTap)) {}
   bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::MouseButtonPress) {
+    // Escape and F leave full screen like a tap does.
+    const bool key = event->type() == QEvent::KeyPress &&
+                     (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape ||
+                      static_cast<QKeyEvent*>(event)->key() == Qt::Key_F);
+    if (event->type() == QEvent::MouseButtonPress || key) {
       onTap_();
       return true;
     }

@@ -253,11 +253,30 @@ void CViewerDlg::reject() {}
 
 void CViewerDlg::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
-      event->key() == Qt::Key_Enter) {
+      event->key() == Qt::Key_Enter || handleKeyPress(event)) {
     event->accept();
     return;
   }
   QDialog::keyPressEvent(event);
+}
+
+void CViewerDlg::keyReleaseEvent(QKeyEvent* event) {
+  if (handleKeyRelease(event)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyReleaseEvent(event);
+}
+
+// A camera moved by a held key stops when the window loses the keyboard.
+void CViewerDlg::focusOutEvent(QFocusEvent* event) {
+  releaseHeldCameraKey();
+  QDialog::focusOutEvent(event);
+}
+
+void CViewerDlg::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && !isActiveWindow()) releaseHeldCameraKey();
+  QDialog::changeEvent(event);
 }
 
 void CViewerDlg::mousePressEvent(QMouseEvent* event) {
