@@ -11,6 +11,8 @@
 #include "app/command_line.h"
 #include "app/password_source.h"
 #include "app/viewer_app.h"
+#include "app/window_zoom.h"
+#include "platform/data_directory.h"
 
 namespace {
 bool hasDisplay() {
@@ -53,7 +55,12 @@ int viewerMain(int argc, char** argv) {
   if (!hasDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
-  if (options.zoom > 0) qputenv("QT_SCALE_FACTOR", QByteArray::number(options.zoom));
+  if (!options.dataDir.empty()) {
+    platform::setDataDirectoryOverride(QString::fromStdString(options.dataDir));
+  }
+  if (options.zoom > 0) rememberZoom(options.zoom);
+  const int zoom = options.zoom > 0 ? options.zoom : rememberedZoom();
+  if (zoom > 0) qputenv("QT_SCALE_FACTOR", QByteArray::number(zoom));
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("PelloxView"));

@@ -172,3 +172,29 @@ TEST(PasswordSource, FileFirstLineAndEnvironment) {
 }
 
 }  // namespace
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "app/window_zoom.h"
+#include "platform/data_directory.h"
+
+namespace {
+
+TEST(WindowZoom, RememberedBetweenRunsAndBadFilesIgnored) {
+  QTemporaryDir dir;
+  platform::setDataDirectoryOverride(dir.path());
+  EXPECT_EQ(rememberedZoom(), 0);
+  EXPECT_TRUE(rememberZoom(3));
+  EXPECT_EQ(rememberedZoom(), 3);
+  EXPECT_FALSE(rememberZoom(5));
+  EXPECT_EQ(rememberedZoom(), 3);
+  QFile file(dir.filePath("pelloxview.conf"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("zoom=9\n");
+  file.close();
+  EXPECT_EQ(rememberedZoom(), 0);
+  platform::setDataDirectoryOverride(QString());
+}
+
+}  // namespace
