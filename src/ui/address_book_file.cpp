@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "platform/data_directory.h"
 
@@ -30,8 +32,8 @@ std::string resolveLinks(std::string path) {
     if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
     std::string target(static_cast<size_t>(status.st_size) + 1, '\0');
     const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    // A length that fills the buffer means the link changed under us; read it again.
     if (length < 0) return path;
+    // A length that fills the buffer means the link changed under us; read it again.
     if (static_cast<size_t>(length) >= target.size()) continue;
     target.resize(static_cast<size_t>(length));
     path = target.starts_with('/') ? target : directoryOf(path) + target;
