@@ -1,10 +1,53 @@
 #include "ui/book_file_ops.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <thread>
+
+int CPosixBookFileOps::lockExclusive(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  // Polled rather than blocking, so the wait has an end.
+  const auto deadline = std::chrono::steady_clock::now() + lockWait_;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ::close(fd);
+  return -1;
+}
+
+int CPosixBookFileOps::openForReading(const std::string& path, bool& missing) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  missing = fd < 0 && errno == ENOENT;
+  return fd;
+}
+
+ssize_t CPosixBookFileOps::read(int fd, uint8_t* data, size_t size) {
+  ssize_t got;
+  do {
+    got = ::read(fd, data, size);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+bool CPosixBookFileOps::copyMode(int fromFd, int toFd) {
+  struct stat from {};
+  return ::fstat(fromFd, &from) == 0 && ::fchmod(toFd, from.st_mode & 07777) == 0;
+}
 
 int CPosixBookFileOps::createEmpty(const std::string& path) {
   int fd;

@@ -31,6 +31,11 @@ class CConnectDlg : public QDialog {
   const QString& userId() const { return userId_; }
   const QString& password() const { return password_; }
 
+  // Empties the address of the last Connect: the name the main window shows at its top and puts
+  // into its status texts. Port, user ID and password are kept. Until the next Connect,
+  // saveConnection stores nothing. The next run still pre-fills its fields from the address book.
+  void clearAddress() { address_.clear(); }
+
   // Stores the last Connect's address, port and user ID as the last-used entry of the address book
   // (never the password). Does nothing when the address is empty. True when the book was updated.
   bool saveConnection();

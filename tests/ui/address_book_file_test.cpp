@@ -1,9 +1,12 @@
 // The address book file: the bytes of every kind of update, fields that don't fit, foreign bytes,
-// and updates cut short at every step, which leave either the old book or the new one.
+// updates cut short at every step, which leave either the old book or the new one, and books that
+// are links or carry their own permissions.
 #include "ui/address_book_file.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -102,10 +105,11 @@ TEST_F(CrashSafety, AFailedUpdateLeavesTheOldBookAndTheNextUpdateIsExact) {
     Step step;
     bool crash;
     const char* what;
-  } faults[] = {{Step::Create, false, "create fails"}, {Step::Write, false, "write fails"},
-                {Step::Write, true, "crash in write"}, {Step::Flush, false, "flush fails"},
-                {Step::Flush, true, "crash in flush"}, {Step::Close, false, "close fails"},
-                {Step::Rename, false, "rename fails"}, {Step::Rename, true, "crash in rename"}};
+  } faults[] = {{Step::Lock, false, "lock not had"},    {Step::Create, false, "create fails"},
+                {Step::Write, false, "write fails"},    {Step::Write, true, "crash in write"},
+                {Step::Flush, false, "flush fails"},    {Step::Flush, true, "crash in flush"},
+                {Step::Close, false, "close fails"},    {Step::Rename, false, "rename fails"},
+                {Step::Rename, true, "crash in rename"}};
   const QByteArray old = k7 + k5 + k7;
   for (const auto& fault : faults) {
     SCOPED_TRACE(fault.what);
@@ -149,6 +153,71 @@ TEST_F(CrashSafety, ABookThatCanNotBeReadIsNotReplaced) {
   EXPECT_FALSE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
   EXPECT_TRUE(QFileInfo(addressbook::bookPath()).isDir());
   EXPECT_FALSE(exists(addressbook::tempPath()));
+}
+
+// A bad sector after record 0, or a mode that can't be carried over: the update fails and the book
+// keeps every byte, where treating the error as the end would have cut the list short.
+TEST_F(CrashSafety, AReadErrorInsideTheBookOrALostModeLeavesItByteIdentical) {
+  const QByteArray old = k7 + k5 + k9 + k7;
+  setBook(old);
+  for (Step step : {Step::Read, Step::Mode}) {
+    SCOPED_TRACE(static_cast<int>(step));
+    FaultyFileOps store(step), remove(step);
+    EXPECT_FALSE(addressbook::storeEntry("10.0.0.6", "80", "guest", store));
+    EXPECT_FALSE(addressbook::removeEntry("10.0.0.9", remove));
+    EXPECT_EQ(book(), old);
+    EXPECT_FALSE(exists(addressbook::tempPath()));
+  }
+}
+
+using BookFileSystem = BookFixture;
+
+TEST_F(BookFileSystem, AnUpdateKeepsTheBooksPermissionsAndANewBookIsPrivate) {
+  const std::string path = QFile::encodeName(addressbook::bookPath()).toStdString();
+  const auto mode = [&path] {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+  };
+  ASSERT_TRUE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
+  EXPECT_EQ(mode(), 0600u);
+  for (mode_t kept : {0644, 0640, 0604}) {
+    SCOPED_TRACE(kept);
+    ASSERT_EQ(::chmod(path.c_str(), kept), 0);
+    ASSERT_TRUE(addressbook::storeEntry("10.0.0.7", "9000", "admin"));
+    ASSERT_TRUE(addressbook::removeEntry("10.0.0.7"));
+    EXPECT_EQ(mode(), kept);
+  }
+  EXPECT_EQ(book(), k5 + k5);
+}
+
+// The book may be a link into another folder (a synced one, say): updates rewrite the file it
+// points at, next to which the temporary and lock files go, and the link stays a link.
+TEST_F(BookFileSystem, ALinkedBookIsRewrittenAtItsTargetAndStaysALink) {
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("data"));
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("synced"));
+  platform::setDataDirectoryOverride(dir_.path() + "/data");
+  const QString target = dir_.path() + "/synced/book.pvx";
+  // A relative link through a second link, to a target that doesn't exist yet.
+  ASSERT_TRUE(QFile::link("../synced/book.pvx", dir_.path() + "/data/middle"));
+  ASSERT_TRUE(QFile::link("middle", addressbook::bookPath()));
+
+  ASSERT_TRUE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
+  ASSERT_TRUE(addressbook::storeEntry("10.0.0.7", "9000", "admin"));
+  ASSERT_TRUE(addressbook::removeEntry("10.0.0.5"));
+  EXPECT_TRUE(QFileInfo(addressbook::bookPath()).isSymLink());
+  EXPECT_TRUE(QFileInfo(dir_.path() + "/data/middle").isSymLink());
+  EXPECT_EQ(book(), k7 + k7);
+  EXPECT_EQ(QFileInfo(target).size(), 140);
+  EXPECT_TRUE(exists(dir_.path() + "/synced/" + addressbook::kLockFileName));
+  EXPECT_FALSE(exists(dir_.path() + "/synced/" + addressbook::kTempFileName));
+  EXPECT_FALSE(exists(addressbook::tempPath()));
+
+  // A link that leads back to itself can't be followed: nothing is written.
+  ASSERT_TRUE(QFile::remove(addressbook::bookPath()));
+  ASSERT_TRUE(QFile::link(addressbook::kBookFileName, addressbook::bookPath()));
+  EXPECT_FALSE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
+  EXPECT_TRUE(QFileInfo(addressbook::bookPath()).isSymLink());
+  EXPECT_EQ(QFileInfo(target).size(), 140);
 }
 
 }  // namespace

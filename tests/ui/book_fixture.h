@@ -39,16 +39,29 @@ inline const QByteArray k5New = recordBytes("10.0.0.5", "9100", "admin");
 inline const QByteArray k7 = recordBytes("10.0.0.7", "9000", "admin");
 inline const QByteArray k9 = recordBytes("10.0.0.9", "80", "guest");
 
-enum class Step { Create, Write, Flush, Close, Rename };
+enum class Step { Lock, Read, Create, Mode, Write, Flush, Close, Rename };
 
 // The real calls, with one step failing. The failing write is the second one and writes half its
-// bytes first, as a full disk does. With `crash` set, a failure also skips the cleanup, as if the
-// process had died there.
+// bytes first, as a full disk does; the failing read is the second one too (a bad sector past
+// record 0). With `crash` set, a failure also skips the cleanup, as if the process had died there.
 class FaultyFileOps final : public IBookFileOps {
  public:
   explicit FaultyFileOps(Step failing, bool crash = false) : failing_(failing), crash_(crash) {}
+  int lockExclusive(const std::string& path) override {
+    return fails(Step::Lock) ? -1 : real().lockExclusive(path);
+  }
+  int openForReading(const std::string& path, bool& missing) override {
+    return real().openForReading(path, missing);
+  }
+  ssize_t read(int fd, uint8_t* data, size_t size) override {
+    if (failing_ == Step::Read && ++reads_ == 2 && fails(Step::Read)) return -1;
+    return real().read(fd, data, size);
+  }
   int createEmpty(const std::string& path) override {
     return fails(Step::Create) ? -1 : real().createEmpty(path);
+  }
+  bool copyMode(int fromFd, int toFd) override {
+    return !fails(Step::Mode) && real().copyMode(fromFd, toFd);
   }
   bool write(int fd, const uint8_t* data, size_t size) override {
     if (failing_ != Step::Write || ++writes_ != 2) return real().write(fd, data, size);
@@ -74,6 +87,7 @@ class FaultyFileOps final : public IBookFileOps {
   bool crash_;
   bool crashed_ = false;
   int writes_ = 0;
+  int reads_ = 0;
 };
 
 class BookFixture : public ::testing::Test {

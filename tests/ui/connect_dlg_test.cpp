@@ -164,4 +164,36 @@ TEST_F(ConnectDialog, ConnectThroughTheHostThenSaveTheConnectionButNeverThePassw
   EXPECT_FALSE(exists(addressbook::tempPath()));
 }
 
+// The main window empties the shown name when a connection ends or fails; a save that follows
+// (a late "Connected" of the old session) must then store nothing.
+TEST_F(ConnectDialog, ClearAddressEmptiesOnlyTheAddressAndTheNextRunStillPrefillsFromTheBook) {
+  setBook(k7 + k7);
+  showAndActivate(dialog_);
+  connectWith("10.0.0.9", "80", "guest", "pw");
+  ASSERT_EQ(dialog_.address(), "10.0.0.9");
+
+  dialog_.clearAddress();
+  EXPECT_EQ(dialog_.address(), "");
+  EXPECT_EQ(dialog_.port(), 80);
+  EXPECT_EQ(dialog_.userId(), "guest");
+  EXPECT_EQ(dialog_.password(), "pw");
+  EXPECT_FALSE(dialog_.saveConnection());
+  EXPECT_EQ(book(), k7 + k7);
+
+  // A cancelled run keeps the emptied address; the fields show the book's last-used entry.
+  showAndActivate(dialog_);
+  EXPECT_EQ(fields(), (QStringList{"10.0.0.7", "9000", "admin", ""}));
+  QTest::mouseClick(button(CConnectDlg::kCancelId), Qt::LeftButton);
+  EXPECT_EQ(dialog_.address(), "");
+
+  // Without a book the field starts empty; the next Connect sets the address again.
+  QFile::remove(addressbook::bookPath());
+  showAndActivate(dialog_);
+  EXPECT_EQ(fields(), (QStringList{"", "", "", ""}));
+  connectWith("10.0.0.5", "9000", "admin", "pw");
+  EXPECT_EQ(dialog_.address(), "10.0.0.5");
+  ASSERT_TRUE(dialog_.saveConnection());
+  EXPECT_EQ(book(), k5 + k5);
+}
+
 }  // namespace
