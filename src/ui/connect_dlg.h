@@ -39,7 +39,6 @@ class CConnectDlg : public QDialog {
   // Stores the last Connect's address, port and user ID as the last-used entry of the address book
   // (never the password). Does nothing when the address is empty. True when the book was updated.
   bool saveConnection();
-  void clearAddress() { address_.clear(); }  // TEMP
 
   // Empties the fields and fills them from the address book again. Runs each time the dialog is
   // shown.
