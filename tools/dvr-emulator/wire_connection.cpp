@@ -54,32 +54,28 @@ WireConnection::WireConnection(UniqueFd fd, int id, SharedServices services)
     : fd_(std::move(fd)), id_(id), peer_(peerName(fd_.get())), services_(services) {}
 
 ConnectionKind WireConnection::kind() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(stateMutex_);
   return kind_;
 }
 
 int WireConnection::session() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(stateMutex_);
   return session_;
 }
 
 void WireConnection::setKind(ConnectionKind kind, int session) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(stateMutex_);
   kind_ = kind;
   session_ = session;
 }
 
 void WireConnection::shutdown() {
-  std::lock_guard lock(mutex_);
-  if (!shut_) {
-    shut_ = true;
-    ::shutdown(fd_.get(), SHUT_RDWR);
-  }
+  // Without the send mutex: a send blocked on a full socket fails once the socket is shut.
+  if (!shut_.exchange(true)) ::shutdown(fd_.get(), SHUT_RDWR);
 }
 
 bool WireConnection::isShutdown() const {
-  std::lock_guard lock(mutex_);
-  return shut_;
+  return shut_.load();
 }
 
 void WireConnection::trace(ConnectionKind kind, const char* direction, uint32_t command,
@@ -116,8 +112,15 @@ bool WireConnection::sendParts(uint32_t command, uint32_t subCode,
 
 bool WireConnection::transmit(uint32_t command, uint32_t subCode,
                               std::vector<std::span<const uint8_t>> parts, const FrameEdit* frame) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(sendMutex_);
   if (shut_) return false;
+  ConnectionKind kind = ConnectionKind::Pending;
+  int session = 0;
+  {
+    std::lock_guard state(stateMutex_);
+    kind = kind_;
+    session = session_;
+  }
   const auto now = std::chrono::steady_clock::now();
   if (stallForever_ || (stallUntil_ && now < *stallUntil_)) return true;  // swallowed while stalled
   stallUntil_.reset();
@@ -125,22 +128,21 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
   size_t bodySize = 0;
   for (const auto& part : parts) bodySize += part.size();
   std::optional<ArmedFault> fault;
-  if (kind_ != ConnectionKind::Pending)
-    fault = services_.faults.take(kind_, session_, frame != nullptr);
+  if (kind != ConnectionKind::Pending)
+    fault = services_.faults.take(kind, session, frame != nullptr);
 
   uint32_t announced = static_cast<uint32_t>(bodySize);
   std::vector<uint8_t> scratch;  // edited payload or padding, alive until the send
   bool cutAfterHalf = false;
   std::array<uint8_t, MessageHeader::kSize> header = MessageHeader::build(command, announced);
   if (fault) {
-    services_.log.info(std::string("#") + std::to_string(id_) + " " + connectionKindName(kind_) +
+    services_.log.info(std::string("#") + std::to_string(id_) + " " + connectionKindName(kind) +
                        ": fault " + faultTypeName(fault->type) + " on " +
                        std::string(commandName(command)));
     switch (fault->type) {
       case FaultType::CloseAfter:
         if (fault->argument == 0) {
-          shut_ = true;
-          ::shutdown(fd_.get(), SHUT_RDWR);
+          shutdown();
           return false;
         }
         countdown_ = static_cast<int>(fault->argument);
@@ -154,9 +156,9 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
         announced = 0xFFFFFFFFu;
         break;
       case FaultType::Oversize: {
-        const uint32_t limit = kind_ == ConnectionKind::Live    ? kViewerLiveBuffer
-                               : kind_ == ConnectionKind::Audio ? kViewerAudioBody
-                                                                : kOversizeOtherBody;
+        const uint32_t limit = kind == ConnectionKind::Live    ? kViewerLiveBuffer
+                               : kind == ConnectionKind::Audio ? kViewerAudioBody
+                                                               : kOversizeOtherBody;
         if (bodySize <= limit) {
           scratch.assign(limit + 1 - bodySize, 0);
           parts.push_back(scratch);
@@ -200,7 +202,7 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
     vectors.push_back({const_cast<uint8_t*>(part.data()), take});
     budget -= take;
   }
-  trace(kind_, "sends", command, subCode, announced);
+  trace(kind, "sends", command, subCode, announced);
   const bool sent = sendAll(fd_.get(), vectors.data(), vectors.size());
   if (sent) {
     services_.stats.messagesSent.fetch_add(1, std::memory_order_relaxed);
@@ -211,8 +213,7 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
   bool closeNow = !sent || cutAfterHalf;
   if (countdown_ > 0 && --countdown_ == 0) closeNow = true;
   if (closeNow) {
-    shut_ = true;
-    ::shutdown(fd_.get(), SHUT_RDWR);
+    shutdown();
     return false;
   }
   return true;

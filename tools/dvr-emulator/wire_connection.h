@@ -1,7 +1,9 @@
 #pragma once
 // One accepted TCP connection: framed sending with the armed faults applied, and framed
 // reading. The connection's own thread reads and sends; other threads may send (notices,
-// alive checks) and may shut it down; sends are serialised by a mutex.
+// alive checks) and may shut it down; sends are serialised by a mutex. Shutting down never
+// waits for that mutex, so it also ends a send that blocks on a viewer that stopped reading.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -99,13 +101,16 @@ class WireConnection {
   const std::string peer_;
   SharedServices services_;
 
-  mutable std::mutex mutex_;  // guards kind_, session_, countdown_, stallUntil_, shut_ and sends
+  mutable std::mutex stateMutex_;  // guards kind_ and session_; never held across a send
   ConnectionKind kind_ = ConnectionKind::Pending;
   int session_ = 0;
-  int countdown_ = -1;  // messages left before a close-after fault closes; -1: none
+
+  std::mutex sendMutex_;  // serialises sends; guards the fault state below
+  int countdown_ = -1;    // messages left before a close-after fault closes; -1: none
   std::optional<std::chrono::steady_clock::time_point> stallUntil_;
   bool stallForever_ = false;
-  bool shut_ = false;
+
+  std::atomic<bool> shut_{false};  // set once, by whichever thread ends the connection
 
   MessageReader reader_;  // owning thread only
 };
