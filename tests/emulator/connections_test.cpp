@@ -12,6 +12,26 @@ using namespace emutest;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+TEST(emulatorConnections, ABurstOfConnectsIsAcceptedWithoutListenOverflow) {
+  RunningEmulator dvr;
+  constexpr int kViewers = 200;
+  std::vector<std::unique_ptr<ScriptedConnection>> viewers;
+  auto slowest = Clock::duration::zero();
+  for (int i = 0; i < kViewers; ++i) {
+    const auto begin = Clock::now();
+    viewers.push_back(std::make_unique<ScriptedConnection>(dvr.port()));
+    slowest = std::max(slowest, Clock::now() - begin);
+  }
+  // A connect that met a full accept queue waits for a SYN retransmission: a second or more.
+  EXPECT_LT(slowest, 500ms);
+  int asked = 0;
+  for (auto& viewer : viewers) {
+    const auto request = viewer->receive(5000);
+    if (request && request->header.command == REQ_AUTHLOGIN) ++asked;
+  }
+  EXPECT_EQ(asked, kViewers);
+}
+
 TEST(emulatorConnections, DropDoesNotWaitForAViewerThatStoppedReading) {
   RunningEmulator dvr(RunningEmulator::configWith({"--fps", "0", "--preencode", "2"}));
   auto session = prepareSession(dvr.port());

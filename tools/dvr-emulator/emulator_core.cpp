@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "protocol/command_codes.h"
@@ -143,15 +144,22 @@ std::vector<std::pair<int, int>> EmulatorCore::listenerFds() {
   return fds;
 }
 
-UniqueFd EmulatorCore::acceptOn(int id, ListenerPurpose* purpose) {
+bool EmulatorCore::acceptPending(int id, ListenerPurpose* purpose,
+                                 std::vector<UniqueFd>* accepted) {
   std::lock_guard lock(listenersMutex_);
-  for (const auto& entry : listeners_) {
-    if (entry.id == id) {
-      *purpose = entry.purpose;
-      return acceptConnection(entry.fd.get());
+  const auto entry = std::find_if(listeners_.begin(), listeners_.end(),
+                                  [id](const auto& e) { return e.id == id; });
+  if (entry == listeners_.end()) return true;
+  *purpose = entry->purpose;
+  while (true) {
+    UniqueFd fd = acceptConnection(entry->fd.get());
+    if (fd.valid()) {
+      accepted->push_back(std::move(fd));
+      continue;
     }
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK;
   }
-  return {};
 }
 
 void EmulatorCore::drainListenerChanges() {

@@ -91,8 +91,10 @@ class EmulatorCore {
   };
   // For the acceptor: the open listeners' (id, fd) and a readable fd that signals changes.
   std::vector<std::pair<int, int>> listenerFds();
-  // Accepts a pending connection on listener id, if it is still open.
-  UniqueFd acceptOn(int id, ListenerPurpose* purpose);
+  // Accepts every connection waiting on listener id (if it is still open), so a burst of
+  // connects never waits for further wake-ups. False when accepting failed for another reason
+  // than an empty queue (out of descriptors, for instance).
+  bool acceptPending(int id, ListenerPurpose* purpose, std::vector<UniqueFd>* accepted);
   int listenerChangeFd() { return listenerChange_.fd(); }
   void drainListenerChanges();
   void closeAllListeners();
