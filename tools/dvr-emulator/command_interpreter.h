@@ -16,7 +16,7 @@ class CommandInterpreter {
 
  private:
   std::string notice(const std::vector<std::string>& words);
-  std::string drop(const std::vector<std::string>& words);
+  std::string dropOrSilence(const std::vector<std::string>& words);
   std::string fault(const std::vector<std::string>& words);
   std::string listConnections();
   std::string stats();

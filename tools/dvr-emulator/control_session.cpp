@@ -79,8 +79,12 @@ void ControlSession::run() {
         core_.stats().sessionsDropped.fetch_add(1);
         break;
       }
-      if (!unansweredSince_) unansweredSince_ = now;
       connection_->send(REQ_ALIVECHECK, {});
+      // A check that a stall holds back or silence swallows can't be answered: it doesn't count.
+      if (connection_->holdingOutput())
+        unansweredSince_.reset();
+      else if (!unansweredSince_)
+        unansweredSince_ = now;
       nextAlive = now + seconds(config.aliveIntervalSeconds);
     }
     if (chatter && now >= nextChatter) {
