@@ -30,6 +30,12 @@ std::optional<uint32_t> codeByName(const std::string& name) {
 
 }  // namespace
 
+std::string CommandInterpreter::startCommand(const std::string& option) {
+  const auto w = words(option);
+  if (!w.empty() && (w[0] == "fault" || w[0] == "fail" || w[0] == "refuse-next")) return option;
+  return "fault " + option;
+}
+
 std::string CommandInterpreter::helpText() {
   return R"(commands:
   help                                   this list

@@ -20,7 +20,7 @@ bool DvrEmulator::start(std::string* error) {
   if (!fd.valid()) return false;
   port_ = localPort(fd.get());
   for (const auto& command : core_->config().faults) {
-    const std::string answer = execute("fault " + command);
+    const std::string answer = execute(CommandInterpreter::startCommand(command));
     if (answer.rfind("error", 0) == 0) {
       if (error) *error = "--fault " + command + ": " + answer;
       return false;

@@ -165,15 +165,16 @@ Behaviour
   --alive-interval SEC      alive check period on control connections, 0 off  [5]
   --alive-timeout SEC       drop a session whose alive answers stop this long  [15]
   --chatter SEC             send an uninterpreted reply every SEC seconds, 0 off [0]
-  --fault COMMAND           a control-interface fault command, run at start (repeatable)
+  --fault COMMAND           a fault, fail or refuse-next command run at start (repeatable);
+                            fault arguments alone also do: --fault "live stall 3"
   --control-socket PATH     also accept control commands on this unix socket
   --no-stdin                don't read control commands from standard input
   -v, --verbose             log every message header sent and received
   --help, --version
 
 Control commands (standard input or --control-socket; 'help' lists them):
-  stats, sessions, notice, drop, refuse-next, fault, fail, model, livestop, audio-codec,
-  chatter, verbose, quit
+  stats, sessions, notice, drop, silent, refuse-next, fault, fail, clear-faults, model,
+  livestop, audio-codec, chatter, verbose, quit
 )";
 }
 
