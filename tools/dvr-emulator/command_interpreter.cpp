@@ -59,6 +59,7 @@ std::string CommandInterpreter::helpText() {
   fail RSP_NAME [STATUS]                 next reply of that code carries STATUS (default 0)
   clear-faults                           forget every armed fault, refusal and failure
   model TEXT                             model identifier of later product-info replies
+  live-close drop|keep                   after RSP_LIVECLOSE, close the live stream or leave it
   livestop all|SESSION MASK              send RSP_LIVESTOP with MASK and stop those channels
   audio-codec g726|adpcm                 codec of the next audio blocks
   chatter [all|SESSION]                  send one uninterpreted reply now
@@ -76,6 +77,12 @@ std::string CommandInterpreter::run(const std::string& line) {
   if (verb == "sessions") return listConnections();
   if (verb == "notice") return notice(w);
   if (verb == "drop" || verb == "silent") return dropOrSilence(w);
+  if (verb == "live-close") {
+    const auto mode = w.size() == 2 ? parseLiveCloseMode(w[1]) : std::nullopt;
+    if (!mode) return error("live-close drop|keep");
+    core_.setLiveCloseMode(*mode);
+    return "ok: live-close " + w[1] + "\n";
+  }
   if (verb == "fault") return fault(w);
   if (verb == "livestop") return liveStop(w);
   if (verb == "chatter") return chatter(w);
@@ -261,6 +268,7 @@ std::string CommandInterpreter::stats() {
       out << "  ptz " << channel + 1 << ": " << feed->camera().describe(now) << "\n";
     }
   }
+  out << "  live-close " << liveCloseModeName(core_.liveCloseMode()) << "\n";
   out << core_.faults().describe();
   return out.str();
 }

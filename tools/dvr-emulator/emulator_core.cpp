@@ -13,7 +13,8 @@ EmulatorCore::EmulatorCore(EmulatorConfig config)
     : config_(std::move(config)),
       epoch_(Clock::now()),
       model_(config_.model),
-      audioCodec_(static_cast<int>(config_.audioCodec)) {
+      audioCodec_(static_cast<int>(config_.audioCodec)),
+      liveCloseDrops_(config_.liveClose == LiveCloseMode::Drop) {
   log_.setVerbose(config_.verbose);
   feeds_.resize(kMaxChannels);
   for (int channel = 0; channel < config_.channelCount && channel < kMaxChannels; ++channel) {

@@ -66,6 +66,10 @@ class EmulatorCore {
   void setModel(const std::string& model);
   AudioCodec audioCodec() const { return static_cast<AudioCodec>(audioCodec_.load()); }
   void setAudioCodec(AudioCodec codec) { audioCodec_.store(static_cast<int>(codec)); }
+  LiveCloseMode liveCloseMode() const {
+    return liveCloseDrops_.load() ? LiveCloseMode::Drop : LiveCloseMode::Keep;
+  }
+  void setLiveCloseMode(LiveCloseMode mode) { liveCloseDrops_.store(mode == LiveCloseMode::Drop); }
 
   // Sessions and notice connections.
   std::shared_ptr<SessionState> addSession(const Account& account,
@@ -119,6 +123,7 @@ class EmulatorCore {
   mutable std::mutex settingsMutex_;  // guards model_
   std::string model_;
   std::atomic<int> audioCodec_;
+  std::atomic<bool> liveCloseDrops_;
 
   std::mutex registryMutex_;  // guards sessions_, notices_, connections_, nextSessionId_
   std::map<int, std::shared_ptr<SessionState>> sessions_;
