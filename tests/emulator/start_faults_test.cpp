@@ -21,14 +21,16 @@ struct Exchange {
 }  // namespace
 
 TEST(emulatorStartFaults, EveryRefusalStatusFromTheCommandLine) {
-  for (const uint16_t status : {2, 2049, 2050, 2051, 2052, 2053, 2054, 2055, 7, 0}) {
-    RunningEmulator dvr(
-        RunningEmulator::configWith({"--fault", "refuse-next " + std::to_string(status)}));
+  const std::vector<uint16_t> statuses{2, 2049, 2050, 2051, 2052, 2053, 2054, 2055, 7, 0};
+  std::vector<std::string> options{"--fault", "refuse-next 2053 live", "--fault",
+                                   "refuse-next 2 notice"};
+  for (const uint16_t status : statuses)
+    options.insert(options.end(), {"--fault", "refuse-next " + std::to_string(status)});
+  RunningEmulator dvr(RunningEmulator::configWith(options));
+  for (const uint16_t status : statuses) {  // taken one login at a time, in order
     ScriptedConnection viewer(dvr.port());
     EXPECT_EQ(viewer.login("demo", "demo"), status);
   }
-  RunningEmulator dvr(RunningEmulator::configWith(
-      {"--fault", "refuse-next 2053 live", "--fault", "refuse-next 2 notice"}));
   ScriptedConnection notice(dvr.port());
   EXPECT_EQ(notice.login("probe_5831", "vopan"), 2);
   auto session = prepareSession(dvr.port());
