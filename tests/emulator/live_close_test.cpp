@@ -15,19 +15,6 @@ uint16_t closeLive(PreparedSession& session) {
 }
 }  // namespace
 
-TEST(emulatorLiveClose, KeptOpenByDefaultForTheViewerToClose) {
-  RunningEmulator dvr;
-  auto session = prepareSession(dvr.port());
-  ASSERT_TRUE(session.live);
-  session.control->request(REQ_LIVESTART, maskBody(1, 20), RSP_LIVESTART);
-  ASSERT_EQ(closeLive(session), 1);
-  EXPECT_FALSE(session.live->closedByPeer(500));
-  session.live->send(REQ_LIVEFRAME, liveFrameRequest(0));
-  const auto frame = session.live->receive();
-  ASSERT_TRUE(frame);
-  EXPECT_EQ(statusOf(*frame), 0);  // still answered; the channel is no longer started
-}
-
 TEST(emulatorLiveClose, DropClosesTheLiveStreamAndTheSwitchGoesOn) {
   RunningEmulator dvr(RunningEmulator::configWith({"--live-close", "drop"}));
   auto session = prepareSession(dvr.port());
@@ -47,10 +34,12 @@ TEST(emulatorLiveClose, DropClosesTheLiveStreamAndTheSwitchGoesOn) {
   EXPECT_EQ(statusOf(*frame), 1);
 }
 
-TEST(emulatorLiveClose, ModeChangesAtRunTimeAndAFailedCloseKeepsTheStream) {
+TEST(emulatorLiveClose, KeptByDefaultDroppedOnCommandUnlessTheCloseFailed) {
   RunningEmulator dvr;
   auto session = prepareSession(dvr.port());
   ASSERT_TRUE(session.live);
+  ASSERT_EQ(closeLive(session), 1);
+  EXPECT_FALSE(session.live->closedByPeer(500));  // left for the viewer to close
   EXPECT_NE(dvr.command("live-close drop").find("ok"), std::string::npos);
   EXPECT_NE(dvr.command("stats").find("live-close drop"), std::string::npos);
   dvr.command("fail RSP_LIVECLOSE 0");
