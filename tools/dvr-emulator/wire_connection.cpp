@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -200,7 +201,7 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
                      (now + std::chrono::seconds(fault->argument)).time_since_epoch().count());
         break;
       case FaultType::Drop:
-        dropLeft_ = static_cast<int>(std::max<uint32_t>(fault->argument, 1) - 1);
+        dropLeft_ = static_cast<int>(std::clamp<uint32_t>(fault->argument, 1, INT_MAX) - 1);
         return true;
       case FaultType::NoMarker:
         if (frame != nullptr && frame->frameHeader != nullptr &&
