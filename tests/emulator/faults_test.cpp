@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
@@ -96,18 +95,6 @@ TEST(emulatorFaults, FramesWithoutMarkerOrWithChannel16) {
   const auto normal = session.live->receive();
   ASSERT_TRUE(normal);
   EXPECT_EQ(normal->body[7], 0);
-}
-
-TEST(emulatorFaults, StallSendsNothingForAWhile) {
-  RunningEmulator dvr;
-  ScriptedConnection viewer(dvr.port());
-  ASSERT_EQ(viewer.login("demo", "demo"), 1);
-  dvr.command("fault control stall 1");
-  viewer.send(REQ_INFOPRODUCTINFO);
-  EXPECT_FALSE(viewer.receive(600).has_value());
-  EXPECT_FALSE(viewer.closedByPeer(100));
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_TRUE(viewer.request(REQ_INFOPRODUCTINFO, {}, RSP_INFOPRODUCTINFO).has_value());
 }
 
 TEST(emulatorFaults, FaultsStayWithTheirConnectionKind) {

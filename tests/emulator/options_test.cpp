@@ -51,7 +51,8 @@ TEST(emulatorOptions, BadValuesAreRefusedWithAReason) {
                                                {"--model", "TOOLONGID"},
                                                {"--account", "x"},
                                                {"--bogus"},
-                                               {"--audio-codec", "mp3"}}) {
+                                               {"--audio-codec", "mp3"},
+                                               {"--live-close", "sometimes"}}) {
     EXPECT_FALSE(parseCommandLine(args).error.empty()) << args[0];
   }
   EXPECT_TRUE(parseCommandLine({"--help"}).showHelp);

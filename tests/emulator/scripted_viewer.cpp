@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 
@@ -133,9 +135,21 @@ RunningEmulator::~RunningEmulator() {
   emulator_->stop();
 }
 
+namespace {
+const std::vector<std::string> kTestOptions{"--listen",   "127.0.0.1:0", "--user",           "demo",
+                                            "--password", "demo",        "--alive-interval", "0",
+                                            "--fps",      "25"};
+}  // namespace
+
 dvremu::EmulatorConfig RunningEmulator::testConfig() {
-  auto parsed = dvremu::parseCommandLine({"--listen", "127.0.0.1:0", "--user", "demo", "--password",
-                                          "demo", "--alive-interval", "0", "--fps", "25"});
+  return dvremu::parseCommandLine(kTestOptions).config;
+}
+
+dvremu::EmulatorConfig RunningEmulator::configWith(const std::vector<std::string>& options) {
+  std::vector<std::string> all = kTestOptions;
+  all.insert(all.end(), options.begin(), options.end());
+  const auto parsed = dvremu::parseCommandLine(all);
+  EXPECT_TRUE(parsed.error.empty()) << parsed.error;
   return parsed.config;
 }
 

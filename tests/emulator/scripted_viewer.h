@@ -57,6 +57,8 @@ class RunningEmulator {
   std::string command(const std::string& line) { return emulator_->execute(line); }
 
   static dvremu::EmulatorConfig testConfig();
+  // testConfig with more command-line options after it; a refused option fails the test.
+  static dvremu::EmulatorConfig configWith(const std::vector<std::string>& options);
 
  private:
   std::unique_ptr<dvremu::DvrEmulator> emulator_;

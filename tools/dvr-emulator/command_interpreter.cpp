@@ -30,6 +30,12 @@ std::optional<uint32_t> codeByName(const std::string& name) {
 
 }  // namespace
 
+std::string CommandInterpreter::startCommand(const std::string& option) {
+  const auto w = words(option);
+  if (!w.empty() && (w[0] == "fault" || w[0] == "fail" || w[0] == "refuse-next")) return option;
+  return "fault " + option;
+}
+
 std::string CommandInterpreter::helpText() {
   return R"(commands:
   help                                   this list
@@ -38,16 +44,22 @@ std::string CommandInterpreter::helpText() {
   notice power|setup|leave [user|admin] [subcode=HEX]   push EVT_NOTICE to every notice connection
   drop all|ID|control|notice|live|audio  close connections (ID from 'sessions')
   drop session N                         close a session with its live-stream and audio connections
+  silent all|ID|KIND|session N           those connections send nothing more and stay open
   refuse-next STATUS [control|notice|live|audio|any]    refuse the next login of that kind (default control)
-  fault KIND TYPE [N] [session S]        KIND control|notice|live|audio; TYPE one of
+  fault KIND TYPE [N] [login|login-result] [session S]
+        KIND control|notice|live|audio; the login exchange only when named (login: REQ_AUTHLOGIN,
+        login-result: RSP_AUTHRESULT); TYPE one of
         close-after N   close after N more messages        cut-body     half a body, then close
         bad-magic       next header says ZEMX              huge-length  next length 0xFFFFFFFF
         oversize        next body one byte over the viewer's buffer (live 811008, audio 5120)
-        stall [N]       send nothing for N seconds (0: for good)
+        stall [N]       hold this and later messages N seconds, then send them in order
+                        (0: send nothing more, keep the connection open)
+        drop [N]        discard the next N messages (default 1)
         no-marker       next frame without any 0x01 byte   channel16    next frame names channel 16
   fail RSP_NAME [STATUS]                 next reply of that code carries STATUS (default 0)
   clear-faults                           forget every armed fault, refusal and failure
   model TEXT                             model identifier of later product-info replies
+  live-close drop|keep                   after RSP_LIVECLOSE, close the live stream or leave it
   livestop all|SESSION MASK              send RSP_LIVESTOP with MASK and stop those channels
   audio-codec g726|adpcm                 codec of the next audio blocks
   chatter [all|SESSION]                  send one uninterpreted reply now
@@ -64,7 +76,13 @@ std::string CommandInterpreter::run(const std::string& line) {
   if (verb == "stats") return stats();
   if (verb == "sessions") return listConnections();
   if (verb == "notice") return notice(w);
-  if (verb == "drop") return drop(w);
+  if (verb == "drop" || verb == "silent") return dropOrSilence(w);
+  if (verb == "live-close") {
+    const auto mode = w.size() == 2 ? parseLiveCloseMode(w[1]) : std::nullopt;
+    if (!mode) return error("live-close drop|keep");
+    core_.setLiveCloseMode(*mode);
+    return "ok: live-close " + w[1] + "\n";
+  }
   if (verb == "fault") return fault(w);
   if (verb == "livestop") return liveStop(w);
   if (verb == "chatter") return chatter(w);
@@ -156,61 +174,65 @@ std::string CommandInterpreter::notice(const std::vector<std::string>& w) {
   return std::string("ok: notice sent on ") + std::to_string(sent) + " connection(s)\n";
 }
 
-std::string CommandInterpreter::drop(const std::vector<std::string>& w) {
-  if (w.size() < 2) return error("drop all|ID|KIND|session N");
-  int dropped = 0;
-  const auto all = core_.connections();
-  if (w[1] == "session") {
-    const auto id = w.size() >= 3 ? parseNumber(w[2]) : std::nullopt;
-    if (!id) return error("drop session N");
-    for (const auto& c : all) {
-      if (c->session() == static_cast<int>(*id) && c->kind() != ConnectionKind::Notice) {
-        c->shutdown();
-        ++dropped;
-      }
-    }
-  } else {
-    const auto kind = parseConnectionKind(w[1]);
-    const auto id = parseNumber(w[1]);
-    if (!kind && !id && w[1] != "all") return error("drop all|ID|KIND|session N");
-    for (const auto& c : all) {
-      const bool match =
-          w[1] == "all" || (kind && c->kind() == *kind) || (id && c->id() == static_cast<int>(*id));
-      if (match && !c->isShutdown()) {
-        c->shutdown();
-        ++dropped;
-      }
-    }
+std::string CommandInterpreter::dropOrSilence(const std::vector<std::string>& w) {
+  const bool drop = w[0] == "drop";
+  const std::string usage = w[0] + " all|ID|KIND|session N";
+  if (w.size() < 2) return error(usage);
+  const auto kind = parseConnectionKind(w[1]);
+  const auto id = parseNumber(w[1]);
+  const auto session = w[1] == "session" && w.size() == 3 ? parseNumber(w[2]) : std::nullopt;
+  if (w[1] == "session" ? !session : (!kind && !id && w[1] != "all")) return error(usage);
+  int count = 0;
+  for (const auto& c : core_.connections()) {
+    const bool match = session ? (c->session() == static_cast<int>(*session) &&
+                                  c->kind() != ConnectionKind::Notice)
+                               : (w[1] == "all" || (kind && c->kind() == *kind) ||
+                                  (id && c->id() == static_cast<int>(*id)));
+    if (!match || c->isShutdown()) continue;
+    if (drop)
+      c->shutdown();
+    else
+      c->goSilent();
+    ++count;
   }
-  return std::string("ok: dropped ") + std::to_string(dropped) + " connection(s)\n";
+  return std::string(drop ? "ok: dropped " : "ok: silenced ") + std::to_string(count) +
+         " connection(s)\n";
 }
 
 std::string CommandInterpreter::fault(const std::vector<std::string>& w) {
-  if (w.size() < 3) return error("fault KIND TYPE [N] [session S]");
+  if (w.size() < 3) return error("fault KIND TYPE [N] [login|login-result] [session S]");
   const auto kind = parseConnectionKind(w[1]);
   if (!kind || *kind == ConnectionKind::Pending)
     return error("fault kind control, notice, live or audio");
   const auto type = parseFaultType(w[2]);
   if (!type) return error("unknown fault '" + w[2] + "'");
-  ArmedFault armed{*type, *kind, 0, 0};
-  size_t i = 3;
-  if (i < w.size() && w[i] != "session") {
-    const auto n = parseNumber(w[i]);
-    if (!n) return error("bad fault argument '" + w[i] + "'");
-    armed.argument = *n;
-    ++i;
+  ArmedFault armed{*type, *kind, 0, 0, FaultTarget::Traffic};
+  bool counted = false;
+  for (size_t i = 3; i < w.size(); ++i) {
+    if (w[i] == "session") {
+      const auto s = i + 1 < w.size() ? parseNumber(w[i + 1]) : std::nullopt;
+      if (!s || *s == 0) return error("bad session");
+      armed.session = static_cast<int>(*s);
+      ++i;
+    } else if (const auto target = parseFaultTarget(w[i])) {
+      armed.target = *target;
+    } else if (const auto n = i == 3 ? parseNumber(w[i]) : std::nullopt) {
+      armed.argument = *n;
+      counted = true;
+    } else {
+      return error("unexpected '" + w[i] + "'");
+    }
   }
-  if (i + 1 < w.size() && w[i] == "session") {
-    const auto s = parseNumber(w[i + 1]);
-    if (!s) return error("bad session");
-    armed.session = static_cast<int>(*s);
-    i += 2;
-  }
-  if (i != w.size()) return error("unexpected '" + w[i] + "'");
-  if (*type == FaultType::CloseAfter && armed.argument == 0 && w.size() == 3) armed.argument = 1;
+  if (!counted && (*type == FaultType::CloseAfter || *type == FaultType::Drop)) armed.argument = 1;
+  if (*type == FaultType::Drop && armed.argument == 0) return error("drop needs N of 1 or more");
+  if (isFrameFault(*type) && armed.target != FaultTarget::Traffic)
+    return error(std::string(faultTypeName(*type)) + " only hits frames");
   core_.faults().arm(armed);
+  const char* what = armed.target == FaultTarget::LoginRequest  ? "REQ_AUTHLOGIN"
+                     : armed.target == FaultTarget::LoginResult ? "RSP_AUTHRESULT"
+                                                                : "message";
   return std::string("ok: armed ") + faultTypeName(*type) + " on the next " +
-         connectionKindName(*kind) + " message\n";
+         connectionKindName(*kind) + " " + what + "\n";
 }
 
 std::string CommandInterpreter::listConnections() {
@@ -246,6 +268,7 @@ std::string CommandInterpreter::stats() {
       out << "  ptz " << channel + 1 << ": " << feed->camera().describe(now) << "\n";
     }
   }
+  out << "  live-close " << liveCloseModeName(core_.liveCloseMode()) << "\n";
   out << core_.faults().describe();
   return out.str();
 }

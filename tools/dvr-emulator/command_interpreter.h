@@ -13,10 +13,13 @@ class CommandInterpreter {
   std::string run(const std::string& line);
   bool quitRequested() const { return quit_; }
   static std::string helpText();
+  // The command line for a --fault option: a whole fault, fail or refuse-next command, or the
+  // arguments of a fault command ("live stall 3").
+  static std::string startCommand(const std::string& option);
 
  private:
   std::string notice(const std::vector<std::string>& words);
-  std::string drop(const std::vector<std::string>& words);
+  std::string dropOrSilence(const std::vector<std::string>& words);
   std::string fault(const std::vector<std::string>& words);
   std::string listConnections();
   std::string stats();

@@ -40,6 +40,7 @@ class ControlSession {
   void openSubListener(ConnectionKind kind);
   void handlePtz(const ReceivedMessage& message);
   void sendChatter();
+  void endSubConnections(ConnectionKind kind);
   void cleanUp();
 
   EmulatorCore& core_;
@@ -79,8 +80,12 @@ void ControlSession::run() {
         core_.stats().sessionsDropped.fetch_add(1);
         break;
       }
-      if (!unansweredSince_) unansweredSince_ = now;
       connection_->send(REQ_ALIVECHECK, {});
+      // A check that a stall holds back or silence swallows can't be answered: it doesn't count.
+      if (connection_->holdingOutput())
+        unansweredSince_.reset();
+      else if (!unansweredSince_)
+        unansweredSince_ = now;
       nextAlive = now + seconds(config.aliveIntervalSeconds);
     }
     if (chatter && now >= nextChatter) {
@@ -217,8 +222,12 @@ void ControlSession::handle(const ReceivedMessage& message) {
         listener = std::exchange(session_->liveListener, 0);
         session_->livePort = 0;
       }
-      core_.closeListener(listener);  // the open live connection stays; the viewer closes it
-      reply(RSP_LIVECLOSE, statusBody(kLiveCloseBodySize, status(RSP_LIVECLOSE)));
+      core_.closeListener(listener);
+      const uint16_t result = status(RSP_LIVECLOSE);
+      reply(RSP_LIVECLOSE, statusBody(kLiveCloseBodySize, result));
+      // An open live connection is closed here or left for the viewer, as DVRs differ.
+      if (result == kStatusOk && core_.liveCloseMode() == LiveCloseMode::Drop)
+        endSubConnections(ConnectionKind::Live);
       break;
     }
     case REQ_DISCONNECT: {
@@ -294,6 +303,12 @@ void ControlSession::handle(const ReceivedMessage& message) {
   }
 }
 
+void ControlSession::endSubConnections(ConnectionKind kind) {
+  for (const auto& other : core_.connections()) {
+    if (other->session() == session_->id && other->kind() == kind) other->shutdown();
+  }
+}
+
 void ControlSession::cleanUp() {
   int live = 0, audio = 0;
   {
@@ -310,13 +325,8 @@ void ControlSession::cleanUp() {
     if (ChannelFeed* feed = core_.feed(channel)) feed->camera().release(session_->id);
   }
   // The session's live-stream and audio connections end with it.
-  for (const auto& other : core_.connections()) {
-    const auto kind = other->kind();
-    if (other->session() == session_->id &&
-        (kind == ConnectionKind::Live || kind == ConnectionKind::Audio)) {
-      other->shutdown();
-    }
-  }
+  endSubConnections(ConnectionKind::Live);
+  endSubConnections(ConnectionKind::Audio);
   connection_->shutdown();
   core_.removeSession(session_->id);
   core_.log().info(std::string("session ") + std::to_string(session_->id) + " ended");

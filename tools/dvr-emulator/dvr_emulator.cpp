@@ -20,7 +20,7 @@ bool DvrEmulator::start(std::string* error) {
   if (!fd.valid()) return false;
   port_ = localPort(fd.get());
   for (const auto& command : core_->config().faults) {
-    const std::string answer = execute("fault " + command);
+    const std::string answer = execute(CommandInterpreter::startCommand(command));
     if (answer.rfind("error", 0) == 0) {
       if (error) *error = "--fault " + command + ": " + answer;
       return false;
@@ -56,15 +56,23 @@ void DvrEmulator::acceptLoop() {
     const int ready = ::poll(fds.data(), fds.size(), 500);
     if (fds[0].revents & POLLIN) return;
     if (fds[1].revents & POLLIN) core_->drainListenerChanges();
+    bool starved = false;
     if (ready > 0) {
       for (size_t i = 0; i < listeners.size(); ++i) {
         if (!(fds[i + 2].revents & POLLIN)) continue;
         ListenerPurpose purpose;
-        UniqueFd connection = core_->acceptOn(listeners[i].first, &purpose);
-        if (connection.valid()) spawn(std::move(connection), purpose);
+        std::vector<UniqueFd> accepted;
+        if (!core_->acceptPending(listeners[i].first, &purpose, &accepted)) starved = true;
+        for (auto& connection : accepted) spawn(std::move(connection), purpose);
       }
     }
     reapFinished(false);
+    if (starved) {
+      // Out of descriptors: the queue stays readable, so give ending connections a moment
+      // instead of spinning on it.
+      pollfd wake{core_->wake().fd(), POLLIN, 0};
+      if (::poll(&wake, 1, 50) > 0) return;
+    }
   }
 }
 

@@ -41,6 +41,16 @@ bool parseListen(const std::string& text, EmulatorConfig& config) {
 
 }  // namespace
 
+std::optional<LiveCloseMode> parseLiveCloseMode(const std::string& name) {
+  if (name == "keep") return LiveCloseMode::Keep;
+  if (name == "drop") return LiveCloseMode::Drop;
+  return std::nullopt;
+}
+
+const char* liveCloseModeName(LiveCloseMode mode) {
+  return mode == LiveCloseMode::Drop ? "drop" : "keep";
+}
+
 std::optional<uint32_t> parseNumber(const std::string& text) {
   if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
   char* end = nullptr;
@@ -165,15 +175,17 @@ Behaviour
   --alive-interval SEC      alive check period on control connections, 0 off  [5]
   --alive-timeout SEC       drop a session whose alive answers stop this long  [15]
   --chatter SEC             send an uninterpreted reply every SEC seconds, 0 off [0]
-  --fault COMMAND           a control-interface fault command, run at start (repeatable)
+  --live-close drop|keep    after RSP_LIVECLOSE, close the live stream or leave it to the viewer [keep]
+  --fault COMMAND           a fault, fail or refuse-next command run at start (repeatable);
+                            fault arguments alone also do: --fault "live stall 3"
   --control-socket PATH     also accept control commands on this unix socket
   --no-stdin                don't read control commands from standard input
   -v, --verbose             log every message header sent and received
   --help, --version
 
 Control commands (standard input or --control-socket; 'help' lists them):
-  stats, sessions, notice, drop, refuse-next, fault, fail, model, livestop, audio-codec,
-  chatter, verbose, quit
+  stats, sessions, notice, drop, silent, refuse-next, fault, fail, clear-faults, model,
+  live-close, livestop, audio-codec, chatter, verbose, quit
 )";
 }
 
@@ -277,6 +289,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     } else if (option == "--filler") {
       if (!number(4096, &n)) return fail("--filler needs 0..4096");
       config.fillerBytes = static_cast<int>(n);
+    } else if (option == "--live-close") {
+      const auto mode = value(&text) ? parseLiveCloseMode(text) : std::nullopt;
+      if (!mode) return fail("--live-close needs drop or keep");
+      config.liveClose = *mode;
     } else if (option == "--audio-codec") {
       if (!value(&text)) return fail("--audio-codec needs g726 or adpcm");
       if (text == "g726")

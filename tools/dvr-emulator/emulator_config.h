@@ -14,6 +14,11 @@ enum class VideoCodec { Jpeg, Mpeg4 };
 enum class AudioCodec { G726, Adpcm };
 enum class AudioSourceKind { Tones, Speech };
 enum class G726Packing { Left, Right };
+// What happens to the live-stream connection after RSP_LIVECLOSE: some DVRs close it
+// themselves, others leave it for the viewer to close.
+enum class LiveCloseMode { Keep, Drop };
+std::optional<LiveCloseMode> parseLiveCloseMode(const std::string& name);
+const char* liveCloseModeName(LiveCloseMode mode);
 
 struct Account {
   std::string user;
@@ -49,6 +54,7 @@ struct EmulatorConfig {
   uint8_t ptzTrailerRows = 16;  // bytes 79 and 80 of the active-camera reply
   uint8_t ptzTrailerColumns = 4;
   int fillerBytes = 0;  // bytes before the frame marker
+  LiveCloseMode liveClose = LiveCloseMode::Keep;
 
   AudioCodec audioCodec = AudioCodec::G726;
   AudioSourceKind audioSource = AudioSourceKind::Speech;

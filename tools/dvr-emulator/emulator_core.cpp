@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "protocol/command_codes.h"
@@ -12,7 +13,8 @@ EmulatorCore::EmulatorCore(EmulatorConfig config)
     : config_(std::move(config)),
       epoch_(Clock::now()),
       model_(config_.model),
-      audioCodec_(static_cast<int>(config_.audioCodec)) {
+      audioCodec_(static_cast<int>(config_.audioCodec)),
+      liveCloseDrops_(config_.liveClose == LiveCloseMode::Drop) {
   log_.setVerbose(config_.verbose);
   feeds_.resize(kMaxChannels);
   for (int channel = 0; channel < config_.channelCount && channel < kMaxChannels; ++channel) {
@@ -143,15 +145,22 @@ std::vector<std::pair<int, int>> EmulatorCore::listenerFds() {
   return fds;
 }
 
-UniqueFd EmulatorCore::acceptOn(int id, ListenerPurpose* purpose) {
+bool EmulatorCore::acceptPending(int id, ListenerPurpose* purpose,
+                                 std::vector<UniqueFd>* accepted) {
   std::lock_guard lock(listenersMutex_);
-  for (const auto& entry : listeners_) {
-    if (entry.id == id) {
-      *purpose = entry.purpose;
-      return acceptConnection(entry.fd.get());
+  const auto entry = std::find_if(listeners_.begin(), listeners_.end(),
+                                  [id](const auto& e) { return e.id == id; });
+  if (entry == listeners_.end()) return true;
+  *purpose = entry->purpose;
+  while (true) {
+    UniqueFd fd = acceptConnection(entry->fd.get());
+    if (fd.valid()) {
+      accepted->push_back(std::move(fd));
+      continue;
     }
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK;
   }
-  return {};
 }
 
 void EmulatorCore::drainListenerChanges() {

@@ -66,6 +66,10 @@ class EmulatorCore {
   void setModel(const std::string& model);
   AudioCodec audioCodec() const { return static_cast<AudioCodec>(audioCodec_.load()); }
   void setAudioCodec(AudioCodec codec) { audioCodec_.store(static_cast<int>(codec)); }
+  LiveCloseMode liveCloseMode() const {
+    return liveCloseDrops_.load() ? LiveCloseMode::Drop : LiveCloseMode::Keep;
+  }
+  void setLiveCloseMode(LiveCloseMode mode) { liveCloseDrops_.store(mode == LiveCloseMode::Drop); }
 
   // Sessions and notice connections.
   std::shared_ptr<SessionState> addSession(const Account& account,
@@ -91,8 +95,10 @@ class EmulatorCore {
   };
   // For the acceptor: the open listeners' (id, fd) and a readable fd that signals changes.
   std::vector<std::pair<int, int>> listenerFds();
-  // Accepts a pending connection on listener id, if it is still open.
-  UniqueFd acceptOn(int id, ListenerPurpose* purpose);
+  // Accepts every connection waiting on listener id (if it is still open), so a burst of
+  // connects never waits for further wake-ups. False when accepting failed for another reason
+  // than an empty queue (out of descriptors, for instance).
+  bool acceptPending(int id, ListenerPurpose* purpose, std::vector<UniqueFd>* accepted);
   int listenerChangeFd() { return listenerChange_.fd(); }
   void drainListenerChanges();
   void closeAllListeners();
@@ -117,6 +123,7 @@ class EmulatorCore {
   mutable std::mutex settingsMutex_;  // guards model_
   std::string model_;
   std::atomic<int> audioCodec_;
+  std::atomic<bool> liveCloseDrops_;
 
   std::mutex registryMutex_;  // guards sessions_, notices_, connections_, nextSessionId_
   std::map<int, std::shared_ptr<SessionState>> sessions_;

@@ -35,12 +35,57 @@ struct FaultName {
   const char* name;
 };
 constexpr FaultName kFaultNames[] = {
-    {FaultType::CloseAfter, "close-after"}, {FaultType::CutBody, "cut-body"},
-    {FaultType::BadMagic, "bad-magic"},     {FaultType::HugeLength, "huge-length"},
-    {FaultType::Oversize, "oversize"},      {FaultType::Stall, "stall"},
-    {FaultType::NoMarker, "no-marker"},     {FaultType::Channel16, "channel16"},
+    {FaultType::CloseAfter, "close-after"},
+    {FaultType::CutBody, "cut-body"},
+    {FaultType::BadMagic, "bad-magic"},
+    {FaultType::HugeLength, "huge-length"},
+    {FaultType::Oversize, "oversize"},
+    {FaultType::Stall, "stall"},
+    {FaultType::Drop, "drop"},
+    {FaultType::NoMarker, "no-marker"},
+    {FaultType::Channel16, "channel16"},
 };
+
+bool targetTakes(FaultTarget target, MessageRole role) {
+  switch (target) {
+    case FaultTarget::Traffic:
+      return role == MessageRole::Frame || role == MessageRole::Other;
+    case FaultTarget::LoginRequest:
+      return role == MessageRole::LoginRequest;
+    case FaultTarget::LoginResult:
+      return role == MessageRole::LoginResult;
+  }
+  return false;
+}
+
+bool kindTakes(ConnectionKind armed, ConnectionKind kind, MessageRole role) {
+  if (armed == kind) return true;
+  return kind == ConnectionKind::Pending && role == MessageRole::LoginRequest &&
+         (armed == ConnectionKind::Control || armed == ConnectionKind::Notice);
+}
 }  // namespace
+
+bool isFrameFault(FaultType type) {
+  return type == FaultType::NoMarker || type == FaultType::Channel16;
+}
+
+const char* faultTargetName(FaultTarget target) {
+  switch (target) {
+    case FaultTarget::Traffic:
+      return "";
+    case FaultTarget::LoginRequest:
+      return "login";
+    case FaultTarget::LoginResult:
+      return "login-result";
+  }
+  return "?";
+}
+
+std::optional<FaultTarget> parseFaultTarget(const std::string& name) {
+  if (name == "login") return FaultTarget::LoginRequest;
+  if (name == "login-result") return FaultTarget::LoginResult;
+  return std::nullopt;
+}
 
 const char* faultTypeName(FaultType type) {
   for (const auto& entry : kFaultNames) {
@@ -78,13 +123,12 @@ void FaultPlan::clear() {
   failures_.clear();
 }
 
-std::optional<ArmedFault> FaultPlan::take(ConnectionKind kind, int session, bool frameMessage) {
+std::optional<ArmedFault> FaultPlan::take(ConnectionKind kind, int session, MessageRole role) {
   std::lock_guard lock(mutex_);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-    if (it->kind != kind) continue;
+    if (!kindTakes(it->kind, kind, role) || !targetTakes(it->target, role)) continue;
     if (it->session != 0 && it->session != session) continue;
-    const bool frameFault = it->type == FaultType::NoMarker || it->type == FaultType::Channel16;
-    if (frameFault && !frameMessage) continue;
+    if (isFrameFault(it->type) && role != MessageRole::Frame) continue;
     ArmedFault fault = *it;
     faults_.erase(it);
     return fault;
@@ -118,11 +162,12 @@ std::string FaultPlan::describe() const {
   std::lock_guard lock(mutex_);
   std::string text;
   for (const auto& fault : faults_) {
-    text +=
-        std::string("  fault ") + connectionKindName(fault.kind) + " " + faultTypeName(fault.type) +
-        std::string(" ") + std::to_string(fault.argument) +
-        (fault.session ? std::string(" session ") + std::to_string(fault.session) : std::string()) +
-        "\n";
+    text += std::string("  fault ") + connectionKindName(fault.kind) + " " +
+            faultTypeName(fault.type) + std::string(" ") + std::to_string(fault.argument);
+    if (fault.target != FaultTarget::Traffic)
+      text += std::string(" ") + faultTargetName(fault.target);
+    if (fault.session) text += " session " + std::to_string(fault.session);
+    text += "\n";
   }
   for (const auto& refusal : refusals_) {
     text += std::string("  refuse-next ") + std::to_string(refusal.status) + " " +

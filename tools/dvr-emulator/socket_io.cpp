@@ -49,7 +49,7 @@ UniqueFd listenTcp(const std::string& address, uint16_t port, std::string* error
   const int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(fd.get(), 32) != 0) {
+      ::listen(fd.get(), kListenBacklog) != 0) {
     if (error)
       *error = "cannot listen on " + address + std::string(":") + std::to_string(port) + ": " +
                std::strerror(errno);

@@ -29,13 +29,18 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// Listen queue length: rapid reconnects from many viewers must not overflow it (an overflow
+// costs the viewer a SYN retransmission, a second or more). The kernel caps it at somaxconn.
+inline constexpr int kListenBacklog = 4096;
+
 // A listening IPv4 TCP socket on address:port (port 0 picks one). Invalid on failure, with the
 // reason in *error.
 UniqueFd listenTcp(const std::string& address, uint16_t port, std::string* error);
 uint16_t localPort(int fd);
 std::string peerName(int fd);
 
-// Accepts one pending connection (non-blocking listener); invalid when none is pending.
+// Accepts one pending connection (non-blocking listener); invalid when none is pending, with
+// errno telling why.
 UniqueFd acceptConnection(int listenFd);
 
 // Sends every byte of the vectors (blocking socket); false when the peer is gone.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -54,32 +55,28 @@ WireConnection::WireConnection(UniqueFd fd, int id, SharedServices services)
     : fd_(std::move(fd)), id_(id), peer_(peerName(fd_.get())), services_(services) {}
 
 ConnectionKind WireConnection::kind() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(stateMutex_);
   return kind_;
 }
 
 int WireConnection::session() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(stateMutex_);
   return session_;
 }
 
 void WireConnection::setKind(ConnectionKind kind, int session) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(stateMutex_);
   kind_ = kind;
   session_ = session;
 }
 
 void WireConnection::shutdown() {
-  std::lock_guard lock(mutex_);
-  if (!shut_) {
-    shut_ = true;
-    ::shutdown(fd_.get(), SHUT_RDWR);
-  }
+  // Without the send mutex: a send blocked on a full socket fails once the socket is shut.
+  if (!shut_.exchange(true)) ::shutdown(fd_.get(), SHUT_RDWR);
 }
 
 bool WireConnection::isShutdown() const {
-  std::lock_guard lock(mutex_);
-  return shut_;
+  return shut_.load();
 }
 
 void WireConnection::trace(ConnectionKind kind, const char* direction, uint32_t command,
@@ -114,33 +111,59 @@ bool WireConnection::sendParts(uint32_t command, uint32_t subCode,
   return transmit(command, subCode, std::move(parts), frame);
 }
 
+void WireConnection::goSilent() {
+  silent_.store(true);
+}
+
+bool WireConnection::holdingOutput() const {
+  return silent_.load() || stallEnd_.load() != 0;
+}
+
+namespace {
+MessageRole roleOf(uint32_t command, const FrameEdit* frame) {
+  if (command == REQ_AUTHLOGIN) return MessageRole::LoginRequest;
+  if (command == RSP_AUTHRESULT) return MessageRole::LoginResult;
+  return frame != nullptr ? MessageRole::Frame : MessageRole::Other;
+}
+}  // namespace
+
 bool WireConnection::transmit(uint32_t command, uint32_t subCode,
                               std::vector<std::span<const uint8_t>> parts, const FrameEdit* frame) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(sendMutex_);
   if (shut_) return false;
-  const auto now = std::chrono::steady_clock::now();
-  if (stallForever_ || (stallUntil_ && now < *stallUntil_)) return true;  // swallowed while stalled
-  stallUntil_.reset();
+  const auto now = Clock::now();
+  if (!releaseHeldLocked(now)) return false;
+  if (silent_) return true;      // swallowed: the peer sees a quiet, open connection
+  if (closeHeld_) return false;  // the connection ends after what is held
+  if (dropLeft_ > 0) {
+    --dropLeft_;
+    return true;
+  }
+  ConnectionKind kind = ConnectionKind::Pending;
+  int session = 0;
+  {
+    std::lock_guard state(stateMutex_);
+    kind = kind_;
+    session = session_;
+  }
 
   size_t bodySize = 0;
   for (const auto& part : parts) bodySize += part.size();
-  std::optional<ArmedFault> fault;
-  if (kind_ != ConnectionKind::Pending)
-    fault = services_.faults.take(kind_, session_, frame != nullptr);
+  const std::optional<ArmedFault> fault =
+      services_.faults.take(kind, session, roleOf(command, frame));
 
   uint32_t announced = static_cast<uint32_t>(bodySize);
   std::vector<uint8_t> scratch;  // edited payload or padding, alive until the send
   bool cutAfterHalf = false;
   std::array<uint8_t, MessageHeader::kSize> header = MessageHeader::build(command, announced);
   if (fault) {
-    services_.log.info(std::string("#") + std::to_string(id_) + " " + connectionKindName(kind_) +
+    services_.log.info(std::string("#") + std::to_string(id_) + " " + connectionKindName(kind) +
                        ": fault " + faultTypeName(fault->type) + " on " +
                        std::string(commandName(command)));
     switch (fault->type) {
       case FaultType::CloseAfter:
         if (fault->argument == 0) {
-          shut_ = true;
-          ::shutdown(fd_.get(), SHUT_RDWR);
+          shutdown();
           return false;
         }
         countdown_ = static_cast<int>(fault->argument);
@@ -154,9 +177,9 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
         announced = 0xFFFFFFFFu;
         break;
       case FaultType::Oversize: {
-        const uint32_t limit = kind_ == ConnectionKind::Live    ? kViewerLiveBuffer
-                               : kind_ == ConnectionKind::Audio ? kViewerAudioBody
-                                                                : kOversizeOtherBody;
+        const uint32_t limit = kind == ConnectionKind::Live    ? kViewerLiveBuffer
+                               : kind == ConnectionKind::Audio ? kViewerAudioBody
+                                                               : kOversizeOtherBody;
         if (bodySize <= limit) {
           scratch.assign(limit + 1 - bodySize, 0);
           parts.push_back(scratch);
@@ -165,10 +188,20 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
         break;
       }
       case FaultType::Stall:
-        if (fault->argument == 0)
-          stallForever_ = true;
-        else
-          stallUntil_ = now + std::chrono::seconds(fault->argument);
+        if (fault->argument == 0) {
+          silent_ = true;
+          held_.clear();
+          heldBytes_ = 0;
+          stallEnd_ = 0;
+          return true;
+        }
+        // This message is the first one held; a stall during a stall lengthens it.
+        stallEnd_ =
+            std::max(stallEnd_.load(),
+                     (now + std::chrono::seconds(fault->argument)).time_since_epoch().count());
+        break;
+      case FaultType::Drop:
+        dropLeft_ = static_cast<int>(std::clamp<uint32_t>(fault->argument, 1, INT_MAX) - 1);
         return true;
       case FaultType::NoMarker:
         if (frame != nullptr && frame->frameHeader != nullptr &&
@@ -200,20 +233,62 @@ bool WireConnection::transmit(uint32_t command, uint32_t subCode,
     vectors.push_back({const_cast<uint8_t*>(part.data()), take});
     budget -= take;
   }
-  trace(kind_, "sends", command, subCode, announced);
-  const bool sent = sendAll(fd_.get(), vectors.data(), vectors.size());
-  if (sent) {
-    services_.stats.messagesSent.fetch_add(1, std::memory_order_relaxed);
-    size_t total = 0;
-    for (const auto& v : vectors) total += v.iov_len;
-    services_.stats.bytesSent.fetch_add(total, std::memory_order_relaxed);
+  trace(kind, stallEnd_ != 0 ? "holds" : "sends", command, subCode, announced);
+  bool closeAfter = cutAfterHalf;
+  if (countdown_ > 0 && --countdown_ == 0) closeAfter = true;
+  if (stallEnd_ != 0) {
+    hold(vectors, closeAfter);
+    return true;
   }
-  bool closeNow = !sent || cutAfterHalf;
-  if (countdown_ > 0 && --countdown_ == 0) closeNow = true;
-  if (closeNow) {
-    shut_ = true;
-    ::shutdown(fd_.get(), SHUT_RDWR);
+  if (!sendVectors(vectors) || closeAfter) {
+    shutdown();
     return false;
+  }
+  return true;
+}
+
+bool WireConnection::sendVectors(const std::vector<iovec>& vectors) {
+  if (!sendAll(fd_.get(), vectors.data(), vectors.size())) return false;
+  services_.stats.messagesSent.fetch_add(1, std::memory_order_relaxed);
+  size_t total = 0;
+  for (const auto& v : vectors) total += v.iov_len;
+  services_.stats.bytesSent.fetch_add(total, std::memory_order_relaxed);
+  return true;
+}
+
+void WireConnection::hold(const std::vector<iovec>& vectors, bool closeAfter) {
+  HeldMessage message;
+  message.closeAfter = closeAfter;
+  for (const auto& v : vectors) {
+    const auto* bytes = static_cast<const uint8_t*>(v.iov_base);
+    message.bytes.insert(message.bytes.end(), bytes, bytes + v.iov_len);
+  }
+  if (heldBytes_ + message.bytes.size() > kMaxHeldBytes) {
+    services_.log.info(std::string("#") + std::to_string(id_) +
+                       ": too much held back by a stall; discarding a message");
+    return;
+  }
+  heldBytes_ += message.bytes.size();
+  closeHeld_ = closeAfter;
+  held_.push_back(std::move(message));
+}
+
+bool WireConnection::releaseHeldLocked(Clock::time_point now) {
+  const auto end = stallEnd_.load();
+  if (end == 0 || now.time_since_epoch().count() < end) return true;
+  stallEnd_ = 0;
+  while (!held_.empty()) {
+    HeldMessage message = std::move(held_.front());
+    held_.pop_front();
+    heldBytes_ -= message.bytes.size();
+    const iovec part{message.bytes.data(), message.bytes.size()};
+    if (silent_) continue;
+    if (!sendVectors({part}) || message.closeAfter) {
+      held_.clear();
+      heldBytes_ = 0;
+      shutdown();
+      return false;
+    }
   }
   return true;
 }
@@ -222,6 +297,15 @@ WireConnection::ReadStatus WireConnection::read(int timeoutMs, ReceivedMessage* 
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   while (true) {
+    std::optional<Clock::time_point> releaseAt;
+    if (const auto end = stallEnd_.load(); end != 0) {
+      releaseAt = Clock::time_point(Clock::duration(end));
+      if (Clock::now() >= *releaseAt) {
+        std::lock_guard lock(sendMutex_);
+        releaseHeldLocked(Clock::now());
+        releaseAt.reset();
+      }
+    }
     bool overlong = false;
     if (auto message = reader_.next(&overlong)) {
       services_.stats.messagesReceived.fetch_add(1, std::memory_order_relaxed);
@@ -246,6 +330,10 @@ WireConnection::ReadStatus WireConnection::read(int timeoutMs, ReceivedMessage* 
       wait = left <= std::chrono::steady_clock::duration::zero()
                  ? 0
                  : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    }
+    if (releaseAt) {
+      const int untilRelease = millisecondsUntil(*releaseAt);
+      wait = wait < 0 ? untilRelease : std::min(wait, untilRelease);
     }
     const int ready = waitReadable(fd_.get(), services_.wakeFd, wait);
     if (ready < 0) return ReadStatus::Closed;
