@@ -248,8 +248,8 @@ class CViewerDlg final : public QDialog,
   bool audioOn_ = false;
   bool idle_ = true;
   bool connected_ = false;
-  // REQ_LIVECLOSE went out (channel switch or orderly disconnect) and the live stream's end that
-  // follows is expected, whoever closes it.
+  // REQ_LIVECLOSE went out (channel switch or orderly disconnect): the old live stream's end is
+  // expected, whoever closes it, until the rebuilt stream has logged in.
   bool liveClosePending_ = false;
   bool disconnecting_ = false;  // the orderly disconnect waits for the DVR's replies
   uint32_t volume_ = 0;

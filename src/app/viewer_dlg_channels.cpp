@@ -108,6 +108,7 @@ void CViewerDlg::onLiveStart(const uint8_t* body, uint32_t /*length*/) {
 }
 
 void CViewerDlg::requestFailure(bool timedOut) {
+  liveClosePending_ = false;
   enableChannelButtons();
   selectedChannel_ = shownChannel_;
   const QString pattern = timedOut ? QStringLiteral("Request timeout. [Channel %1]")

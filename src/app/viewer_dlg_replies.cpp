@@ -221,6 +221,7 @@ void CViewerDlg::onAuthResult(const ReplyRecord& record, int16_t status) {
         sendOrder(record.index, REQ_INFOPRODUCTINFO, 0);
         break;
       case kReplyFromStream:
+        liveClosePending_ = false;
         if (client_) client_->requestLiveSetup();
         break;
       case kReplyFromAudio:
@@ -307,8 +308,9 @@ void CViewerDlg::onLiveClose(uint16_t status) {
   if (!idle_) {
     // A channel switch: the old live-stream connection goes before the new one is asked for,
     // whether or not the DVR closed it already.
+    // The old connection's end may still be reported; it stays expected until the new one has
+    // logged in.
     client_->closeStream();
-    liveClosePending_ = false;
     if (client_->requestLiveOpen() != 1) requestFailure(false);
     return;
   }
