@@ -78,10 +78,6 @@ class CDvrClient : public ISocketOwner {
   CAudioConnection& audio() { return audio_; }
   CSocketChannel& controlChannel() { return channel_; }
   int32_t index() const { return index_; }
-  uint64_t session() const { return 0; }             // TEMP
-  bool connectFailed() const { return true; }        // TEMP
-  bool linkLost() const { return true; }             // TEMP
-  void setLinkTimeoutMs(int) {}                      // TEMP
 
   // Control channel callbacks (receive thread; onChannelError also from a failed request).
   void onConnectResult(int error) override;

@@ -27,7 +27,6 @@ struct ReplyRecord {
   uint32_t command = 0;           // host order
   uint32_t subCode = 0;           // host order
   const uint8_t* body = nullptr;  // length bytes, null when length is 0 or no body was given
-  uint64_t session = 0;  // TEMP
 };
 
 class ReplyQueue {

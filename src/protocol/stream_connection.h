@@ -52,7 +52,6 @@ class CStreamConnection : public ISocketOwner {
   uint8_t codecMode() const { return codecMode_.load(); }
   int32_t requestedChannel() const { return requestedChannel_.load(); }
   bool isRunning() const { return channel_.isRunning(); }
-  bool lost() const { return true; }  // TEMP
   CSocketChannel& channel() { return channel_; }
 
   // Channel callbacks (receive thread, or the thread whose send failed for onChannelError).
