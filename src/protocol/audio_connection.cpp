@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "audio/audio_sink.h"
 #include "platform/result_codes.h"
+#include "protocol/audio_sink.h"
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "protocol/message_sending.h"

@@ -10,10 +10,10 @@
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "protocol/frame_reader.h"
+#include "protocol/frame_sinks.h"
 #include "protocol/message_sending.h"
 #include "protocol/reply_queue.h"
 #include "protocol/request_bodies.h"
-#include "video/frame_sinks.h"
 
 CStreamConnection::CStreamConnection() = default;
 

@@ -9,11 +9,11 @@
 #include <tuple>
 #include <vector>
 
-#include "audio/audio_sink.h"
 #include "platform/message_window.h"
 #include "platform/messages.h"
+#include "protocol/audio_sink.h"
+#include "protocol/frame_sinks.h"
 #include "protocol/reply_queue.h"
-#include "video/frame_sinks.h"
 
 using Bytes = std::vector<uint8_t>;
 
