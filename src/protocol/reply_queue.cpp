@@ -19,7 +19,6 @@ int ReplyQueue::start(WindowId window) {
   {
     std::lock_guard lock(mutex_);
     stop_ = false;
-    signalled_ = readIndex_ != writeIndex_;  // records posted before the start are delivered
   }
   finished_ = false;
   try {
@@ -36,10 +35,10 @@ void ReplyQueue::stop() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
+    // The delivery thread may be waiting for the UI thread to handle a reply: withdrawn.
+    canceller_.cancel();
   }
   wakeup_.notify_all();
-  // The delivery thread may be waiting for the UI thread to handle a reply.
-  platform::waitServicingSends([this] { return finished_.load(); });
   thread_.join();
   running_ = false;
 }
@@ -66,7 +65,6 @@ int ReplyQueue::post(int32_t index, const uint8_t* header, const uint8_t* body, 
     slot.body = std::move(copy);
     slot.record.body = slot.body.get();
     writeIndex_ = (writeIndex_ + 1) % kSlotCount;
-    signalled_ = true;
   }
   wakeup_.notify_one();
   return 1;
@@ -88,7 +86,6 @@ uint32_t ReplyQueue::waiting() const {
 }
 
 bool ReplyQueue::takeOne(Slot& out) {
-  std::lock_guard lock(mutex_);
   if (readIndex_ == writeIndex_) return false;
   Slot& slot = slots_[readIndex_];
   out.record = slot.record;
@@ -101,30 +98,20 @@ bool ReplyQueue::takeOne(Slot& out) {
 void ReplyQueue::deliveryLoop() {
   running_ = true;
   for (;;) {
+    Slot current;
     {
       std::unique_lock lock(mutex_);
-      wakeup_.wait(lock, [this] { return signalled_ || stop_; });
-      signalled_ = false;
+      wakeup_.wait(lock, [this] { return stop_ || readIndex_ != writeIndex_; });
       if (stop_) break;
+      takeOne(current);
+      canceller_.arm();  // under mutex_: a later stop() cancels this very send
     }
-    bool windowGone = false;
-    Slot current;
-    while (takeOne(current)) {
-      const WindowId window = window_.load();
-      if (!platform::isWindow(window)) {
-        windowGone = true;
-        break;
-      }
-      platform::sendMessage(window, msg::kReply, 0, reinterpret_cast<intptr_t>(&current.record));
-      current.body.reset();
-      current.record = ReplyRecord{};
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      std::lock_guard lock(mutex_);
-      if (stop_) break;
-    }
-    if (windowGone) break;
-    std::lock_guard lock(mutex_);
-    if (stop_) break;
+    const WindowId window = window_.load();
+    if (!platform::isWindow(window)) break;
+    platform::sendMessage(window, msg::kReply, 0, reinterpret_cast<intptr_t>(&current.record),
+                          canceller_);
+    current.body.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   running_ = false;
   finished_ = true;

@@ -43,7 +43,8 @@ class ReplyQueue {
   int start(WindowId window);
 
   // Ends the delivery thread; records still waiting stay in the ring and are not delivered.
-  // Safe on the UI thread while the delivery thread waits in its send.
+  // On the UI thread while the delivery thread waits in its send, that send is withdrawn: no
+  // handler runs inside stop(). Not to be called from a 4026 handler.
   void stop();
 
   // Any thread. header is the 17 received header bytes (network order); body, when given, holds
@@ -64,12 +65,13 @@ class ReplyQueue {
   };
 
   void deliveryLoop();
-  bool takeOne(Slot& out);
+  bool takeOne(Slot& out);  // mutex_ held
 
-  mutable std::mutex mutex_;  // guards slots_, readIndex_, writeIndex_, signalled_, stop_
-  std::condition_variable wakeup_;
-  bool signalled_ = false;  // auto-reset wake-up signal
+  // Guards slots_, readIndex_, writeIndex_ and stop_; taken before the canceller's lock.
+  mutable std::mutex mutex_;
+  std::condition_variable wakeup_;  // a post or stop
   bool stop_ = false;
+  platform::CSendCanceller canceller_;  // withdraws the delivery thread's send
   std::array<Slot, kSlotCount> slots_{};
   uint32_t readIndex_ = 0;
   uint32_t writeIndex_ = 0;

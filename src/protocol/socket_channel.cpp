@@ -9,8 +9,6 @@
 #include <chrono>
 #include <system_error>
 
-#include "platform/message_window.h"
-
 namespace {
 
 // Socket buffer sizes per variant; 0 leaves the system default.
@@ -150,18 +148,13 @@ void CSocketChannel::stopAndJoin() {
   stopRequested_ = true;
   running_ = false;
   // shutdown() wakes a blocked recv, send or connect at once; it is repeated because a connect
-  // that hasn't begun yet when it is first called is only aborted by a later one.
-  auto finished = [this] {
-    if (finished_) return true;
+  // that hasn't begun yet when it is first called is only aborted by a later one. Receive threads
+  // never wait for the UI thread (they only post to windows), so this wait handles no window
+  // message: no handler can run inside a close.
+  while (!finished_) {
     shutdownSocket();
-    return false;
-  };
-  // The receive thread may be blocked in a call that waits for the UI thread; the second phase
-  // handles such calls while waiting. Most threads end within the first phase.
-  const auto quickDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-  while (!finished() && std::chrono::steady_clock::now() < quickDeadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  if (!finished_) platform::waitServicingSends(finished);
+  }
   thread_.join();
   threadId_.store(std::thread::id{});
   resetConnection();

@@ -7,7 +7,8 @@
 // channelReceiveStep. send() may be called from any thread; a per-socket mutex keeps every message
 // in one piece. close() may be called from any thread, including the receive thread itself (it then
 // only stops the loop; the thread finishes on its own and is joined by the next close, connect
-// or the destructor).
+// or the destructor). The receive thread must never wait for the UI thread (owners post to
+// windows, they never send): close() on the UI thread joins it without handling window messages.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

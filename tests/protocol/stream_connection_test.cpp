@@ -1,4 +1,6 @@
 // The live-stream connection: login, frame pull and dispatch to the decoders.
+#include <thread>
+
 #include "client_fixture.h"
 #include "platform/dialog_host.h"
 #include "platform/result_codes.h"
@@ -138,6 +140,28 @@ TEST_F(StreamConnection, CloseFromTheUiThreadPostsNothing) {
   EXPECT_TRUE(stream->closedByClient());
   EXPECT_FALSE(waitFor([&] { return window.count(msg::kLiveStreamLost) > 0; }, 100));
   EXPECT_EQ(client->closeStream(), S_DONE);  // not running: nothing to do
+}
+
+TEST_F(StreamConnection, CloseRunsNoReplyHandlerAndAHandlerMayDeleteTheClientAfterwards) {
+  startStreaming();
+  codec.delayMs = 300;
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 0, 3));
+  ASSERT_TRUE(waitFor([&] { return codec.decoding.load(); }));
+  // A reply waits for the UI thread, which doesn't pump until the close has returned.
+  control->sendMessage(RSP_INFO05);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  bool closing = false, ranInsideClose = false;
+  window.onReply = [&](const ReplyRecord&) {
+    if (closing)
+      ranInsideClose = true;
+    else
+      client.reset();  // as the main window does after RSP_DISCONNECT
+  };
+  closing = true;
+  EXPECT_EQ(client->closeStream(), S_DONE);
+  closing = false;
+  EXPECT_FALSE(ranInsideClose);
+  EXPECT_TRUE(waitFor([&] { return !client; }));
 }
 
 TEST_F(StreamConnection, OpenRefusesEmptyCredentialsAndASecondOpen) {

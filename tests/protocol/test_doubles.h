@@ -2,10 +2,12 @@
 // Recording stand-ins for the main window, the decoders and the audio player.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -93,9 +95,14 @@ class CFrameLog {
 class CRecordingCodecSink final : public ICodecFrameSink, public CFrameLog {
  public:
   bool decodeFrame(const uint8_t* frame, uint32_t length) override {
+    decoding = true;
+    if (const int ms = delayMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     add(frame, length);
+    decoding = false;
     return true;
   }
+  std::atomic<int> delayMs{0};  // a slow decoder
+  std::atomic<bool> decoding{false};
 };
 
 class CRecordingJpegSink final : public IJpegFrameSink, public CFrameLog {
