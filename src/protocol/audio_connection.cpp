@@ -22,7 +22,7 @@ CAudioConnection::~CAudioConnection() {
 }
 
 int CAudioConnection::attach(int32_t index, WindowId window, IAudioSink* player, CDvrClient* client,
-                             ReplyQueue* queue) {
+                             ReplyQueue* queue, uint64_t session) {
   if (!platform::isWindow(window) || index < 0 || client == nullptr || queue == nullptr) return 0;
   if (channel_.hasLiveThread()) return 0;
   if (!rx_) {
@@ -34,6 +34,7 @@ int CAudioConnection::attach(int32_t index, WindowId window, IAudioSink* player,
   player_ = player;
   client_ = client;
   queue_ = queue;
+  session_ = session;
   channel_.setOwner(this);
   return 1;
 }
@@ -170,7 +171,8 @@ int32_t CAudioConnection::dispatch() {
     }
     case RSP_AUTHRESULT:
       if (queue_ == nullptr) return E_FAIL;
-      return queue_->post(index_, buffer, length > 0 ? body : nullptr, kReplyFromAudio) == 1
+      return queue_->post(index_, buffer, length > 0 ? body : nullptr, kReplyFromAudio, session_) ==
+                     1
                  ? S_DONE
                  : E_FAIL;
     case RSP_AUDIOG726:

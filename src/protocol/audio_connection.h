@@ -30,9 +30,10 @@ class CAudioConnection : public ISocketOwner {
   ~CAudioConnection() override;
 
   // 1, or 0 when the window isn't live, the index is negative, or client or queue is null, or the
-  // buffer can't be allocated. A null player is accepted: audio blocks are then dropped.
+  // buffer can't be allocated. A null player is accepted: audio blocks are then dropped. Replies
+  // are queued under session.
   int attach(int32_t index, WindowId window, IAudioSink* player, CDvrClient* client,
-             ReplyQueue* queue);
+             ReplyQueue* queue, uint64_t session = 0);
   // S_DONE when the receive thread was started; E_FAIL when connected already, before attach,
   // for empty credentials or a refused connect.
   int32_t open(std::string_view address, uint32_t port, std::string_view userId,
@@ -74,6 +75,7 @@ class CAudioConnection : public ISocketOwner {
   CDvrClient* client_ = nullptr;
   ReplyQueue* queue_ = nullptr;
   int32_t index_ = -1;
+  uint64_t session_ = 0;
   std::unique_ptr<uint8_t[]> rx_;  // kBufferSize bytes; receive thread only while it runs
 
   // Receive thread only while it runs (reset by close after the join).

@@ -1,10 +1,22 @@
 #include "protocol/dvr_client.h"
 
+#include <atomic>
+
 #include "platform/messages.h"
 #include "platform/result_codes.h"
 #include "protocol/message_sending.h"
+#include "protocol/reply_queue.h"
 
-CDvrClient::CDvrClient() = default;
+namespace {
+
+uint64_t nextSession() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
+}  // namespace
+
+CDvrClient::CDvrClient() : session_(nextSession()) {}
 
 CDvrClient::~CDvrClient() {
   // The control thread calls into the sub-connections: it goes first.
@@ -13,6 +25,8 @@ CDvrClient::~CDvrClient() {
   stream_.close();
   audio_.close();
   notice_.disconnect();
+  // Every thread that posts for this client has ended: nothing of it may reach the window now.
+  if (queue_ != nullptr) queue_->discardSession(session_);
 }
 
 int CDvrClient::attach(int32_t index, WindowId window, ReplyQueue* queue) {
@@ -29,9 +43,9 @@ int CDvrClient::attachSubConnections(ICodecFrameSink* decoder, IJpegFrameSink* r
                                      IAudioSink* player) {
   if (!platform::isWindow(window_) || index_ < 0 || decoder == nullptr || queue_ == nullptr)
     return 0;
-  const bool stream = stream_.init(index_, window_, decoder, renderer, queue_);
-  const bool audio = audio_.attach(index_, window_, player, this, queue_) == 1;
-  const bool notice = notice_.attach(index_, window_, queue_) == 1;
+  const bool stream = stream_.init(index_, window_, decoder, renderer, queue_, session_);
+  const bool audio = audio_.attach(index_, window_, player, this, queue_, session_) == 1;
+  const bool notice = notice_.attach(index_, window_, queue_, session_) == 1;
   return stream && audio && notice ? 1 : 0;
 }
 

@@ -78,6 +78,9 @@ class CDvrClient : public ISocketOwner {
   CAudioConnection& audio() { return audio_; }
   CSocketChannel& controlChannel() { return channel_; }
   int32_t index() const { return index_; }
+  // Process-unique and non-zero, fixed at construction; every ReplyRecord of this client's
+  // connections carries it.
+  uint64_t session() const { return session_; }
 
   // Control channel callbacks (receive thread; onChannelError also from a failed request).
   void onConnectResult(int error) override;
@@ -91,6 +94,7 @@ class CDvrClient : public ISocketOwner {
   void onLiveOpen(uint32_t length);
   void onAudioOpen(uint32_t length);
 
+  const uint64_t session_;
   ConnectionState state_;
   CNoticeConnection notice_;
   CAudioConnection audio_;

@@ -87,7 +87,8 @@ void CDvrClient::dispatch(uint32_t command, uint32_t length) {
 
 void CDvrClient::passOn() {
   // A full queue loses the reply; the main window's timers cover a stalled sequence.
-  if (queue_ != nullptr) queue_->post(index_, header_.data(), body_.get(), kReplyFromControl);
+  if (queue_ != nullptr)
+    queue_->post(index_, header_.data(), body_.get(), kReplyFromControl, session_);
 }
 
 void CDvrClient::onLiveOpen(uint32_t length) {

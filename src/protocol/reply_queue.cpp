@@ -43,11 +43,14 @@ void ReplyQueue::stop() {
   running_ = false;
 }
 
-int ReplyQueue::post(int32_t index, const uint8_t* header, const uint8_t* body, uint8_t kind) {
+int ReplyQueue::post(int32_t index, const uint8_t* header, const uint8_t* body, uint8_t kind,
+                     uint64_t session) {
   if (header == nullptr) return 0;
   const uint32_t length = readBe32(header + 5);
+  const uint64_t bytes = body != nullptr ? length : 0;
+  if (bytes > kMaxHeldBytes) return 0;
   std::unique_ptr<uint8_t[]> copy;
-  if (length != 0 && body != nullptr) {
+  if (bytes != 0) {
     // Copied before taking the lock so that a large body never holds up the other threads.
     copy.reset(new (std::nothrow) uint8_t[length]);
     if (!copy) return 0;
@@ -56,33 +59,63 @@ int ReplyQueue::post(int32_t index, const uint8_t* header, const uint8_t* body, 
   {
     std::lock_guard lock(mutex_);
     if ((writeIndex_ + 1) % kSlotCount == readIndex_) return 0;
+    if (heldBytes_ + bytes > kMaxHeldBytes) return 0;
     Slot& slot = slots_[writeIndex_];
     slot.record.index = index;
     slot.record.kind = kind;
     slot.record.length = length;
     slot.record.command = readBe32(header + 9);
     slot.record.subCode = readBe32(header + 13);
+    slot.record.session = session;
     slot.body = std::move(copy);
     slot.record.body = slot.body.get();
+    heldBytes_ += bytes;
     writeIndex_ = (writeIndex_ + 1) % kSlotCount;
   }
   wakeup_.notify_one();
   return 1;
 }
 
-int ReplyQueue::post(int32_t index, const MessageHeader& header, const uint8_t* body,
-                     uint8_t kind) {
+int ReplyQueue::post(int32_t index, const MessageHeader& header, const uint8_t* body, uint8_t kind,
+                     uint64_t session) {
   std::array<uint8_t, MessageHeader::kSize> raw{};
   std::memcpy(raw.data(), MessageHeader::kMagic.data(), MessageHeader::kMagic.size());
   writeBe32(raw.data() + 5, header.length);
   writeBe32(raw.data() + 9, header.command);
   writeBe32(raw.data() + 13, header.subCode);
-  return post(index, raw.data(), body, kind);
+  return post(index, raw.data(), body, kind, session);
+}
+
+void ReplyQueue::discardSession(uint64_t session) {
+  std::lock_guard lock(mutex_);
+  // Compacts the ring in place, keeping the order of the records that stay.
+  uint32_t kept = readIndex_;
+  for (uint32_t i = readIndex_; i != writeIndex_; i = (i + 1) % kSlotCount) {
+    Slot& slot = slots_[i];
+    if (slot.record.session == session) {
+      if (slot.body) heldBytes_ -= slot.record.length;
+      slot.body.reset();
+      slot.record = ReplyRecord{};
+      continue;
+    }
+    if (i != kept) {
+      slots_[kept] = std::move(slot);
+      slot.record = ReplyRecord{};
+    }
+    kept = (kept + 1) % kSlotCount;
+  }
+  writeIndex_ = kept;
+  if (delivering_ && deliveringSession_ == session) canceller_.cancel();
 }
 
 uint32_t ReplyQueue::waiting() const {
   std::lock_guard lock(mutex_);
   return (writeIndex_ + kSlotCount - readIndex_) % kSlotCount;
+}
+
+uint64_t ReplyQueue::heldBytes() const {
+  std::lock_guard lock(mutex_);
+  return heldBytes_;
 }
 
 bool ReplyQueue::takeOne(Slot& out) {
@@ -104,13 +137,23 @@ void ReplyQueue::deliveryLoop() {
       wakeup_.wait(lock, [this] { return stop_ || readIndex_ != writeIndex_; });
       if (stop_) break;
       takeOne(current);
-      canceller_.arm();  // under mutex_: a later stop() cancels this very send
+      delivering_ = true;
+      deliveringSession_ = current.record.session;
+      canceller_.arm();  // under mutex_: a later stop() or discardSession() cancels this send
     }
     const WindowId window = window_.load();
-    if (!platform::isWindow(window)) break;
-    platform::sendMessage(window, msg::kReply, 0, reinterpret_cast<intptr_t>(&current.record),
-                          canceller_);
+    const bool windowLives = platform::isWindow(window);
+    if (windowLives) {
+      platform::sendMessage(window, msg::kReply, 0, reinterpret_cast<intptr_t>(&current.record),
+                            canceller_);
+    }
+    {
+      std::lock_guard lock(mutex_);
+      if (current.body) heldBytes_ -= current.record.length;
+      delivering_ = false;
+    }
     current.body.reset();
+    if (!windowLives) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   running_ = false;

@@ -23,7 +23,7 @@ CStreamConnection::~CStreamConnection() {
 }
 
 bool CStreamConnection::init(int32_t index, WindowId window, ICodecFrameSink* decoder,
-                             IJpegFrameSink* renderer, ReplyQueue* queue) {
+                             IJpegFrameSink* renderer, ReplyQueue* queue, uint64_t session) {
   if (!platform::isWindow(window) || index < 0 || decoder == nullptr || queue == nullptr)
     return false;
   if (channel_.hasLiveThread()) return false;
@@ -37,6 +37,7 @@ bool CStreamConnection::init(int32_t index, WindowId window, ICodecFrameSink* de
   decoder_ = decoder;
   renderer_ = renderer;
   queue_ = queue;
+  session_ = session;
   requestedChannel_ = -1;
   channel_.setOwner(this);
   return true;
@@ -133,7 +134,8 @@ void CStreamConnection::dispatch(uint32_t command, uint32_t length) {
       break;
     case RSP_AUTHRESULT:
       if (queue_ != nullptr)
-        queue_->post(index_, header_.data(), length > 0 ? body_.get() : nullptr, kReplyFromStream);
+        queue_->post(index_, header_.data(), length > 0 ? body_.get() : nullptr, kReplyFromStream,
+                     session_);
       break;
     case RSP_LIVEFRAME:
       onLiveFrame(length);

@@ -32,9 +32,9 @@ class CStreamConnection : public ISocketOwner {
 
   // Stores the pointers and allocates the body buffer. False when the window isn't live, the
   // index is negative, or the decoder or the queue is missing. The renderer may be null (JPEG
-  // frames are then consumed without drawing).
+  // frames are then consumed without drawing). Replies are queued under session.
   bool init(int32_t index, WindowId window, ICodecFrameSink* decoder, IJpegFrameSink* renderer,
-            ReplyQueue* queue);
+            ReplyQueue* queue, uint64_t session = 0);
 
   // S_DONE when the receive thread was started; E_FAIL while running, before init, or for an
   // empty user id or password.
@@ -73,6 +73,7 @@ class CStreamConnection : public ISocketOwner {
   IJpegFrameSink* renderer_ = nullptr;
   ReplyQueue* queue_ = nullptr;
   int32_t index_ = -1;
+  uint64_t session_ = 0;
   // kBufferSize + kFrameReadSlack bytes; written only by the receive thread, freed after it ended.
   std::unique_ptr<uint8_t[]> body_;
 

@@ -48,6 +48,10 @@ class ClientFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(queue.start(window.windowId()), 1);
+    newClient();
+  }
+  // A client attached as the main window attaches it, replacing the one before.
+  void newClient() {
     client = std::make_unique<CDvrClient>();
     ASSERT_EQ(client->attach(0, window.windowId(), &queue), 1);
     ASSERT_EQ(client->attachSubConnections(&codec, &jpeg, &player), 1);
@@ -88,9 +92,17 @@ class ClientFixture : public ::testing::Test {
     ASSERT_TRUE(waitFor([&] { return client->audio().isConnected(); }));
   }
 
+  // The replies, once n have arrived (or the time-out); each must carry the client's session.
   std::vector<ReceivedMessage> waitForReplies(size_t n) {
     waitFor([&] { return window.replies().size() >= n; });
-    return window.replies();
+    const auto replies = window.replies();
+    for (const auto& r : replies) {
+      EXPECT_NE(r.record.session, 0u);
+      if (client) {
+        EXPECT_EQ(r.record.session, client->session()) << commandName(r.record.command);
+      }
+    }
+    return replies;
   }
   // The commands of the replies passed on, once n have arrived (or the time-out).
   std::vector<uint32_t> replyCommands(size_t n) {

@@ -197,6 +197,23 @@ TEST_F(ControlConnection, OrderlyDisconnectClosesBothConnections) {
   EXPECT_EQ(window.count(msg::kControlLinkLost), 0u);
 }
 
+TEST_F(ControlConnection, RepliesOfADeletedClientNeverReachTheNextSession) {
+  connectAndLogin();
+  const uint64_t oldSession = client->session();
+  // The UI thread doesn't pump: one refused login waits in the delivery thread's send, two more
+  // in the ring.
+  for (int i = 0; i < 3; ++i) control->sendMessage(RSP_AUTHRESULT, Bytes{0, 2, 0});
+  ASSERT_TRUE(waitUnpumped([&] { return queue.waiting() == 2; }));
+  client.reset();
+  EXPECT_EQ(queue.waiting(), 0u);
+  newClient();
+  EXPECT_NE(client->session(), oldSession);
+  connectAndLogin();
+  control->sendMessage(RSP_INFO07);
+  EXPECT_EQ(replyCommands(1), Commands{RSP_INFO07});
+  EXPECT_FALSE(moreRepliesThan(1));
+}
+
 TEST_F(ControlConnection, DestructionWhileBlockedInReceive) {
   connectAndLogin();
   openStream();

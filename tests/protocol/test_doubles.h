@@ -171,3 +171,12 @@ class CRecordingAudioSink final : public IAudioSink {
 inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
   return platform::processMessagesUntil(done, timeoutMs);
 }
+
+// Waits without pumping: sends to windows stay pending meanwhile.
+inline bool waitUnpumped(const std::function<bool()>& done, int timeoutMs = 5000) {
+  for (int waited = 0; !done(); ++waited) {
+    if (waited >= timeoutMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
