@@ -139,6 +139,10 @@ int32_t CAudioConnection::receiveStep() {
       return S_DONE;
     }
     const uint32_t length = readBe32(buffer + 5);
+    if (length > kSanityBound) {
+      channel_.failConnection();  // the connection's own close: its receive state is reset
+      return E_FAIL;
+    }
     if (length > static_cast<uint32_t>(kMaxBodySize)) {
       finishMessage();
       discardLeft_ = length;

@@ -22,6 +22,8 @@ class CAudioConnection : public ISocketOwner {
  public:
   static constexpr int32_t kMaxBodySize = 5120;
   static constexpr int32_t kBufferSize = MessageHeader::kSize + kMaxBodySize;  // 5137
+  // Longer bodies are skipped; a length above this closes the connection.
+  static constexpr uint32_t kSanityBound = 4 * kMaxBodySize;
   static constexpr uint32_t kBlockPrefixSize = 16;
   static constexpr uint32_t kMaxG726Payload = 1024;  // 4 PCM bytes per byte fill a 4096-byte block
   static constexpr uint32_t kMaxAdpcmPayload = 768;  // 8/3 samples of 2 bytes per byte

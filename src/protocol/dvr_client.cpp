@@ -51,6 +51,8 @@ int CDvrClient::attachSubConnections(ICodecFrameSink* decoder, IJpegFrameSink* r
 
 int CDvrClient::connectControl(std::string_view address, uint16_t port) {
   if (channel_.isRunning() || address.empty() || port == 0) return 0;
+  connectFailed_ = false;
+  linkLost_ = false;
   state_.setAddress(address);
   state_.setPort(port);
   return channel_.connect(address, port);
@@ -98,9 +100,10 @@ void CDvrClient::onConnectResult(int error) {
     notice_.connect(state_.address(), state_.port());
     return;
   }
+  state_.setConnected(false);
+  connectFailed_ = true;
   platform::postMessage(liveWindowOr(window_), msg::kControlConnectResult,
                         static_cast<uintptr_t>(index_), -1);
-  state_.setConnected(false);
   // The channel's own report of the failure, to the application's main window.
   platform::postMessage(mainWindowOr(window_), msg::kControlConnectResult, 0, -1);
 }
@@ -109,6 +112,7 @@ void CDvrClient::onChannelError() {
   notice_.disconnect();
   state_.setConnected(false);
   channel_.close();
+  linkLost_ = true;
   platform::postMessage(mainWindowOr(window_), msg::kControlLinkLost,
                         static_cast<uintptr_t>(index_), 0);
 }

@@ -7,6 +7,7 @@
 // connections run on the control receive thread. Replies reach the main window only through the
 // ReplyQueue; messages 2041 and 2042 are posted.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -81,6 +82,10 @@ class CDvrClient : public ISocketOwner {
   // Process-unique and non-zero, fixed at construction; every ReplyRecord of this client's
   // connections carries it.
   uint64_t session() const { return session_; }
+  // Posted messages carry no session; the window checks these before acting on one. Set before
+  // the message is posted, cleared by connectControl.
+  bool connectFailed() const { return connectFailed_.load(); }  // before a negative 2041
+  bool linkLost() const { return linkLost_.load(); }            // before 2042
 
   // Control channel callbacks (receive thread; onChannelError also from a failed request).
   void onConnectResult(int error) override;
@@ -101,8 +106,10 @@ class CDvrClient : public ISocketOwner {
   CStreamConnection stream_;
   WindowId window_ = kNoWindow;  // set by attach
   CSocketChannel channel_{ChannelVariant::Control};
-  ReplyQueue* queue_ = nullptr;  // set by attach
-  int32_t index_ = -1;           // set by attach
+  ReplyQueue* queue_ = nullptr;             // set by attach
+  int32_t index_ = -1;                      // set by attach
+  std::atomic<bool> connectFailed_{false};  // control receive thread sets, UI thread reads
+  std::atomic<bool> linkLost_{false};       // whichever thread lost the link sets, UI reads
   // Receive thread only.
   std::array<uint8_t, MessageHeader::kSize> header_{};
   std::unique_ptr<uint8_t[]> body_;

@@ -24,7 +24,8 @@ bool CDvrClient::channelReceiveStep() {
   if (!channel_.isRunning()) return false;
   uint32_t length = 0;
   const FrameRead read = readAllocatedMessage(channel_, header_, body_, &length);
-  if (read == FrameRead::Failed) return false;
+  if (read == FrameRead::Absurd) channel_.failConnection();  // the link-lost path
+  if (read == FrameRead::Failed || read == FrameRead::Absurd) return false;
   if (read == FrameRead::Ready) dispatch(readBe32(header_.data() + 9), length);
   body_.reset();
   header_.fill(0);

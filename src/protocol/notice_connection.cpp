@@ -44,7 +44,8 @@ bool CNoticeConnection::channelReceiveStep() {
   if (!channel_.isRunning()) return false;
   uint32_t length = 0;
   const FrameRead read = readAllocatedMessage(channel_, header_, body_, &length);
-  if (read == FrameRead::Failed) return false;
+  if (read == FrameRead::Absurd) channel_.failConnection();  // closes this connection
+  if (read == FrameRead::Failed || read == FrameRead::Absurd) return false;
   if (read == FrameRead::Ready) {
     const uint32_t command = MessageHeader::parse(header_)->command;
     switch (command) {

@@ -218,6 +218,10 @@ bool CSocketChannel::receive(uint8_t* buffer, size_t size, size_t* received) {
   }
 }
 
+void CSocketChannel::failConnection() {
+  errorAction();
+}
+
 void CSocketChannel::errorAction() {
   // The exchange makes the owner hear of a lost connection once, and never during close().
   if (!running_.exchange(false)) return;

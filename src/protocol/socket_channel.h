@@ -66,6 +66,11 @@ class CSocketChannel {
   // connection or the read failed (the error action has then run).
   bool receive(uint8_t* buffer, size_t size, size_t* received);
 
+  // On the receive thread, for input that can't belong to a sound peer: ends the connection as a
+  // failed read does (the owner's onChannelError runs once, unless a close came first). The
+  // receive step then returns false.
+  void failConnection();
+
   bool isRunning() const { return running_.load(); }
   // True while a receive thread exists that hasn't finished.
   bool hasLiveThread() const;

@@ -51,17 +51,17 @@ int32_t CStreamConnection::open(std::string_view address, uint32_t port, std::st
     userId_.assign(userId);
     password_.assign(password);
   }
+  lost_ = false;
   return channel_.connect(address, port) == 1 ? S_DONE : E_FAIL;
 }
 
 int32_t CStreamConnection::close() {
-  if (!channel_.isRunning()) {
-    channel_.close();  // a connect still under way, or a thread that ended by itself
-    return S_DONE;
-  }
-  const int closed = channel_.close();
+  // Whatever the thread was doing (connecting, logging in, streaming, or already ended by
+  // itself), it is stopped and joined; a close we asked for is no loss.
+  channel_.close();
   clearState();
-  return closed == 0 ? E_FAIL : S_DONE;
+  lost_ = false;
+  return S_DONE;
 }
 
 bool CStreamConnection::selectChannel(int32_t channel) {
@@ -84,6 +84,7 @@ void CStreamConnection::onConnectResult(int error) {
 
 void CStreamConnection::onChannelError() {
   clearState();
+  lost_ = true;
   platform::postMessage(liveWindowOr(window_), msg::kLiveStreamLost, static_cast<uintptr_t>(index_),
                         0);
 }
@@ -114,10 +115,18 @@ bool CStreamConnection::channelReceiveStep() {
     return true;
   }
   const uint32_t length = readBe32(header_.data() + 5);
+  if (length > kSanityBound) {
+    channel_.failConnection();  // no sound DVR sends this: lost, as a failed read
+    return false;
+  }
   if (length > kBufferSize) {
-    // Doesn't fit the buffer: read past it and drop it.
+    // Doesn't fit the buffer: read past it and drop it. A skipped frame was consumed without
+    // drawing, so it is followed by a request like any other frame.
+    const uint32_t command = readBe32(header_.data() + 9);
     header_.fill(0);
-    return discardExact(channel_, length);
+    if (!discardExact(channel_, length)) return false;
+    if (command == RSP_LIVEFRAME && channel_.isRunning()) requestNextFrame();
+    return true;
   }
   if (length > 0 && !readExact(channel_, body_.get(), length)) return false;
   // The sinks may read and write a little past a frame's end; that room is zero for every frame.

@@ -69,12 +69,15 @@ TEST_F(AudioConnection, DropsBlocksThatDontFitAndKeepsReading) {
   ASSERT_TRUE(waitForPlays(1));
   EXPECT_EQ(player.plays(), 1u);
   EXPECT_EQ(player.log().back(), "g726:8");
-  // The skip swallows the next 0xFFFFFFFF bytes; the connection stays up.
+  // An absurd length isn't read past: the connection closes and plays nothing more.
   audio->sendHeader(RSP_AUDIOG726, 0xFFFFFFFF);
   audio->send(Bytes(3000, 0x5A));
   audio->sendMessage(RSP_AUDIOG726, block(8));
-  EXPECT_FALSE(waitFor([&] { return player.plays() > 1; }, 200));
-  EXPECT_TRUE(client->audio().isConnected());
+  EXPECT_TRUE(audio->closedByClient());
+  EXPECT_TRUE(waitFor([&] { return !client->audio().isConnected(); }));
+  EXPECT_EQ(player.plays(), 1u);
+  EXPECT_EQ(client->audio().expected(), 17);
+  EXPECT_EQ(window.messages.size(), 1u);  // only the control connection's 2041
 }
 
 TEST_F(AudioConnection, WrongMagicDropsSeventeenBytesAndLengthZeroDispatchesAtOnce) {

@@ -150,10 +150,10 @@ TEST_F(ControlConnection, FramingFaults) {
   auto byteFour = goldenHeader(RSP_INFO09, 0);
   byteFour[4] = 0x55;  // ignored
   control->send(concat(concat(bad, goldenHeader(RSP_INFO05, 0)), byteFour));
-  // A body too large to allocate is skipped.
-  const uint32_t huge = 8u * 1024u * 1024u;
-  control->sendHeader(RSP_INFO05, huge);
-  control->send(Bytes(huge, 0x5A));
+  // A body larger than any control reply is skipped.
+  const uint32_t tooLong = 65107;
+  control->sendHeader(RSP_INFO05, tooLong);
+  control->send(Bytes(tooLong, 0x5A));
   control->sendMessage(RSP_INFO07, Bytes{0, 1});
   EXPECT_EQ(replyCommands(4), (Commands{RSP_INFO08, RSP_INFO05, RSP_INFO09, RSP_INFO07}));
   EXPECT_FALSE(moreRepliesThan(4));
@@ -163,7 +163,7 @@ TEST_F(ControlConnection, FramingFaults) {
 
 TEST_F(ControlConnection, LinkLostPostsOnceAndClosesTheNoticeConnection) {
   connectAndLogin();
-  control->sendHeader(RSP_INFO05, 0xFFFFFFFF);  // never allocated
+  control->sendHeader(RSP_INFO05, 5000);
   control->send(Bytes(1000, 1));
   control->close();  // the body is cut by the closed connection and dropped
   ASSERT_TRUE(waitFor([&] { return window.count(msg::kControlLinkLost) == 1; }));
@@ -175,6 +175,16 @@ TEST_F(ControlConnection, LinkLostPostsOnceAndClosesTheNoticeConnection) {
   EXPECT_TRUE(notice->closedByClient());
   EXPECT_EQ(client->requestProductInfo(), 0);
   EXPECT_EQ(client->disconnectControl(), 1);
+}
+
+TEST_F(ControlConnection, AnAbsurdLengthIsALostLink) {
+  connectAndLogin();
+  control->sendHeader(RSP_INFO05, 0xFFFFFFFF);
+  control->send(Bytes(1000, 1));
+  EXPECT_TRUE(control->closedByClient());
+  ASSERT_TRUE(waitFor([&] { return window.count(msg::kControlLinkLost) == 1; }));
+  EXPECT_TRUE(client->linkLost());
+  EXPECT_TRUE(notice->closedByClient());
 }
 
 TEST_F(ControlConnection, RefusedConnectIsReportedTwice) {

@@ -106,10 +106,14 @@ TEST_F(StreamConnection, DroppedFramesAndClearedChannelsAreNotFollowedByARequest
 }
 
 TEST_F(StreamConnection, SkipsBodiesLargerThanItsBufferAndKeepsTheSlackZeroed) {
+  // The peer sends only when asked: a skipped frame is still followed by one request.
   startStreaming();
   const uint32_t tooBig = CStreamConnection::kBufferSize + 1;
   stream->sendHeader(RSP_LIVEFRAME, tooBig);
   stream->send(liveFrame(1, 1, 0, tooBig - 8));
+  EXPECT_TRUE(nextRequestArrives());
+  stream->sendHeader(RSP_LIVEDATA, tooBig);  // not a pulled frame: no request
+  stream->send(Bytes(tooBig, 1));
   // The largest body that fits: its JPEG frame ends at the buffer's last byte.
   const Bytes largest = liveFrame(1, 1, 0, CStreamConnection::kBufferSize - 8);
   ASSERT_EQ(largest.size(), CStreamConnection::kBufferSize);
@@ -121,6 +125,17 @@ TEST_F(StreamConnection, SkipsBodiesLargerThanItsBufferAndKeepsTheSlackZeroed) {
   EXPECT_EQ(jpeg.frames()[0].size(), CStreamConnection::kBufferSize - 6);
   EXPECT_TRUE(jpeg.slackAlwaysZero());
   EXPECT_TRUE(client->stream().isRunning());
+  EXPECT_TRUE(stream->quietFor(100));
+}
+
+TEST_F(StreamConnection, AnAbsurdLengthEndsTheStreamAsALoss) {
+  startStreaming();
+  stream->sendHeader(RSP_LIVEFRAME, 0xFFFFFFFF);
+  stream->send(Bytes(1000, 1));
+  EXPECT_TRUE(stream->closedByClient());
+  ASSERT_TRUE(waitFor([&] { return window.count(msg::kLiveStreamLost) == 1; }));
+  EXPECT_TRUE(client->stream().lost());
+  EXPECT_TRUE(client->state().connected());
 }
 
 TEST_F(StreamConnection, LostStreamPostsMessage2051AndCanBeOpenedAgain) {
