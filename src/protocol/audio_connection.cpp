@@ -51,20 +51,19 @@ int32_t CAudioConnection::open(std::string_view address, uint32_t port, std::str
 }
 
 int32_t CAudioConnection::close() {
-  if (!channel_.isRunning()) {
-    channel_.close();  // a connect still under way, or a thread that ended by itself
-    return S_DONE;
-  }
-  const int closed = channel_.close();
-  // The receive thread has ended: the buffer is ours again.
+  // Whatever the thread was doing (connecting, logging in, playing, or already ended by itself),
+  // it is stopped and joined; the buffer is then ours again.
+  channel_.close();
   resetBuffer();
   clearCredentials();
-  return closed == 0 ? E_FAIL : S_DONE;
+  return S_DONE;
 }
 
 void CAudioConnection::resetReceiveState() {
   clearCredentials();
-  if (channel_.onReceiveThread() || !channel_.hasLiveThread())
+  // Only the audio side touches the buffer: a reset asked for by another thread is applied by
+  // the receive thread before its next read, or by close() after the join.
+  if (channel_.onReceiveThread())
     resetBuffer();
   else
     resetRequested_ = true;

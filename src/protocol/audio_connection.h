@@ -40,13 +40,14 @@ class CAudioConnection : public ISocketOwner {
   // for empty credentials or a refused connect.
   int32_t open(std::string_view address, uint32_t port, std::string_view userId,
                std::string_view password);
-  // S_DONE, or E_FAIL when connected but the channel had no receive thread. Nothing when not
-  // connected.
+  // Stops the connection in any state (connecting, logging in, running), joins its thread and
+  // resets the receive state. S_DONE: stopping can't fail. Not concurrently with open().
   int32_t close();
 
   // Back to idle: expected 17, filled 0, buffer and credentials zeroed. Called on the receive
   // thread after a read error, and by the control connection (another thread) when the DVR
-  // confirms RSP_AUDIOCLOSE; the buffer is then reset by the receive thread before its next read.
+  // confirms RSP_AUDIOCLOSE; the buffer is then reset by the receive thread before its next read,
+  // or by close().
   void resetReceiveState();
 
   // One read; S_DONE to keep going, E_FAIL when the read failed. S_DONE without reading when

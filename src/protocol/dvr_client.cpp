@@ -59,15 +59,13 @@ int CDvrClient::connectControl(std::string_view address, uint16_t port) {
 }
 
 int CDvrClient::disconnectControl() {
-  if (!state_.connected()) {
-    // Not connected: a connect may still be under way; stop it without a report.
-    if (!channel_.isRunning()) channel_.close();
-    return 1;
-  }
-  notice_.disconnect();
+  const bool wasConnected = state_.connected();
+  // Stops the control thread in any state (connecting, logging in, running). It opens the notice
+  // connection, so it is joined before the notice connection is closed.
   const int closed = channel_.close();
+  notice_.disconnect();
   state_.setConnected(false);
-  return closed;
+  return wasConnected && closed == 0 ? 0 : 1;
 }
 
 int32_t CDvrClient::openStream(std::string_view address, uint32_t port, std::string_view userId,
@@ -77,18 +75,24 @@ int32_t CDvrClient::openStream(std::string_view address, uint32_t port, std::str
 }
 
 int32_t CDvrClient::closeStream() {
-  if (!stream_.isRunning()) return S_DONE;
   return stream_.close();
 }
 
 int32_t CDvrClient::openAudio(std::string_view address, uint32_t port, std::string_view userId,
                               std::string_view password) {
+  std::lock_guard lock(audioLifecycle_);
+  return openAudioLocked(address, port, userId, password);
+}
+
+int32_t CDvrClient::openAudioLocked(std::string_view address, uint32_t port,
+                                    std::string_view userId, std::string_view password) {
   if (audio_.isConnected()) return E_FAIL;
   return audio_.open(address, port, userId, password);
 }
 
 int32_t CDvrClient::closeAudio() {
-  if (!audio_.isConnected()) return E_FAIL;
+  std::lock_guard lock(audioLifecycle_);
+  audioClosed_ = true;  // an RSP_AUDIOOPEN still on its way opens nothing now
   return audio_.close();
 }
 

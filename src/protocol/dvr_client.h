@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string_view>
 
@@ -42,15 +43,18 @@ class CDvrClient : public ISocketOwner {
 
   // 1 when the control channel started; 0 while it runs, for an empty address or port 0.
   int connectControl(std::string_view address, uint16_t port);
-  // 1, or 0 when the state says connected but the channel had no receive thread.
+  // Stops the control and notice connections in any state (connecting, logging in, running);
+  // posts nothing. 1, or 0 when the state said connected but the channel had no receive thread.
   int disconnectControl();
 
-  // Sub-connections (S_DONE or E_FAIL).
+  // Sub-connections. The opens give S_DONE or E_FAIL (refused while that connection runs). The
+  // closes stop the connection in any state and post nothing; they return S_DONE.
   int32_t openStream(std::string_view address, uint32_t port, std::string_view userId,
                      std::string_view password);
   int32_t closeStream();
   int32_t openAudio(std::string_view address, uint32_t port, std::string_view userId,
                     std::string_view password);
+  // Also makes a later RSP_AUDIOOPEN open nothing until the next requestAudioOpen.
   int32_t closeAudio();
 
   // Requests: 0 (nothing sent) while not connected; 1 when sent, 0 when the send failed;
@@ -65,7 +69,7 @@ class CDvrClient : public ISocketOwner {
   int32_t requestLiveClose();  // only while the live stream runs; clears the live mask
   int32_t requestPtzControl(uint8_t channel, uint8_t command, uint8_t value);
   int32_t requestDisconnect();
-  int32_t requestAudioOpen();
+  int32_t requestAudioOpen();  // lets the next RSP_AUDIOOPEN open the audio connection
   int32_t requestAudioStart(uint32_t mask);
   int32_t requestAudioChannel(uint32_t number);
   int32_t requestAudioSelect(uint32_t channelMask);
@@ -98,6 +102,8 @@ class CDvrClient : public ISocketOwner {
   void passOn();
   void onLiveOpen(uint32_t length);
   void onAudioOpen(uint32_t length);
+  int32_t openAudioLocked(std::string_view address, uint32_t port, std::string_view userId,
+                          std::string_view password);  // audioLifecycle_ held
 
   const uint64_t session_;
   ConnectionState state_;
@@ -110,6 +116,10 @@ class CDvrClient : public ISocketOwner {
   int32_t index_ = -1;                      // set by attach
   std::atomic<bool> connectFailed_{false};  // control receive thread sets, UI thread reads
   std::atomic<bool> linkLost_{false};       // whichever thread lost the link sets, UI reads
+  // Audio open (control thread) against audio close (UI thread): never interleaved. Never held
+  // while waiting for the control thread.
+  std::mutex audioLifecycle_;
+  std::atomic<bool> audioClosed_{false};  // closeAudio sets, requestAudioOpen clears
   // Receive thread only.
   std::array<uint8_t, MessageHeader::kSize> header_{};
   std::unique_ptr<uint8_t[]> body_;

@@ -113,5 +113,7 @@ void CDvrClient::onAudioOpen(uint32_t length) {
   if (body == nullptr || length < kAudioOpenBodySize || readBe16(body) != 1) return;
   const uint16_t port = readBe16(body + kAudioPortOffset);
   if (port == 0) return;
-  openAudio(state_.address(), port, state_.userId(), state_.password());
+  std::lock_guard lock(audioLifecycle_);
+  if (audioClosed_) return;  // switched off after it was asked for
+  openAudioLocked(state_.address(), port, state_.userId(), state_.password());
 }

@@ -79,10 +79,17 @@ bool CStreamConnection::requestNextFrame() {
 }
 
 void CStreamConnection::onConnectResult(int error) {
-  if (error != 0) platform::showMessageBox(QStringLiteral("Error : Live Stream Connect"));
+  if (error == 0) return;
+  platform::showMessageBox(QStringLiteral("Error : Live Stream Connect"));
+  // The window waits for this stream: it hears of the failure as of any other loss.
+  reportLoss();
 }
 
 void CStreamConnection::onChannelError() {
+  reportLoss();
+}
+
+void CStreamConnection::reportLoss() {
   clearState();
   lost_ = true;
   platform::postMessage(liveWindowOr(window_), msg::kLiveStreamLost, static_cast<uintptr_t>(index_),

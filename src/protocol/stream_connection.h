@@ -70,6 +70,7 @@ class CStreamConnection : public ISocketOwner {
   void onLiveFrame(uint32_t length);
   void onLiveData(uint32_t length);
   void clearState();
+  void reportLoss();  // lost() set, then 2051 posted
   void sendLogin();
 
   CSocketChannel channel_{ChannelVariant::Stream};

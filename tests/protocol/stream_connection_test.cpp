@@ -144,9 +144,11 @@ TEST_F(StreamConnection, LostStreamPostsMessage2051AndCanBeOpenedAgain) {
   ASSERT_TRUE(waitFor([&] { return window.count(msg::kLiveStreamLost) == 1; }));
   EXPECT_EQ(window.find(msg::kLiveStreamLost)->wParam, 0u);
   EXPECT_EQ(window.find(msg::kLiveStreamLost)->lParam, 0);
+  EXPECT_TRUE(client->stream().lost());
   EXPECT_FALSE(client->stream().isRunning());
   EXPECT_TRUE(client->state().connected());  // the control connection carries on
   openStream();
+  EXPECT_FALSE(client->stream().lost());
 }
 
 TEST_F(StreamConnection, CloseFromTheUiThreadPostsNothing) {
@@ -188,7 +190,7 @@ TEST_F(StreamConnection, OpenRefusesEmptyCredentialsAndASecondOpen) {
   EXPECT_EQ(client->openStream("127.0.0.1", streamListener.port(), "admin", "secret"), E_FAIL);
 }
 
-TEST_F(StreamConnection, FailedConnectShowsTheBox) {
+TEST_F(StreamConnection, FailedConnectShowsTheBoxAndIsALoss) {
   CRecordingDialogHost host;
   platform::setDialogHost(&host);
   connectAndLogin();
@@ -197,6 +199,11 @@ TEST_F(StreamConnection, FailedConnectShowsTheBox) {
   platform::setDialogHost(nullptr);
   ASSERT_EQ(host.messages().size(), 1u);
   EXPECT_EQ(host.messages()[0].text, QStringLiteral("Error : Live Stream Connect"));
+  // The window waits for the stream: it hears of the failure like of any other loss.
+  ASSERT_TRUE(waitFor([&] { return window.count(msg::kLiveStreamLost) == 1; }));
+  EXPECT_TRUE(client->stream().lost());
+  EXPECT_EQ(client->closeStream(), S_DONE);
+  EXPECT_FALSE(client->stream().lost());
 }
 
 }  // namespace
