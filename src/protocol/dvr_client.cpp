@@ -55,6 +55,7 @@ int CDvrClient::connectControl(std::string_view address, uint16_t port) {
   linkLost_ = false;
   state_.setAddress(address);
   state_.setPort(port);
+  channel_.setReceiveTimeoutMs(linkTimeoutMs_);
   return channel_.connect(address, port);
 }
 
@@ -98,6 +99,8 @@ int32_t CDvrClient::closeAudio() {
 
 void CDvrClient::onConnectResult(int error) {
   if (error == 0) {
+    // The address the name resolved to: the other connections go to the same DVR.
+    state_.setAddress(channel_.address());
     platform::postMessage(liveWindowOr(window_), msg::kControlConnectResult,
                           static_cast<uintptr_t>(index_), 0);
     state_.setConnected(true);

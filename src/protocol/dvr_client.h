@@ -41,8 +41,17 @@ class CDvrClient : public ISocketOwner {
   // null (JPEG frames, audio blocks dropped).
   int attachSubConnections(ICodecFrameSink* decoder, IJpegFrameSink* renderer, IAudioSink* player);
 
-  // 1 when the control channel started; 0 while it runs, for an empty address or port 0.
+  // 1 when the control channel started; 0 while it runs, for an empty address or port 0. address
+  // is a host name or a dotted address: the name is resolved on the control thread (the last
+  // IPv4 address listed wins; an unresolvable name is a failed connect, 2041 with -1), never on
+  // the caller's. The state's address becomes the dotted one, which the notice, live-stream and
+  // audio connections use.
   int connectControl(std::string_view address, uint16_t port);
+  // Before connectControl: when nothing at all arrives on the control connection for ms
+  // milliseconds (the DVR sends REQ_ALIVECHECK every few seconds), the link counts as lost
+  // (2042). 0: never. Default kDefaultLinkTimeoutMs.
+  static constexpr int kDefaultLinkTimeoutMs = 20000;
+  void setLinkTimeoutMs(int ms) { linkTimeoutMs_ = ms > 0 ? ms : 0; }
   // Stops the control and notice connections in any state (connecting, logging in, running);
   // posts nothing. 1, or 0 when the state said connected but the channel had no receive thread.
   int disconnectControl();
@@ -112,8 +121,9 @@ class CDvrClient : public ISocketOwner {
   CStreamConnection stream_;
   WindowId window_ = kNoWindow;  // set by attach
   CSocketChannel channel_{ChannelVariant::Control};
-  ReplyQueue* queue_ = nullptr;             // set by attach
-  int32_t index_ = -1;                      // set by attach
+  ReplyQueue* queue_ = nullptr;                            // set by attach
+  int32_t index_ = -1;                                     // set by attach
+  std::atomic<int> linkTimeoutMs_{kDefaultLinkTimeoutMs};  // UI thread
   std::atomic<bool> connectFailed_{false};  // control receive thread sets, UI thread reads
   std::atomic<bool> linkLost_{false};       // whichever thread lost the link sets, UI reads
   // Audio open (control thread) against audio close (UI thread): never interleaved. Never held

@@ -44,10 +44,16 @@ class CSocketChannel {
   // 0 for a null owner, else 1. Owners set themselves once, before the first connect.
   int setOwner(ISocketOwner* owner);
 
-  // Starts the receive thread, which connects to address:port (dotted IPv4). 1 when started, 0
+  // Starts the receive thread, which resolves address (a host name or dotted IPv4; a name with
+  // several addresses connects to the last one listed) and connects to it. 1 when started, 0
   // when refused: empty or over-long address, low 16 bits of port zero, no socket, no thread.
-  // A channel that still has a connection is reset first.
+  // A name that can't be resolved is a failed connect (EHOSTUNREACH). Once resolved, address()
+  // gives the dotted form. A channel that still has a connection is reset first.
   int connect(std::string_view address, uint32_t port);
+
+  // For the next connect: when nothing at all arrives for ms milliseconds, a read fails as if
+  // the peer had gone (the owner's onChannelError runs). 0, the default, waits for ever.
+  void setReceiveTimeoutMs(int ms);
 
   // Like connect, for a socket that is connected already (an accepted socket or one end of a
   // socketpair); the channel takes ownership of fd. Used by tests and fuzzers.
@@ -82,7 +88,7 @@ class CSocketChannel {
  private:
   int start(std::string_view address, uint16_t port, int connectedFd);
   void threadMain(bool alreadyConnected);
-  bool connectSocket(int fd, int* error);
+  bool connectSocket(int fd, int* error);  // resolves the address first
   void errorAction();
   void shutdownSocket();
   void resetConnection();  // closes the socket, clears port and address
@@ -94,6 +100,7 @@ class CSocketChannel {
   std::atomic<bool> stopRequested_{false};   // close() asked the thread to end
   std::atomic<bool> finished_{true};         // the receive thread has left threadMain
   std::atomic<std::thread::id> threadId_{};  // id of the current receive thread
+  std::atomic<int> receiveTimeoutMs_{0};     // set by the owner before connect
 
   std::mutex lifecycleMutex_;  // connect/close/destructor; never taken by the receive thread
   std::thread thread_;         // guarded by lifecycleMutex_

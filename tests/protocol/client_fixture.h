@@ -65,8 +65,8 @@ class ClientFixture : public ::testing::Test {
 
   // Connects the control connection, accepts it and the notice connection and answers the
   // control login; the login's bytes are returned.
-  Bytes connectAndLogin() {
-    EXPECT_EQ(client->connectControl("127.0.0.1", listener.port()), 1);
+  Bytes connectAndLogin(const std::string& host = "127.0.0.1") {
+    EXPECT_EQ(client->connectControl(host, listener.port()), 1);
     control = listener.accept();
     notice = listener.accept();
     EXPECT_TRUE(control && notice);
