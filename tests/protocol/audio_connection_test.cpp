@@ -35,8 +35,9 @@ TEST_F(AudioConnection, LogsInAndPassesTheVerdictOnAsKindEight) {
   audio->sendMessage(RSP_AUTHRESULT, Bytes{0, 1, 0});
   const auto replies = waitForReplies(1);
   ASSERT_EQ(replies.size(), 1u);  // RSP_AUDIOOPEN itself is not passed on
-  EXPECT_EQ(fields(replies[0]),
-            (ReplyFields{RSP_AUTHRESULT, RSP_AUTHRESULT, kReplyFromAudio, 0, 3, {0, 1, 0}, false}));
+  EXPECT_EQ(
+      fields(replies[0]),
+      (ReplyFields{RSP_AUTHRESULT, RSP_AUTHRESULT, kReplyFromAudio, kIndex, 3, {0, 1, 0}, false}));
 }
 
 TEST_F(AudioConnection, AssemblesSplitHeadersAndBodies) {

@@ -46,6 +46,9 @@ inline Bytes openReply(uint16_t status, uint16_t port, size_t portOffset, size_t
 
 class ClientFixture : public ::testing::Test {
  protected:
+  // Not 0, so "wParam = index" can't pass by accident.
+  static constexpr int32_t kIndex = 3;
+
   void SetUp() override {
     ASSERT_EQ(queue.start(window.windowId()), 1);
     newClient();
@@ -53,7 +56,7 @@ class ClientFixture : public ::testing::Test {
   // A client attached as the main window attaches it, replacing the one before.
   void newClient() {
     client = std::make_unique<CDvrClient>();
-    ASSERT_EQ(client->attach(0, window.windowId(), &queue), 1);
+    ASSERT_EQ(client->attach(kIndex, window.windowId(), &queue), 1);
     ASSERT_EQ(client->attachSubConnections(&codec, &jpeg, &player), 1);
     ASSERT_EQ(client->state().setUserId("admin"), 1);
     ASSERT_EQ(client->state().setPassword("secret"), 1);

@@ -16,7 +16,9 @@ class ControlConnection : public ClientFixture {};
 TEST_F(ControlConnection, AnswersLoginAndAliveCheckWithTheGoldenBytes) {
   EXPECT_EQ(connectAndLogin(), goldenLogin("admin", "secret"));
   ASSERT_TRUE(waitFor([&] { return window.count(msg::kControlConnectResult) == 1; }));
+  EXPECT_EQ(window.messages.front().wParam, uintptr_t{kIndex});
   EXPECT_EQ(window.messages.front().lParam, 0);
+  EXPECT_FALSE(client->connectFailed());
   control->sendMessage(REQ_AUTHLOGIN, Bytes{1, 2, 3});  // a login request with a body
   EXPECT_EQ(control->readBytes(81), goldenLogin("admin", "secret"));
   control->sendMessage(REQ_ALIVECHECK);
@@ -95,11 +97,11 @@ TEST_F(ControlConnection, PassesRepliesOnWithTheirBodyAndSubCodeAndConsumesTheOt
   control->send(info05);
   const auto replies = waitForReplies(3);
   ASSERT_EQ(replies.size(), 3u);
-  EXPECT_EQ(
-      fields(replies[0]),
-      (ReplyFields{RSP_AUTHRESULT, RSP_AUTHRESULT, kReplyFromControl, 0, 3, {0, 1, 0}, false}));
-  EXPECT_EQ(fields(replies[1]), (ReplyFields{RSP_INFO0E, RSP_INFO0E, 0, 0, 0, {}, true}));
-  EXPECT_EQ(fields(replies[2]), (ReplyFields{RSP_INFO05, 0x00010000, 0, 0, 1, {7}, false}));
+  EXPECT_EQ(fields(replies[0]),
+            (ReplyFields{
+                RSP_AUTHRESULT, RSP_AUTHRESULT, kReplyFromControl, kIndex, 3, {0, 1, 0}, false}));
+  EXPECT_EQ(fields(replies[1]), (ReplyFields{RSP_INFO0E, RSP_INFO0E, 0, kIndex, 0, {}, true}));
+  EXPECT_EQ(fields(replies[2]), (ReplyFields{RSP_INFO05, 0x00010000, 0, kIndex, 1, {7}, false}));
   EXPECT_FALSE(moreRepliesThan(3));
 }
 
@@ -172,7 +174,7 @@ TEST_F(ControlConnection, LinkLostPostsOnceAndClosesTheNoticeConnection) {
   control->close();  // the body is cut by the closed connection and dropped
   ASSERT_TRUE(waitFor([&] { return window.count(msg::kControlLinkLost) == 1; }));
   EXPECT_FALSE(waitFor([&] { return window.count(msg::kControlLinkLost) > 1; }, 100));
-  EXPECT_EQ(window.find(msg::kControlLinkLost)->wParam, 0u);
+  EXPECT_EQ(window.find(msg::kControlLinkLost)->wParam, uintptr_t{kIndex});
   EXPECT_EQ(window.find(msg::kControlLinkLost)->lParam, 0);
   EXPECT_TRUE(window.replies().empty());
   EXPECT_FALSE(client->state().connected());
@@ -213,10 +215,11 @@ TEST_F(ControlConnection, SilenceForTheLinkTimeoutIsALostLinkAndAliveChecksKeepI
 TEST_F(ControlConnection, RefusedConnectIsReportedTwice) {
   ASSERT_EQ(client->connectControl("127.0.0.1", unusedLoopbackPort()), 1);
   ASSERT_TRUE(waitFor([&] { return window.count(msg::kControlConnectResult) == 2; }));
-  for (const auto& m : window.messages) {
-    EXPECT_EQ(m.wParam, 0u);
-    EXPECT_EQ(m.lParam, -1);
-  }
+  // First the client's report with its index, then the channel's own with 0.
+  EXPECT_EQ(window.messages[0].wParam, uintptr_t{kIndex});
+  EXPECT_EQ(window.messages[1].wParam, 0u);
+  for (const auto& m : window.messages) EXPECT_EQ(m.lParam, -1);
+  EXPECT_TRUE(client->connectFailed());
   EXPECT_FALSE(client->state().connected());
   EXPECT_FALSE(waitFor([&] { return window.messages.size() > 2; }, 100));
 }

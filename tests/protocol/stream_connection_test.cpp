@@ -50,7 +50,7 @@ TEST_F(StreamConnection, LogsInWithTheUsersAccountAndPassesTheResultOnAsKindOne)
   const auto& result = replies[0].record.command == RSP_AUTHRESULT ? replies[0] : replies[1];
   EXPECT_EQ(
       fields(result),
-      (ReplyFields{RSP_AUTHRESULT, RSP_AUTHRESULT, kReplyFromStream, 0, 3, {0, 1, 0}, false}));
+      (ReplyFields{RSP_AUTHRESULT, RSP_AUTHRESULT, kReplyFromStream, kIndex, 3, {0, 1, 0}, false}));
 }
 
 TEST_F(StreamConnection, EachHandledFrameIsFollowedByExactlyOneRequest) {
@@ -142,7 +142,7 @@ TEST_F(StreamConnection, LostStreamPostsMessage2051AndCanBeOpenedAgain) {
   startStreaming();
   stream->close();
   ASSERT_TRUE(waitFor([&] { return window.count(msg::kLiveStreamLost) == 1; }));
-  EXPECT_EQ(window.find(msg::kLiveStreamLost)->wParam, 0u);
+  EXPECT_EQ(window.find(msg::kLiveStreamLost)->wParam, uintptr_t{kIndex});
   EXPECT_EQ(window.find(msg::kLiveStreamLost)->lParam, 0);
   EXPECT_TRUE(client->stream().lost());
   EXPECT_FALSE(client->stream().isRunning());
