@@ -121,16 +121,21 @@ TEST_F(AudioConnection, CloseResetsAndCanBeOpenedAgain) {
 }
 
 TEST_F(AudioConnection, TheDvrsCloseConfirmationRacingTheUsersCloseLeavesTheBufferSound) {
-  // RSP_AUDIOCLOSE on the control thread while the UI thread closes: the reset of the receive
-  // buffer is handed to the audio side, never done from the control thread (checked by
-  // ThreadSanitizer over several interleavings).
+  // RSP_AUDIOCLOSE on the control thread and the user's close on the UI thread, with nothing to
+  // order them: the reset of the receive buffer is left to the audio side (the receive thread or
+  // the close after its join), never done from the control thread. ThreadSanitizer checks it,
+  // with the audio thread still running and with the audio connection already lost.
   const Bytes message = buildMessage(RSP_AUDIOG726, block(10));
   for (int i = 0; i < 10; ++i) {
     if (i > 0) reopen();
     audio->send(std::span(message).first(20));
     ASSERT_TRUE(waitFor([&] { return client->audio().filled() == 20; }));
+    if (i % 2 == 1) {
+      audio->close();
+      ASSERT_TRUE(waitUnpumped([&] { return !client->audio().channel().hasLiveThread(); }));
+    }
     control->sendMessage(RSP_AUDIOCLOSE, openReply(1, 0, 2, 67));
-    std::this_thread::sleep_for(std::chrono::microseconds(200 * i));
+    std::this_thread::sleep_for(std::chrono::microseconds(i % 2 == 1 ? 50000 : 200 * i));
     EXPECT_EQ(client->closeAudio(), S_DONE);
     EXPECT_EQ(client->audio().filled(), 0);
   }
