@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "audio/audio_sink.h"
 #include "protocol/audio_connection.h"
+#include "protocol/audio_sink.h"
 #include "protocol/dvr_client.h"
 #include "protocol/reply_queue.h"
 #include "receive_harness.h"

@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 
+#include "protocol/frame_sinks.h"
 #include "protocol/reply_queue.h"
 #include "protocol/stream_connection.h"
 #include "receive_harness.h"
-#include "video/frame_sinks.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "audio/adpcm_decoder.h"
-#include "audio/audio_sink.h"
 #include "audio/g726_library.h"
 #include "platform/wave_out.h"
+#include "protocol/audio_sink.h"
 
 class CAudioPlayer final : public IAudioSink {
  public:

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <chrono>
@@ -19,7 +20,7 @@
 
 #include "platform/messages.h"
 
-namespace {
+namespace platform::detail {
 
 // A send from a worker thread, waiting for the UI thread to run the handler.
 struct PendingSend {
@@ -30,6 +31,12 @@ struct PendingSend {
   enum class State { Waiting, Done, Failed } state = State::Waiting;
   int result = 0;
 };
+
+}  // namespace platform::detail
+
+namespace {
+
+using platform::detail::PendingSend;
 
 const QEvent::Type kPostedEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type kDrainSendsEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -90,7 +97,13 @@ class Router {
   }
 
   bool post(WindowId id, uint32_t msg, uintptr_t wParam, intptr_t lParam);
-  std::optional<int> sendFromWorker(WindowId id, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+  // Queues the send for the UI thread; null when the window doesn't exist.
+  std::shared_ptr<PendingSend> enqueueSend(WindowId id, uint32_t msg, uintptr_t wParam,
+                                           intptr_t lParam);
+  // Blocks until the UI thread has handled the send or it failed.
+  std::optional<int> awaitSend(const std::shared_ptr<PendingSend>& send);
+  // Fails a send that the UI thread hasn't taken yet; one being handled is left alone.
+  void withdraw(const std::shared_ptr<PendingSend>& send);
   int drainSends();
 
   void waitForSends(std::chrono::milliseconds timeout) {
@@ -172,17 +185,31 @@ bool Router::post(WindowId id, uint32_t msg, uintptr_t wParam, intptr_t lParam) 
   return true;
 }
 
-std::optional<int> Router::sendFromWorker(WindowId id, uint32_t msg, uintptr_t wParam,
-                                          intptr_t lParam) {
+std::shared_ptr<PendingSend> Router::enqueueSend(WindowId id, uint32_t msg, uintptr_t wParam,
+                                                 intptr_t lParam) {
   auto send = std::make_shared<PendingSend>(PendingSend{id, msg, wParam, lParam});
-  std::unique_lock lock(mutex_);
-  if (receiver_ == nullptr || windows_.count(id) == 0) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  if (receiver_ == nullptr || windows_.count(id) == 0) return nullptr;
   sends_.push_back(send);
   QCoreApplication::postEvent(receiver_, new QEvent(kDrainSendsEventType));
   cv_.notify_all();
+  return send;
+}
+
+std::optional<int> Router::awaitSend(const std::shared_ptr<PendingSend>& send) {
+  std::unique_lock lock(mutex_);
   cv_.wait(lock, [&] { return send->state != PendingSend::State::Waiting; });
   if (send->state == PendingSend::State::Failed) return std::nullopt;
   return send->result;
+}
+
+void Router::withdraw(const std::shared_ptr<PendingSend>& send) {
+  std::lock_guard lock(mutex_);
+  const auto it = std::find(sends_.begin(), sends_.end(), send);
+  if (it == sends_.end()) return;  // being handled or finished
+  sends_.erase(it);
+  send->state = PendingSend::State::Failed;
+  cv_.notify_all();
 }
 
 int Router::drainSends() {
@@ -274,7 +301,46 @@ std::optional<int> sendMessage(WindowId window, uint32_t msg, uintptr_t wParam, 
     if (target == nullptr) return std::nullopt;
     return target->onMessage(msg, wParam, lParam);
   }
-  return Router::instance().sendFromWorker(window, msg, wParam, lParam);
+  Router& router = Router::instance();
+  const auto send = router.enqueueSend(window, msg, wParam, lParam);
+  if (!send) return std::nullopt;
+  return router.awaitSend(send);
+}
+
+std::optional<int> sendMessage(WindowId window, uint32_t msg, uintptr_t wParam, intptr_t lParam,
+                               CSendCanceller& canceller) {
+  if (window == kNoWindow || isUiThread()) {
+    {
+      std::lock_guard lock(canceller.mutex_);
+      if (canceller.cancelled_) return std::nullopt;
+    }
+    return sendMessage(window, msg, wParam, lParam);
+  }
+  Router& router = Router::instance();
+  std::shared_ptr<detail::PendingSend> send;
+  {
+    // Registered under the canceller's lock, so a cancel either sees the send or stops it here.
+    std::lock_guard lock(canceller.mutex_);
+    if (canceller.cancelled_) return std::nullopt;
+    send = router.enqueueSend(window, msg, wParam, lParam);
+    if (!send) return std::nullopt;
+    canceller.pending_ = send;
+  }
+  const std::optional<int> result = router.awaitSend(send);
+  std::lock_guard lock(canceller.mutex_);
+  canceller.pending_.reset();
+  return result;
+}
+
+void CSendCanceller::arm() {
+  std::lock_guard lock(mutex_);
+  cancelled_ = false;
+}
+
+void CSendCanceller::cancel() {
+  std::lock_guard lock(mutex_);
+  cancelled_ = true;
+  if (pending_) Router::instance().withdraw(pending_);
 }
 
 bool postMessage(WindowId window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QTimer;
@@ -54,6 +55,31 @@ bool isWindow(WindowId window);
 // thread it is queued to the UI thread and blocks until handled. Empty when the window doesn't
 // exist, is destroyed before the message is handled, or the application shuts down.
 std::optional<int> sendMessage(WindowId window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+
+namespace detail {
+struct PendingSend;
+}
+
+// Lets any thread withdraw the cross-thread send that a worker is blocked in, as long as the UI
+// thread hasn't begun to handle it, so the worker can be joined without running a handler.
+class CSendCanceller {
+ public:
+  // The worker, before each send through this canceller: forget an earlier cancel.
+  void arm();
+  // Any thread: the send in progress, or the next one before arm(), ends unhandled and returns
+  // empty. A send whose handler already runs is left to finish.
+  void cancel();
+
+ private:
+  friend std::optional<int> sendMessage(WindowId, uint32_t, uintptr_t, intptr_t, CSendCanceller&);
+  std::mutex mutex_;  // guards both fields; taken before the message layer's own lock
+  bool cancelled_ = false;
+  std::shared_ptr<detail::PendingSend> pending_;
+};
+
+// sendMessage that canceller can withdraw (see above). Empty when withdrawn.
+std::optional<int> sendMessage(WindowId window, uint32_t msg, uintptr_t wParam, intptr_t lParam,
+                               CSendCanceller& canceller);
 
 // Queues the message for the UI thread; messages from one thread arrive in the order posted.
 // False (and nothing queued) when the window doesn't exist; a message whose window is destroyed

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "audio/audio_sink.h"
 #include "platform/result_codes.h"
+#include "protocol/audio_sink.h"
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "protocol/message_sending.h"
@@ -22,7 +22,7 @@ CAudioConnection::~CAudioConnection() {
 }
 
 int CAudioConnection::attach(int32_t index, WindowId window, IAudioSink* player, CDvrClient* client,
-                             ReplyQueue* queue) {
+                             ReplyQueue* queue, uint64_t session) {
   if (!platform::isWindow(window) || index < 0 || client == nullptr || queue == nullptr) return 0;
   if (channel_.hasLiveThread()) return 0;
   if (!rx_) {
@@ -34,6 +34,7 @@ int CAudioConnection::attach(int32_t index, WindowId window, IAudioSink* player,
   player_ = player;
   client_ = client;
   queue_ = queue;
+  session_ = session;
   channel_.setOwner(this);
   return 1;
 }
@@ -50,20 +51,19 @@ int32_t CAudioConnection::open(std::string_view address, uint32_t port, std::str
 }
 
 int32_t CAudioConnection::close() {
-  if (!channel_.isRunning()) {
-    channel_.close();  // a connect still under way, or a thread that ended by itself
-    return S_DONE;
-  }
-  const int closed = channel_.close();
-  // The receive thread has ended: the buffer is ours again.
+  // Whatever the thread was doing (connecting, logging in, playing, or already ended by itself),
+  // it is stopped and joined; the buffer is then ours again.
+  channel_.close();
   resetBuffer();
   clearCredentials();
-  return closed == 0 ? E_FAIL : S_DONE;
+  return S_DONE;
 }
 
 void CAudioConnection::resetReceiveState() {
   clearCredentials();
-  if (channel_.onReceiveThread() || !channel_.hasLiveThread())
+  // Only the audio side touches the buffer: a reset asked for by another thread is applied by
+  // the receive thread before its next read, or by close() after the join.
+  if (channel_.onReceiveThread())
     resetBuffer();
   else
     resetRequested_ = true;
@@ -138,6 +138,10 @@ int32_t CAudioConnection::receiveStep() {
       return S_DONE;
     }
     const uint32_t length = readBe32(buffer + 5);
+    if (length > kSanityBound) {
+      channel_.failConnection();  // the connection's own close: its receive state is reset
+      return E_FAIL;
+    }
     if (length > static_cast<uint32_t>(kMaxBodySize)) {
       finishMessage();
       discardLeft_ = length;
@@ -170,7 +174,8 @@ int32_t CAudioConnection::dispatch() {
     }
     case RSP_AUTHRESULT:
       if (queue_ == nullptr) return E_FAIL;
-      return queue_->post(index_, buffer, length > 0 ? body : nullptr, kReplyFromAudio) == 1
+      return queue_->post(index_, buffer, length > 0 ? body : nullptr, kReplyFromAudio, session_) ==
+                     1
                  ? S_DONE
                  : E_FAIL;
     case RSP_AUDIOG726:

@@ -1,10 +1,22 @@
 #include "protocol/dvr_client.h"
 
+#include <atomic>
+
 #include "platform/messages.h"
 #include "platform/result_codes.h"
 #include "protocol/message_sending.h"
+#include "protocol/reply_queue.h"
 
-CDvrClient::CDvrClient() = default;
+namespace {
+
+uint64_t nextSession() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
+}  // namespace
+
+CDvrClient::CDvrClient() : session_(nextSession()) {}
 
 CDvrClient::~CDvrClient() {
   // The control thread calls into the sub-connections: it goes first.
@@ -13,6 +25,8 @@ CDvrClient::~CDvrClient() {
   stream_.close();
   audio_.close();
   notice_.disconnect();
+  // Every thread that posts for this client has ended: nothing of it may reach the window now.
+  if (queue_ != nullptr) queue_->discardSession(session_);
 }
 
 int CDvrClient::attach(int32_t index, WindowId window, ReplyQueue* queue) {
@@ -29,29 +43,30 @@ int CDvrClient::attachSubConnections(ICodecFrameSink* decoder, IJpegFrameSink* r
                                      IAudioSink* player) {
   if (!platform::isWindow(window_) || index_ < 0 || decoder == nullptr || queue_ == nullptr)
     return 0;
-  const bool stream = stream_.init(index_, window_, decoder, renderer, queue_);
-  const bool audio = audio_.attach(index_, window_, player, this, queue_) == 1;
-  const bool notice = notice_.attach(index_, window_, queue_) == 1;
+  const bool stream = stream_.init(index_, window_, decoder, renderer, queue_, session_);
+  const bool audio = audio_.attach(index_, window_, player, this, queue_, session_) == 1;
+  const bool notice = notice_.attach(index_, window_, queue_, session_) == 1;
   return stream && audio && notice ? 1 : 0;
 }
 
 int CDvrClient::connectControl(std::string_view address, uint16_t port) {
   if (channel_.isRunning() || address.empty() || port == 0) return 0;
+  connectFailed_ = false;
+  linkLost_ = false;
   state_.setAddress(address);
   state_.setPort(port);
+  channel_.setReceiveTimeoutMs(linkTimeoutMs_);
   return channel_.connect(address, port);
 }
 
 int CDvrClient::disconnectControl() {
-  if (!state_.connected()) {
-    // Not connected: a connect may still be under way; stop it without a report.
-    if (!channel_.isRunning()) channel_.close();
-    return 1;
-  }
-  notice_.disconnect();
+  const bool wasConnected = state_.connected();
+  // Stops the control thread in any state (connecting, logging in, running). It opens the notice
+  // connection, so it is joined before the notice connection is closed.
   const int closed = channel_.close();
+  notice_.disconnect();
   state_.setConnected(false);
-  return closed;
+  return wasConnected && closed == 0 ? 0 : 1;
 }
 
 int32_t CDvrClient::openStream(std::string_view address, uint32_t port, std::string_view userId,
@@ -61,32 +76,41 @@ int32_t CDvrClient::openStream(std::string_view address, uint32_t port, std::str
 }
 
 int32_t CDvrClient::closeStream() {
-  if (!stream_.isRunning()) return S_DONE;
   return stream_.close();
 }
 
 int32_t CDvrClient::openAudio(std::string_view address, uint32_t port, std::string_view userId,
                               std::string_view password) {
+  std::lock_guard lock(audioLifecycle_);
+  return openAudioLocked(address, port, userId, password);
+}
+
+int32_t CDvrClient::openAudioLocked(std::string_view address, uint32_t port,
+                                    std::string_view userId, std::string_view password) {
   if (audio_.isConnected()) return E_FAIL;
   return audio_.open(address, port, userId, password);
 }
 
 int32_t CDvrClient::closeAudio() {
-  if (!audio_.isConnected()) return E_FAIL;
+  std::lock_guard lock(audioLifecycle_);
+  audioClosed_ = true;  // an RSP_AUDIOOPEN still on its way opens nothing now
   return audio_.close();
 }
 
 void CDvrClient::onConnectResult(int error) {
   if (error == 0) {
+    // The address the name resolved to: the other connections go to the same DVR.
+    state_.setAddress(channel_.address());
     platform::postMessage(liveWindowOr(window_), msg::kControlConnectResult,
                           static_cast<uintptr_t>(index_), 0);
     state_.setConnected(true);
     notice_.connect(state_.address(), state_.port());
     return;
   }
+  state_.setConnected(false);
+  connectFailed_ = true;
   platform::postMessage(liveWindowOr(window_), msg::kControlConnectResult,
                         static_cast<uintptr_t>(index_), -1);
-  state_.setConnected(false);
   // The channel's own report of the failure, to the application's main window.
   platform::postMessage(mainWindowOr(window_), msg::kControlConnectResult, 0, -1);
 }
@@ -95,6 +119,7 @@ void CDvrClient::onChannelError() {
   notice_.disconnect();
   state_.setConnected(false);
   channel_.close();
+  linkLost_ = true;
   platform::postMessage(mainWindowOr(window_), msg::kControlLinkLost,
                         static_cast<uintptr_t>(index_), 0);
 }

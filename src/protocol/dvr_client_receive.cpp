@@ -24,7 +24,8 @@ bool CDvrClient::channelReceiveStep() {
   if (!channel_.isRunning()) return false;
   uint32_t length = 0;
   const FrameRead read = readAllocatedMessage(channel_, header_, body_, &length);
-  if (read == FrameRead::Failed) return false;
+  if (read == FrameRead::Absurd) channel_.failConnection();  // the link-lost path
+  if (read == FrameRead::Failed || read == FrameRead::Absurd) return false;
   if (read == FrameRead::Ready) dispatch(readBe32(header_.data() + 9), length);
   body_.reset();
   header_.fill(0);
@@ -87,7 +88,8 @@ void CDvrClient::dispatch(uint32_t command, uint32_t length) {
 
 void CDvrClient::passOn() {
   // A full queue loses the reply; the main window's timers cover a stalled sequence.
-  if (queue_ != nullptr) queue_->post(index_, header_.data(), body_.get(), kReplyFromControl);
+  if (queue_ != nullptr)
+    queue_->post(index_, header_.data(), body_.get(), kReplyFromControl, session_);
 }
 
 void CDvrClient::onLiveOpen(uint32_t length) {
@@ -111,5 +113,7 @@ void CDvrClient::onAudioOpen(uint32_t length) {
   if (body == nullptr || length < kAudioOpenBodySize || readBe16(body) != 1) return;
   const uint16_t port = readBe16(body + kAudioPortOffset);
   if (port == 0) return;
-  openAudio(state_.address(), port, state_.userId(), state_.password());
+  std::lock_guard lock(audioLifecycle_);
+  if (audioClosed_) return;  // switched off after it was asked for
+  openAudioLocked(state_.address(), port, state_.userId(), state_.password());
 }

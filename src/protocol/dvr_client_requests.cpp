@@ -49,6 +49,7 @@ int32_t CDvrClient::requestDisconnect() {
   return sendRequest(REQ_DISCONNECT);
 }
 int32_t CDvrClient::requestAudioOpen() {
+  audioClosed_ = false;  // before the send: the answer may arrive at once
   return sendRequest(REQ_AUDIOOPEN);
 }
 int32_t CDvrClient::requestAudioStart(uint32_t mask) {

@@ -39,7 +39,11 @@ FrameRead readAllocatedMessage(CSocketChannel& channel,
   }
   const uint32_t bodyLength = readBe32(header.data() + 5);
   if (bodyLength == 0) return FrameRead::Ready;
-  if (bodyLength <= kMaxAllocatedBodyLength) body.reset(new (std::nothrow) uint8_t[bodyLength]);
+  if (bodyLength > kControlSanityBound) {
+    header.fill(0);
+    return FrameRead::Absurd;
+  }
+  if (bodyLength <= kMaxControlBodyLength) body.reset(new (std::nothrow) uint8_t[bodyLength]);
   if (!body) {
     header.fill(0);
     return discardExact(channel, bodyLength) ? FrameRead::Dropped : FrameRead::Failed;

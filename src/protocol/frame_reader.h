@@ -9,9 +9,12 @@
 
 class CSocketChannel;
 
-// Largest body the control and notice connections allocate. Real replies are far smaller (the
-// largest, RSP_PTZACTIVECAM, stays under 66 KB); a larger length is read and thrown away.
-inline constexpr uint32_t kMaxAllocatedBodyLength = 4u * 1024u * 1024u;
+// Largest body on the control and notice connections: RSP_PTZACTIVECAM with 81 bytes and
+// 255 x 255 further bytes. A longer body is read and thrown away.
+inline constexpr uint32_t kMaxControlBodyLength = 65106;
+// A length above this can't come from a sound peer: the connection is closed instead of reading
+// (up to 4 GiB) past it.
+inline constexpr uint32_t kControlSanityBound = 4 * kMaxControlBodyLength;
 
 // Reads exactly size bytes, continuing after short reads. False when a read failed.
 bool readExact(CSocketChannel& channel, uint8_t* buffer, size_t size);
@@ -23,10 +26,12 @@ enum class FrameRead {
   Ready,    // header and body are complete
   Dropped,  // wrong magic, an oversized body (read and discarded) or no memory for the body
   Failed,   // a read failed; the connection is going down
+  Absurd,   // a length above kControlSanityBound; nothing of the body was read
 };
 
-// Reads one header and its body into a buffer allocated at exactly the body's length (null for
-// length 0). On anything but Ready the body is freed and the header zeroed.
+// Reads one control or notice message: the header and its body into a buffer allocated at
+// exactly the body's length (null for length 0). On anything but Ready the body is freed and the
+// header zeroed.
 FrameRead readAllocatedMessage(CSocketChannel& channel,
                                std::array<uint8_t, MessageHeader::kSize>& header,
                                std::unique_ptr<uint8_t[]>& body, uint32_t* length);

@@ -11,11 +11,12 @@ CNoticeConnection::~CNoticeConnection() {
   channel_.close();
 }
 
-int CNoticeConnection::attach(int32_t index, WindowId window, ReplyQueue* queue) {
+int CNoticeConnection::attach(int32_t index, WindowId window, ReplyQueue* queue, uint64_t session) {
   if (!platform::isWindow(window) || index < 0 || queue == nullptr) return 0;
   window_ = window;
   queue_ = queue;
   index_ = index;
+  session_ = session;
   channel_.setOwner(this);
   return 1;
 }
@@ -43,12 +44,14 @@ bool CNoticeConnection::channelReceiveStep() {
   if (!channel_.isRunning()) return false;
   uint32_t length = 0;
   const FrameRead read = readAllocatedMessage(channel_, header_, body_, &length);
-  if (read == FrameRead::Failed) return false;
+  if (read == FrameRead::Absurd) channel_.failConnection();  // closes this connection
+  if (read == FrameRead::Failed || read == FrameRead::Absurd) return false;
   if (read == FrameRead::Ready) {
     const uint32_t command = MessageHeader::parse(header_)->command;
     switch (command) {
       case EVT_NOTICE:
-        if (queue_ != nullptr) queue_->post(index_, header_.data(), body_.get(), kReplyFromControl);
+        if (queue_ != nullptr)
+          queue_->post(index_, header_.data(), body_.get(), kReplyFromControl, session_);
         break;
       case REQ_AUTHLOGIN:
         sendLoginInTwoParts(channel_, kNoticeUserId, kNoticePassword);

@@ -19,7 +19,6 @@ int ReplyQueue::start(WindowId window) {
   {
     std::lock_guard lock(mutex_);
     stop_ = false;
-    signalled_ = readIndex_ != writeIndex_;  // records posted before the start are delivered
   }
   finished_ = false;
   try {
@@ -36,19 +35,22 @@ void ReplyQueue::stop() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
+    // The delivery thread may be waiting for the UI thread to handle a reply: withdrawn.
+    canceller_.cancel();
   }
   wakeup_.notify_all();
-  // The delivery thread may be waiting for the UI thread to handle a reply.
-  platform::waitServicingSends([this] { return finished_.load(); });
   thread_.join();
   running_ = false;
 }
 
-int ReplyQueue::post(int32_t index, const uint8_t* header, const uint8_t* body, uint8_t kind) {
+int ReplyQueue::post(int32_t index, const uint8_t* header, const uint8_t* body, uint8_t kind,
+                     uint64_t session) {
   if (header == nullptr) return 0;
   const uint32_t length = readBe32(header + 5);
+  const uint64_t bytes = body != nullptr ? length : 0;
+  if (bytes > kMaxHeldBytes) return 0;
   std::unique_ptr<uint8_t[]> copy;
-  if (length != 0 && body != nullptr) {
+  if (bytes != 0) {
     // Copied before taking the lock so that a large body never holds up the other threads.
     copy.reset(new (std::nothrow) uint8_t[length]);
     if (!copy) return 0;
@@ -57,29 +59,53 @@ int ReplyQueue::post(int32_t index, const uint8_t* header, const uint8_t* body, 
   {
     std::lock_guard lock(mutex_);
     if ((writeIndex_ + 1) % kSlotCount == readIndex_) return 0;
+    if (heldBytes_ + bytes > kMaxHeldBytes) return 0;
     Slot& slot = slots_[writeIndex_];
     slot.record.index = index;
     slot.record.kind = kind;
     slot.record.length = length;
     slot.record.command = readBe32(header + 9);
     slot.record.subCode = readBe32(header + 13);
+    slot.record.session = session;
     slot.body = std::move(copy);
     slot.record.body = slot.body.get();
+    heldBytes_ += bytes;
     writeIndex_ = (writeIndex_ + 1) % kSlotCount;
-    signalled_ = true;
   }
   wakeup_.notify_one();
   return 1;
 }
 
-int ReplyQueue::post(int32_t index, const MessageHeader& header, const uint8_t* body,
-                     uint8_t kind) {
+int ReplyQueue::post(int32_t index, const MessageHeader& header, const uint8_t* body, uint8_t kind,
+                     uint64_t session) {
   std::array<uint8_t, MessageHeader::kSize> raw{};
   std::memcpy(raw.data(), MessageHeader::kMagic.data(), MessageHeader::kMagic.size());
   writeBe32(raw.data() + 5, header.length);
   writeBe32(raw.data() + 9, header.command);
   writeBe32(raw.data() + 13, header.subCode);
-  return post(index, raw.data(), body, kind);
+  return post(index, raw.data(), body, kind, session);
+}
+
+void ReplyQueue::discardSession(uint64_t session) {
+  std::lock_guard lock(mutex_);
+  // Compacts the ring in place, keeping the order of the records that stay.
+  uint32_t kept = readIndex_;
+  for (uint32_t i = readIndex_; i != writeIndex_; i = (i + 1) % kSlotCount) {
+    Slot& slot = slots_[i];
+    if (slot.record.session == session) {
+      if (slot.body) heldBytes_ -= slot.record.length;
+      slot.body.reset();
+      slot.record = ReplyRecord{};
+      continue;
+    }
+    if (i != kept) {
+      slots_[kept] = std::move(slot);
+      slot.record = ReplyRecord{};
+    }
+    kept = (kept + 1) % kSlotCount;
+  }
+  writeIndex_ = kept;
+  if (delivering_ && deliveringSession_ == session) canceller_.cancel();
 }
 
 uint32_t ReplyQueue::waiting() const {
@@ -87,8 +113,12 @@ uint32_t ReplyQueue::waiting() const {
   return (writeIndex_ + kSlotCount - readIndex_) % kSlotCount;
 }
 
-bool ReplyQueue::takeOne(Slot& out) {
+uint64_t ReplyQueue::heldBytes() const {
   std::lock_guard lock(mutex_);
+  return heldBytes_;
+}
+
+bool ReplyQueue::takeOne(Slot& out) {
   if (readIndex_ == writeIndex_) return false;
   Slot& slot = slots_[readIndex_];
   out.record = slot.record;
@@ -101,30 +131,30 @@ bool ReplyQueue::takeOne(Slot& out) {
 void ReplyQueue::deliveryLoop() {
   running_ = true;
   for (;;) {
+    Slot current;
     {
       std::unique_lock lock(mutex_);
-      wakeup_.wait(lock, [this] { return signalled_ || stop_; });
-      signalled_ = false;
+      wakeup_.wait(lock, [this] { return stop_ || readIndex_ != writeIndex_; });
       if (stop_) break;
+      takeOne(current);
+      delivering_ = true;
+      deliveringSession_ = current.record.session;
+      canceller_.arm();  // under mutex_: a later stop() or discardSession() cancels this send
     }
-    bool windowGone = false;
-    Slot current;
-    while (takeOne(current)) {
-      const WindowId window = window_.load();
-      if (!platform::isWindow(window)) {
-        windowGone = true;
-        break;
-      }
-      platform::sendMessage(window, msg::kReply, 0, reinterpret_cast<intptr_t>(&current.record));
-      current.body.reset();
-      current.record = ReplyRecord{};
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const WindowId window = window_.load();
+    const bool windowLives = platform::isWindow(window);
+    if (windowLives) {
+      platform::sendMessage(window, msg::kReply, 0, reinterpret_cast<intptr_t>(&current.record),
+                            canceller_);
+    }
+    {
       std::lock_guard lock(mutex_);
-      if (stop_) break;
+      if (current.body) heldBytes_ -= current.record.length;
+      delivering_ = false;
     }
-    if (windowGone) break;
-    std::lock_guard lock(mutex_);
-    if (stop_) break;
+    current.body.reset();
+    if (!windowLives) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   running_ = false;
   finished_ = true;

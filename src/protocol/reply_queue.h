@@ -1,7 +1,9 @@
 #pragma once
 // Carries replies from the connections' receive threads to the main window: each post copies one
-// reply into a ring of 100 slots (at most 99 wait at once), and one delivery thread sends them to
-// the window as message 4026, in order, one at a time, waiting until each has been handled.
+// reply into a ring of 100 slots (at most 99 and kMaxHeldBytes of bodies wait at once), and one
+// delivery thread sends them to the window as message 4026, in order, one at a time, waiting
+// until each has been handled. Every record names the client session it belongs to, so the
+// records of a deleted client can be dropped before they reach the window.
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -27,11 +29,14 @@ struct ReplyRecord {
   uint32_t command = 0;           // host order
   uint32_t subCode = 0;           // host order
   const uint8_t* body = nullptr;  // length bytes, null when length is 0 or no body was given
+  uint64_t session = 0;           // CDvrClient::session() of the client whose connection posted it
 };
 
 class ReplyQueue {
  public:
   static constexpr uint32_t kSlotCount = 100;
+  // Body bytes the queue may hold at once, the one being delivered included.
+  static constexpr uint64_t kMaxHeldBytes = 8u * 1024u * 1024u;
 
   ReplyQueue() = default;
   virtual ~ReplyQueue();
@@ -43,18 +48,26 @@ class ReplyQueue {
   int start(WindowId window);
 
   // Ends the delivery thread; records still waiting stay in the ring and are not delivered.
-  // Safe on the UI thread while the delivery thread waits in its send.
+  // On the UI thread while the delivery thread waits in its send, that send is withdrawn: no
+  // handler runs inside stop(). Not to be called from a 4026 handler.
   void stop();
 
   // Any thread. header is the 17 received header bytes (network order); body, when given, holds
-  // the header's length in bytes and is copied. 1 when queued, 0 when the ring is full or the copy
-  // can't be allocated.
-  int post(int32_t index, const uint8_t* header, const uint8_t* body, uint8_t kind);
+  // the header's length in bytes and is copied. 1 when queued, 0 when the ring is full, the body
+  // would take the queue over kMaxHeldBytes, or the copy can't be allocated.
+  int post(int32_t index, const uint8_t* header, const uint8_t* body, uint8_t kind,
+           uint64_t session = 0);
   // The same for a parsed header (fields in host order).
-  int post(int32_t index, const MessageHeader& header, const uint8_t* body, uint8_t kind);
+  int post(int32_t index, const MessageHeader& header, const uint8_t* body, uint8_t kind,
+           uint64_t session = 0);
 
-  // Records waiting for delivery (tests).
+  // Any thread: drops every waiting record of session, and withdraws the one being delivered
+  // when the UI thread hasn't begun to handle it. Order of the others is kept.
+  void discardSession(uint64_t session);
+
+  // Records waiting for delivery, and body bytes held (tests).
   uint32_t waiting() const;
+  uint64_t heldBytes() const;
   bool running() const { return running_.load(); }
 
  private:
@@ -64,15 +77,19 @@ class ReplyQueue {
   };
 
   void deliveryLoop();
-  bool takeOne(Slot& out);
+  bool takeOne(Slot& out);  // mutex_ held
 
-  mutable std::mutex mutex_;  // guards slots_, readIndex_, writeIndex_, signalled_, stop_
-  std::condition_variable wakeup_;
-  bool signalled_ = false;  // auto-reset wake-up signal
+  // Guards every field up to canceller_; taken before the canceller's lock.
+  mutable std::mutex mutex_;
+  std::condition_variable wakeup_;  // a post or stop
   bool stop_ = false;
   std::array<Slot, kSlotCount> slots_{};
   uint32_t readIndex_ = 0;
   uint32_t writeIndex_ = 0;
+  uint64_t heldBytes_ = 0;              // bodies in the ring and the one being delivered
+  bool delivering_ = false;             // the delivery thread holds a record
+  uint64_t deliveringSession_ = 0;      // ... of this session
+  platform::CSendCanceller canceller_;  // withdraws the delivery thread's send
 
   std::atomic<WindowId> window_{kNoWindow};
   std::atomic<bool> running_{false};

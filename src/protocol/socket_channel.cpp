@@ -3,13 +3,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <system_error>
 
-#include "platform/message_window.h"
+#include "protocol/host_resolver.h"
 
 namespace {
 
@@ -82,16 +83,28 @@ int CSocketChannel::start(std::string_view address, uint16_t port, int connected
   return 1;
 }
 
+void CSocketChannel::setReceiveTimeoutMs(int ms) {
+  receiveTimeoutMs_ = ms > 0 ? ms : 0;
+}
+
 bool CSocketChannel::connectSocket(int fd, int* error) {
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
+  std::string host;
   {
     std::lock_guard lock(fdMutex_);
+    host = address_;
+  }
+  // A name lookup may take long: close() abandons it like a connect under way.
+  const auto dotted = resolveForConnect(host, [this] { return stopRequested_.load(); });
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  if (!dotted || ::inet_pton(AF_INET, dotted->c_str(), &peer.sin_addr) != 1) {
+    *error = EHOSTUNREACH;
+    return false;
+  }
+  {
+    std::lock_guard lock(fdMutex_);
+    address_ = *dotted;
     peer.sin_port = htons(port_);
-    if (::inet_pton(AF_INET, address_.c_str(), &peer.sin_addr) != 1) {
-      *error = EADDRNOTAVAIL;
-      return false;
-    }
   }
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return true;
   *error = errno != 0 ? errno : ECONNREFUSED;
@@ -112,6 +125,10 @@ void CSocketChannel::threadMain(bool alreadyConnected) {
   ISocketOwner* owner = owner_.load();
   int error = 0;
   const bool connected = alreadyConnected || connectSocket(fd, &error);
+  if (const int ms = receiveTimeoutMs_.load(); connected && ms > 0) {
+    timeval timeout{ms / 1000, (ms % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  }
   if (!connected) {
     if (!stopRequested_ && owner != nullptr) owner->onConnectResult(error);
   } else if (!stopRequested_) {
@@ -150,18 +167,13 @@ void CSocketChannel::stopAndJoin() {
   stopRequested_ = true;
   running_ = false;
   // shutdown() wakes a blocked recv, send or connect at once; it is repeated because a connect
-  // that hasn't begun yet when it is first called is only aborted by a later one.
-  auto finished = [this] {
-    if (finished_) return true;
+  // that hasn't begun yet when it is first called is only aborted by a later one. Receive threads
+  // never wait for the UI thread (they only post to windows), so this wait handles no window
+  // message: no handler can run inside a close.
+  while (!finished_) {
     shutdownSocket();
-    return false;
-  };
-  // The receive thread may be blocked in a call that waits for the UI thread; the second phase
-  // handles such calls while waiting. Most threads end within the first phase.
-  const auto quickDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-  while (!finished() && std::chrono::steady_clock::now() < quickDeadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  if (!finished_) platform::waitServicingSends(finished);
+  }
   thread_.join();
   threadId_.store(std::thread::id{});
   resetConnection();
@@ -220,9 +232,14 @@ bool CSocketChannel::receive(uint8_t* buffer, size_t size, size_t* received) {
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
+    // Also a receive time-out (EAGAIN): the peer has been silent for too long.
     errorAction();
     return false;
   }
+}
+
+void CSocketChannel::failConnection() {
+  errorAction();
 }
 
 void CSocketChannel::errorAction() {

@@ -7,7 +7,8 @@
 // channelReceiveStep. send() may be called from any thread; a per-socket mutex keeps every message
 // in one piece. close() may be called from any thread, including the receive thread itself (it then
 // only stops the loop; the thread finishes on its own and is joined by the next close, connect
-// or the destructor).
+// or the destructor). The receive thread must never wait for the UI thread (owners post to
+// windows, they never send): close() on the UI thread joins it without handling window messages.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -43,10 +44,16 @@ class CSocketChannel {
   // 0 for a null owner, else 1. Owners set themselves once, before the first connect.
   int setOwner(ISocketOwner* owner);
 
-  // Starts the receive thread, which connects to address:port (dotted IPv4). 1 when started, 0
+  // Starts the receive thread, which resolves address (a host name or dotted IPv4; a name with
+  // several addresses connects to the last one listed) and connects to it. 1 when started, 0
   // when refused: empty or over-long address, low 16 bits of port zero, no socket, no thread.
-  // A channel that still has a connection is reset first.
+  // A name that can't be resolved is a failed connect (EHOSTUNREACH). Once resolved, address()
+  // gives the dotted form. A channel that still has a connection is reset first.
   int connect(std::string_view address, uint32_t port);
+
+  // For the next connect: when nothing at all arrives for ms milliseconds, a read fails as if
+  // the peer had gone (the owner's onChannelError runs). 0, the default, waits for ever.
+  void setReceiveTimeoutMs(int ms);
 
   // Like connect, for a socket that is connected already (an accepted socket or one end of a
   // socketpair); the channel takes ownership of fd. Used by tests and fuzzers.
@@ -65,6 +72,11 @@ class CSocketChannel {
   // connection or the read failed (the error action has then run).
   bool receive(uint8_t* buffer, size_t size, size_t* received);
 
+  // On the receive thread, for input that can't belong to a sound peer: ends the connection as a
+  // failed read does (the owner's onChannelError runs once, unless a close came first). The
+  // receive step then returns false.
+  void failConnection();
+
   bool isRunning() const { return running_.load(); }
   // True while a receive thread exists that hasn't finished.
   bool hasLiveThread() const;
@@ -76,7 +88,7 @@ class CSocketChannel {
  private:
   int start(std::string_view address, uint16_t port, int connectedFd);
   void threadMain(bool alreadyConnected);
-  bool connectSocket(int fd, int* error);
+  bool connectSocket(int fd, int* error);  // resolves the address first
   void errorAction();
   void shutdownSocket();
   void resetConnection();  // closes the socket, clears port and address
@@ -88,6 +100,7 @@ class CSocketChannel {
   std::atomic<bool> stopRequested_{false};   // close() asked the thread to end
   std::atomic<bool> finished_{true};         // the receive thread has left threadMain
   std::atomic<std::thread::id> threadId_{};  // id of the current receive thread
+  std::atomic<int> receiveTimeoutMs_{0};     // set by the owner before connect
 
   std::mutex lifecycleMutex_;  // connect/close/destructor; never taken by the receive thread
   std::thread thread_;         // guarded by lifecycleMutex_

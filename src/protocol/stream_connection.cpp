@@ -10,10 +10,10 @@
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "protocol/frame_reader.h"
+#include "protocol/frame_sinks.h"
 #include "protocol/message_sending.h"
 #include "protocol/reply_queue.h"
 #include "protocol/request_bodies.h"
-#include "video/frame_sinks.h"
 
 CStreamConnection::CStreamConnection() = default;
 
@@ -23,7 +23,7 @@ CStreamConnection::~CStreamConnection() {
 }
 
 bool CStreamConnection::init(int32_t index, WindowId window, ICodecFrameSink* decoder,
-                             IJpegFrameSink* renderer, ReplyQueue* queue) {
+                             IJpegFrameSink* renderer, ReplyQueue* queue, uint64_t session) {
   if (!platform::isWindow(window) || index < 0 || decoder == nullptr || queue == nullptr)
     return false;
   if (channel_.hasLiveThread()) return false;
@@ -37,6 +37,7 @@ bool CStreamConnection::init(int32_t index, WindowId window, ICodecFrameSink* de
   decoder_ = decoder;
   renderer_ = renderer;
   queue_ = queue;
+  session_ = session;
   requestedChannel_ = -1;
   channel_.setOwner(this);
   return true;
@@ -50,17 +51,17 @@ int32_t CStreamConnection::open(std::string_view address, uint32_t port, std::st
     userId_.assign(userId);
     password_.assign(password);
   }
+  lost_ = false;
   return channel_.connect(address, port) == 1 ? S_DONE : E_FAIL;
 }
 
 int32_t CStreamConnection::close() {
-  if (!channel_.isRunning()) {
-    channel_.close();  // a connect still under way, or a thread that ended by itself
-    return S_DONE;
-  }
-  const int closed = channel_.close();
+  // Whatever the thread was doing (connecting, logging in, streaming, or already ended by
+  // itself), it is stopped and joined; a close we asked for is no loss.
+  channel_.close();
   clearState();
-  return closed == 0 ? E_FAIL : S_DONE;
+  lost_ = false;
+  return S_DONE;
 }
 
 bool CStreamConnection::selectChannel(int32_t channel) {
@@ -78,11 +79,19 @@ bool CStreamConnection::requestNextFrame() {
 }
 
 void CStreamConnection::onConnectResult(int error) {
-  if (error != 0) platform::showMessageBox(QStringLiteral("Error : Live Stream Connect"));
+  if (error == 0) return;
+  platform::showMessageBox(QStringLiteral("Error : Live Stream Connect"));
+  // The window waits for this stream: it hears of the failure as of any other loss.
+  reportLoss();
 }
 
 void CStreamConnection::onChannelError() {
+  reportLoss();
+}
+
+void CStreamConnection::reportLoss() {
   clearState();
+  lost_ = true;
   platform::postMessage(liveWindowOr(window_), msg::kLiveStreamLost, static_cast<uintptr_t>(index_),
                         0);
 }
@@ -113,10 +122,18 @@ bool CStreamConnection::channelReceiveStep() {
     return true;
   }
   const uint32_t length = readBe32(header_.data() + 5);
+  if (length > kSanityBound) {
+    channel_.failConnection();  // no sound DVR sends this: lost, as a failed read
+    return false;
+  }
   if (length > kBufferSize) {
-    // Doesn't fit the buffer: read past it and drop it.
+    // Doesn't fit the buffer: read past it and drop it. A skipped frame was consumed without
+    // drawing, so it is followed by a request like any other frame.
+    const uint32_t command = readBe32(header_.data() + 9);
     header_.fill(0);
-    return discardExact(channel_, length);
+    if (!discardExact(channel_, length)) return false;
+    if (command == RSP_LIVEFRAME && channel_.isRunning()) requestNextFrame();
+    return true;
   }
   if (length > 0 && !readExact(channel_, body_.get(), length)) return false;
   // The sinks may read and write a little past a frame's end; that room is zero for every frame.
@@ -133,7 +150,8 @@ void CStreamConnection::dispatch(uint32_t command, uint32_t length) {
       break;
     case RSP_AUTHRESULT:
       if (queue_ != nullptr)
-        queue_->post(index_, header_.data(), length > 0 ? body_.get() : nullptr, kReplyFromStream);
+        queue_->post(index_, header_.data(), length > 0 ? body_.get() : nullptr, kReplyFromStream,
+                     session_);
       break;
     case RSP_LIVEFRAME:
       onLiveFrame(length);

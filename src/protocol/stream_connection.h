@@ -25,6 +25,8 @@ inline constexpr uint8_t kMaxFrameChannels = 16;
 class CStreamConnection : public ISocketOwner {
  public:
   static constexpr uint32_t kBufferSize = 811008;  // 0xC6000: the largest body accepted
+  // Longer bodies are skipped; a length above this ends the connection as a loss.
+  static constexpr uint32_t kSanityBound = 4 * kBufferSize;
   static constexpr uint32_t kLiveFramePrefixSize = 6;
 
   CStreamConnection();
@@ -32,15 +34,16 @@ class CStreamConnection : public ISocketOwner {
 
   // Stores the pointers and allocates the body buffer. False when the window isn't live, the
   // index is negative, or the decoder or the queue is missing. The renderer may be null (JPEG
-  // frames are then consumed without drawing).
+  // frames are then consumed without drawing). Replies are queued under session.
   bool init(int32_t index, WindowId window, ICodecFrameSink* decoder, IJpegFrameSink* renderer,
-            ReplyQueue* queue);
+            ReplyQueue* queue, uint64_t session = 0);
 
   // S_DONE when the receive thread was started; E_FAIL while running, before init, or for an
   // empty user id or password.
   int32_t open(std::string_view address, uint32_t port, std::string_view userId,
                std::string_view password);
-  // S_DONE, or E_FAIL when the channel ran but had no receive thread. Nothing when not running.
+  // Stops the connection in any state (connecting, logging in, running) and joins its thread.
+  // S_DONE: stopping can't fail. Posts nothing.
   int32_t close();
 
   // 0..15 selects, -1 stops further frame requests; anything else is refused.
@@ -52,6 +55,9 @@ class CStreamConnection : public ISocketOwner {
   uint8_t codecMode() const { return codecMode_.load(); }
   int32_t requestedChannel() const { return requestedChannel_.load(); }
   bool isRunning() const { return channel_.isRunning(); }
+  // True once the current connection ended without our own close (peer closed, read error,
+  // failed connect, absurd length); set before 2051 is posted, cleared by open and close.
+  bool lost() const { return lost_.load(); }
   CSocketChannel& channel() { return channel_; }
 
   // Channel callbacks (receive thread, or the thread whose send failed for onChannelError).
@@ -64,6 +70,7 @@ class CStreamConnection : public ISocketOwner {
   void onLiveFrame(uint32_t length);
   void onLiveData(uint32_t length);
   void clearState();
+  void reportLoss();  // lost() set, then 2051 posted
   void sendLogin();
 
   CSocketChannel channel_{ChannelVariant::Stream};
@@ -73,11 +80,13 @@ class CStreamConnection : public ISocketOwner {
   IJpegFrameSink* renderer_ = nullptr;
   ReplyQueue* queue_ = nullptr;
   int32_t index_ = -1;
+  uint64_t session_ = 0;
   // kBufferSize + kFrameReadSlack bytes; written only by the receive thread, freed after it ended.
   std::unique_ptr<uint8_t[]> body_;
 
   std::atomic<uint8_t> codecMode_{1};          // receive thread writes, UI thread reads
   std::atomic<int32_t> requestedChannel_{-1};  // UI thread writes, both read
+  std::atomic<bool> lost_{false};  // the stream thread (or a failed send) sets, open/close clear
 
   std::array<uint8_t, MessageHeader::kSize> header_{};  // receive thread only
 

@@ -8,9 +8,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "protocol/frame_sinks.h"
 #include "video/draw_gates.h"
 #include "video/frame_layouts.h"
-#include "video/frame_sinks.h"
 
 class Display;
 

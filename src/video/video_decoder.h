@@ -12,9 +12,9 @@
 #include <memory>
 #include <mutex>
 
+#include "protocol/frame_sinks.h"
 #include "video/codec/video_codec_library.h"
 #include "video/draw_gates.h"
-#include "video/frame_sinks.h"
 
 class Display;
 

@@ -138,6 +138,31 @@ TEST(MessageWindow, WaitServicingSendsLetsABlockedSenderFinish) {
   EXPECT_EQ(window.count(), 1u);
 }
 
+TEST(MessageWindow, CancellerWithdrawsAWaitingSendWithoutRunningItsHandler) {
+  RecordingWindow window;
+  platform::CSendCanceller canceller;
+  std::atomic<int> outcome{0};  // 1 handled, 2 withdrawn
+  std::thread sender([&] {
+    const auto result = platform::sendMessage(window.windowId(), kTestMessage, 5, 0, canceller);
+    outcome = result.has_value() ? 1 : 2;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the send waits for the UI thread
+  canceller.cancel();
+  sender.join();  // a plain join: nothing is serviced here
+  EXPECT_EQ(outcome, 2);
+  EXPECT_FALSE(platform::sendMessage(window.windowId(), kTestMessage, 5, 0, canceller));
+  platform::processMessagesUntil([] { return false; }, 20);
+  EXPECT_EQ(window.count(), 0u);
+  // Armed again, sends go through.
+  canceller.arm();
+  std::thread again([&] {
+    outcome = platform::sendMessage(window.windowId(), kTestMessage, 5, 0, canceller) == 10 ? 1 : 2;
+  });
+  platform::waitServicingSends([&] { return window.count() == 1; });
+  again.join();
+  EXPECT_EQ(outcome, 1);
+}
+
 TEST(MessageWindow, SendFromHandlerOfAnotherWindowIsDirect) {
   RecordingWindow inner;
   RecordingWindow outer;

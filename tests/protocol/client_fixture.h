@@ -46,10 +46,17 @@ inline Bytes openReply(uint16_t status, uint16_t port, size_t portOffset, size_t
 
 class ClientFixture : public ::testing::Test {
  protected:
+  // Not 0, so "wParam = index" can't pass by accident.
+  static constexpr int32_t kIndex = 3;
+
   void SetUp() override {
     ASSERT_EQ(queue.start(window.windowId()), 1);
+    newClient();
+  }
+  // A client attached as the main window attaches it, replacing the one before.
+  void newClient() {
     client = std::make_unique<CDvrClient>();
-    ASSERT_EQ(client->attach(0, window.windowId(), &queue), 1);
+    ASSERT_EQ(client->attach(kIndex, window.windowId(), &queue), 1);
     ASSERT_EQ(client->attachSubConnections(&codec, &jpeg, &player), 1);
     ASSERT_EQ(client->state().setUserId("admin"), 1);
     ASSERT_EQ(client->state().setPassword("secret"), 1);
@@ -61,8 +68,8 @@ class ClientFixture : public ::testing::Test {
 
   // Connects the control connection, accepts it and the notice connection and answers the
   // control login; the login's bytes are returned.
-  Bytes connectAndLogin() {
-    EXPECT_EQ(client->connectControl("127.0.0.1", listener.port()), 1);
+  Bytes connectAndLogin(const std::string& host = "127.0.0.1") {
+    EXPECT_EQ(client->connectControl(host, listener.port()), 1);
     control = listener.accept();
     notice = listener.accept();
     EXPECT_TRUE(control && notice);
@@ -88,9 +95,17 @@ class ClientFixture : public ::testing::Test {
     ASSERT_TRUE(waitFor([&] { return client->audio().isConnected(); }));
   }
 
+  // The replies, once n have arrived (or the time-out); each must carry the client's session.
   std::vector<ReceivedMessage> waitForReplies(size_t n) {
     waitFor([&] { return window.replies().size() >= n; });
-    return window.replies();
+    const auto replies = window.replies();
+    for (const auto& r : replies) {
+      EXPECT_NE(r.record.session, 0u);
+      if (client) {
+        EXPECT_EQ(r.record.session, client->session()) << commandName(r.record.command);
+      }
+    }
+    return replies;
   }
   // The commands of the replies passed on, once n have arrived (or the time-out).
   std::vector<uint32_t> replyCommands(size_t n) {

@@ -116,6 +116,46 @@ class CScriptedListener {
   uint16_t port_ = 0;
 };
 
+// A listener on 127.0.0.1 whose accept queue is full and never drained: the system drops every
+// further SYN, so a connect to it stays in progress until it is aborted. Deterministic, unlike
+// an outside address that may answer or fail at once.
+class CFullListener {
+ public:
+  CFullListener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size);
+    ::listen(fd_, 0);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    // Fill the queue: connect until a connect stays pending.
+    for (int i = 0; i < 16 && !full_; ++i) {
+      const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      fillers_.push_back(filler);
+      ::connect(filler, reinterpret_cast<sockaddr*>(&address), size);
+      pollfd p{filler, POLLOUT, 0};
+      full_ = ::poll(&p, 1, 200) == 0;
+    }
+  }
+  ~CFullListener() {
+    for (int filler : fillers_) ::close(filler);
+    ::close(fd_);
+  }
+  CFullListener(const CFullListener&) = delete;
+  CFullListener& operator=(const CFullListener&) = delete;
+
+  uint16_t port() const { return port_; }
+  bool full() const { return full_; }
+
+ private:
+  int fd_;
+  uint16_t port_ = 0;
+  bool full_ = false;
+  std::vector<int> fillers_;
+};
+
 // A port on 127.0.0.1 where nothing listens.
 inline uint16_t unusedLoopbackPort() {
   return CScriptedListener().port();  // closed at once: connects to it are refused

@@ -28,11 +28,16 @@ class CRecordingOwner final : public ISocketOwner {
     if (!channel_.receive(&byte, 1, &got)) return false;
     bytes++;
     if (byte == 'c') closeResult = channel_.close();  // close from the receive thread itself
+    if (byte == 's') {                                // a slow step, as a long decode is
+      busy = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
     return true;
   }
   void onChannelError() override { errors++; }
 
   std::atomic<int> results{0}, lastError{-1}, bytes{0}, errors{0}, closeResult{-1};
+  std::atomic<bool> busy{false};
 
  private:
   CSocketChannel& channel_;
@@ -125,6 +130,21 @@ TEST_F(SocketChannel, CloseFromAnotherThreadEndsABlockedReceiveAndCanConnectAgai
   EXPECT_EQ(owner.errors, 0);
   EXPECT_TRUE(peer->closedByClient());
   EXPECT_TRUE(connectPeer());
+}
+
+TEST_F(SocketChannel, CloseOfABusyThreadRunsNoWindowHandler) {
+  // Another thread waits in a send to a window while the receive thread is busy: the close on the
+  // UI thread waits for the receive thread only, and the send is handled later by the event loop.
+  auto peer = connectPeer();
+  CRecordingWindow window;
+  peer->send(Bytes{'s'});
+  ASSERT_TRUE(waitFor([&] { return owner.busy.load(); }));
+  std::thread sender([&] { platform::sendMessage(window.windowId(), msg::kReply, 0, 0); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(channel.close(), 1);
+  EXPECT_TRUE(window.messages.empty());
+  EXPECT_TRUE(waitFor([&] { return window.messages.size() == 1; }));
+  sender.join();
 }
 
 TEST_F(SocketChannel, AdoptsAConnectedSocket) {

@@ -1,4 +1,6 @@
 // The live-stream connection: login, frame pull and dispatch to the decoders.
+#include <thread>
+
 #include "client_fixture.h"
 #include "platform/dialog_host.h"
 #include "platform/result_codes.h"
@@ -48,7 +50,7 @@ TEST_F(StreamConnection, LogsInWithTheUsersAccountAndPassesTheResultOnAsKindOne)
   const auto& result = replies[0].record.command == RSP_AUTHRESULT ? replies[0] : replies[1];
   EXPECT_EQ(
       fields(result),
-      (ReplyFields{RSP_AUTHRESULT, RSP_AUTHRESULT, kReplyFromStream, 0, 3, {0, 1, 0}, false}));
+      (ReplyFields{RSP_AUTHRESULT, RSP_AUTHRESULT, kReplyFromStream, kIndex, 3, {0, 1, 0}, false}));
 }
 
 TEST_F(StreamConnection, EachHandledFrameIsFollowedByExactlyOneRequest) {
@@ -104,10 +106,14 @@ TEST_F(StreamConnection, DroppedFramesAndClearedChannelsAreNotFollowedByARequest
 }
 
 TEST_F(StreamConnection, SkipsBodiesLargerThanItsBufferAndKeepsTheSlackZeroed) {
+  // The peer sends only when asked: a skipped frame is still followed by one request.
   startStreaming();
   const uint32_t tooBig = CStreamConnection::kBufferSize + 1;
   stream->sendHeader(RSP_LIVEFRAME, tooBig);
   stream->send(liveFrame(1, 1, 0, tooBig - 8));
+  EXPECT_TRUE(nextRequestArrives());
+  stream->sendHeader(RSP_LIVEDATA, tooBig);  // not a pulled frame: no request
+  stream->send(Bytes(tooBig, 1));
   // The largest body that fits: its JPEG frame ends at the buffer's last byte.
   const Bytes largest = liveFrame(1, 1, 0, CStreamConnection::kBufferSize - 8);
   ASSERT_EQ(largest.size(), CStreamConnection::kBufferSize);
@@ -119,17 +125,30 @@ TEST_F(StreamConnection, SkipsBodiesLargerThanItsBufferAndKeepsTheSlackZeroed) {
   EXPECT_EQ(jpeg.frames()[0].size(), CStreamConnection::kBufferSize - 6);
   EXPECT_TRUE(jpeg.slackAlwaysZero());
   EXPECT_TRUE(client->stream().isRunning());
+  EXPECT_TRUE(stream->quietFor(100));
+}
+
+TEST_F(StreamConnection, AnAbsurdLengthEndsTheStreamAsALoss) {
+  startStreaming();
+  stream->sendHeader(RSP_LIVEFRAME, 0xFFFFFFFF);
+  stream->send(Bytes(1000, 1));
+  EXPECT_TRUE(stream->closedByClient());
+  ASSERT_TRUE(waitFor([&] { return window.count(msg::kLiveStreamLost) == 1; }));
+  EXPECT_TRUE(client->stream().lost());
+  EXPECT_TRUE(client->state().connected());
 }
 
 TEST_F(StreamConnection, LostStreamPostsMessage2051AndCanBeOpenedAgain) {
   startStreaming();
   stream->close();
   ASSERT_TRUE(waitFor([&] { return window.count(msg::kLiveStreamLost) == 1; }));
-  EXPECT_EQ(window.find(msg::kLiveStreamLost)->wParam, 0u);
+  EXPECT_EQ(window.find(msg::kLiveStreamLost)->wParam, uintptr_t{kIndex});
   EXPECT_EQ(window.find(msg::kLiveStreamLost)->lParam, 0);
+  EXPECT_TRUE(client->stream().lost());
   EXPECT_FALSE(client->stream().isRunning());
   EXPECT_TRUE(client->state().connected());  // the control connection carries on
   openStream();
+  EXPECT_FALSE(client->stream().lost());
 }
 
 TEST_F(StreamConnection, CloseFromTheUiThreadPostsNothing) {
@@ -138,6 +157,28 @@ TEST_F(StreamConnection, CloseFromTheUiThreadPostsNothing) {
   EXPECT_TRUE(stream->closedByClient());
   EXPECT_FALSE(waitFor([&] { return window.count(msg::kLiveStreamLost) > 0; }, 100));
   EXPECT_EQ(client->closeStream(), S_DONE);  // not running: nothing to do
+}
+
+TEST_F(StreamConnection, CloseRunsNoReplyHandlerAndAHandlerMayDeleteTheClientAfterwards) {
+  startStreaming();
+  codec.delayMs = 300;
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 0, 3));
+  ASSERT_TRUE(waitFor([&] { return codec.decoding.load(); }));
+  // A reply waits for the UI thread, which doesn't pump until the close has returned.
+  control->sendMessage(RSP_INFO05);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  bool closing = false, ranInsideClose = false;
+  window.onReply = [&](const ReplyRecord&) {
+    if (closing)
+      ranInsideClose = true;
+    else
+      client.reset();  // as the main window does after RSP_DISCONNECT
+  };
+  closing = true;
+  EXPECT_EQ(client->closeStream(), S_DONE);
+  closing = false;
+  EXPECT_FALSE(ranInsideClose);
+  EXPECT_TRUE(waitFor([&] { return !client; }));
 }
 
 TEST_F(StreamConnection, OpenRefusesEmptyCredentialsAndASecondOpen) {
@@ -149,7 +190,7 @@ TEST_F(StreamConnection, OpenRefusesEmptyCredentialsAndASecondOpen) {
   EXPECT_EQ(client->openStream("127.0.0.1", streamListener.port(), "admin", "secret"), E_FAIL);
 }
 
-TEST_F(StreamConnection, FailedConnectShowsTheBox) {
+TEST_F(StreamConnection, FailedConnectShowsTheBoxAndIsALoss) {
   CRecordingDialogHost host;
   platform::setDialogHost(&host);
   connectAndLogin();
@@ -158,6 +199,11 @@ TEST_F(StreamConnection, FailedConnectShowsTheBox) {
   platform::setDialogHost(nullptr);
   ASSERT_EQ(host.messages().size(), 1u);
   EXPECT_EQ(host.messages()[0].text, QStringLiteral("Error : Live Stream Connect"));
+  // The window waits for the stream: it hears of the failure like of any other loss.
+  ASSERT_TRUE(waitFor([&] { return window.count(msg::kLiveStreamLost) == 1; }));
+  EXPECT_TRUE(client->stream().lost());
+  EXPECT_EQ(client->closeStream(), S_DONE);
+  EXPECT_FALSE(client->stream().lost());
 }
 
 }  // namespace

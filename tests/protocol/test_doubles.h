@@ -2,18 +2,20 @@
 // Recording stand-ins for the main window, the decoders and the audio player.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
-#include "audio/audio_sink.h"
 #include "platform/message_window.h"
 #include "platform/messages.h"
+#include "protocol/audio_sink.h"
+#include "protocol/frame_sinks.h"
 #include "protocol/reply_queue.h"
-#include "video/frame_sinks.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -93,9 +95,14 @@ class CFrameLog {
 class CRecordingCodecSink final : public ICodecFrameSink, public CFrameLog {
  public:
   bool decodeFrame(const uint8_t* frame, uint32_t length) override {
+    decoding = true;
+    if (const int ms = delayMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     add(frame, length);
+    decoding = false;
     return true;
   }
+  std::atomic<int> delayMs{0};  // a slow decoder
+  std::atomic<bool> decoding{false};
 };
 
 class CRecordingJpegSink final : public IJpegFrameSink, public CFrameLog {
@@ -163,4 +170,13 @@ class CRecordingAudioSink final : public IAudioSink {
 // Pumps the UI thread until done() or the time-out.
 inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
   return platform::processMessagesUntil(done, timeoutMs);
+}
+
+// Waits without pumping: sends to windows stay pending meanwhile.
+inline bool waitUnpumped(const std::function<bool()>& done, int timeoutMs = 5000) {
+  for (int waited = 0; !done(); ++waited) {
+    if (waited >= timeoutMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "video/frame_sinks.h"
+#include "protocol/frame_sinks.h"
 
 namespace testing_video {
 
