@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "recording/live_tap.h"
 #include "tap_fixtures.h"
@@ -143,6 +146,55 @@ TEST(LiveTap, Mpeg4GroupBeyondTheBoundWaitsForTheNextKeyFrame) {
   EXPECT_TRUE(tap.snapshot().isNull());
   tap.decodeFrame(frames[5].data(), frames[5].length);  // the next key frame
   EXPECT_EQ(tap.snapshot().size(), QSize(176, 144));
+}
+
+}  // namespace
+
+namespace {
+
+// The three threads the tap serves at once: pictures on the stream thread, audio on the audio
+// thread, snapshots and recordings started and stopped on the UI thread (run under TSan too).
+TEST(LiveTap, StreamAudioAndUiThreadsShareTheTap) {
+  CRecordingSinks video, audio;
+  CLiveTap tap(video, video, audio);
+  QTemporaryDir dir;
+  std::atomic<bool> running{true};
+  const LiveFrame pristine = taptest::jpegFrame(352, 240);
+  std::thread stream([&] {
+    while (running) {
+      LiveFrame frame = pristine;
+      tap.drawJpegFrame(frame.data(), frame.length);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  std::thread sound([&] {
+    const std::vector<uint8_t> payload(800, 0x5A);
+    while (running) {
+      tap.playG726(payload.data(), 800);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  int snapshots = 0;
+  for (int round = 0; round < 6; ++round) {
+    std::string error;
+    ASSERT_TRUE(
+        tap.startRecording(dir.filePath(QString("r%1.mkv").arg(round)).toStdString(), &error))
+        << error;
+    for (int i = 0; i < 5; ++i) {
+      snapshots += tap.snapshot().size() == QSize(352, 240);
+      EXPECT_TRUE(tap.recording());
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    tap.stopRecording();
+    EXPECT_EQ(tap.recordingStats().end, recording::RecordingEnd::Stopped);
+  }
+  running = false;
+  stream.join();
+  sound.join();
+  EXPECT_GT(snapshots, 0);
+  const taptest::Probe probe = taptest::ffprobe(dir.filePath("r5.mkv"));
+  ASSERT_TRUE(probe.ok) << probe.error;
+  EXPECT_EQ(probe.find("video")->frames, static_cast<int>(tap.recordingStats().videoFrames));
 }
 
 }  // namespace
