@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
@@ -13,19 +12,18 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <vector>
+
+#include "support/run_program.h"
 
 namespace {
 
-QString run(const QString& program, const QStringList& args, int* exitCode = nullptr) {
-  QProcess process;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("ASAN_OPTIONS", "detect_leaks=0");
-  process.setProcessEnvironment(env);
-  process.start(program, args);
-  process.waitForFinished(120000);
-  if (exitCode != nullptr)
-    *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  return QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+// Combined output of a program; its exit code in *exitCode.
+QString run(const QString& program, const std::vector<std::string>& args, int* exitCode = nullptr) {
+  const auto result = testing_support::runProgram(program, args, {"ASAN_OPTIONS=detect_leaks=0"});
+  if (exitCode != nullptr) *exitCode = result.exitCode;
+  return QString::fromStdString(result.out + result.err);
 }
 
 // Every long option a text names (--name), as troff writes them in a man page or plainly.
@@ -47,8 +45,8 @@ class Install : public ::testing::Test {
   static void SetUpTestSuite() {
     prefix_ = new QTemporaryDir;
     int code = 0;
-    log_ =
-        new QString(run("cmake", {"--install", PV_BINARY_DIR, "--prefix", prefix_->path()}, &code));
+    log_ = new QString(run(
+        "cmake", {"--install", PV_BINARY_DIR, "--prefix", prefix_->path().toStdString()}, &code));
     ok_ = code == 0;
   }
   static void TearDownTestSuite() {
@@ -118,8 +116,8 @@ TEST_F(Install, EmulatorManPageCoversEveryOption) {
     EXPECT_TRUE(documented.count(option)) << option.toStdString();
   if (!QStandardPaths::findExecutable("groff").isEmpty()) {
     for (const char* name : {"dvr-emulator.1", "pelloxview.1"}) {
-      const QString warnings =
-          run("groff", {"-man", "-Tutf8", "-ww", "-z", at(QString("share/man/man1/") + name)});
+      const QString warnings = run("groff", {"-man", "-Tutf8", "-ww", "-z",
+                                             at(QString("share/man/man1/") + name).toStdString()});
       EXPECT_TRUE(warnings.isEmpty()) << name << ": " << warnings.toStdString();
     }
   }

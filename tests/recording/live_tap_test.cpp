@@ -155,9 +155,9 @@ namespace {
 // The three threads the tap serves at once: pictures on the stream thread, audio on the audio
 // thread, snapshots and recordings started and stopped on the UI thread (run under TSan too).
 TEST(LiveTap, StreamAudioAndUiThreadsShareTheTap) {
+  QTemporaryDir dir;
   CRecordingSinks video, audio;
   CLiveTap tap(video, video, audio);
-  QTemporaryDir dir;
   std::atomic<bool> running{true};
   const LiveFrame pristine = taptest::jpegFrame(352, 240);
   std::thread stream([&] {

@@ -27,10 +27,10 @@ constexpr int64_t kFrameMs = 40;
 
 // A tap whose clock the test moves.
 struct Rig {
+  QTemporaryDir dir;  // outlives the tap, which closes its recording when it goes
   CRecordingSinks sinks;
   std::atomic<int64_t> now{100000};
   CLiveTap tap{sinks, sinks, sinks, [this] { return now.load(); }};
-  QTemporaryDir dir;
   QString file(const char* name) const { return dir.filePath(name); }
   bool start(const QString& path) {
     std::string error;

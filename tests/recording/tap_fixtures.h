@@ -1,11 +1,10 @@
 #pragma once
 // Shared pieces of the recording tests: stand-in sinks that record what reaches them, live
 // frames wrapped the way the stream connection hands them over, and ffprobe/ffmpeg run as
-// processes on the files the tap writes.
+// programs on the files the tap writes.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,6 +15,7 @@
 
 #include "protocol/audio_sink.h"
 #include "protocol/frame_sinks.h"
+#include "support/run_program.h"
 #include "video/codec/mpeg4_stream.h"
 #include "video/render/test_jpeg.h"
 
@@ -115,15 +115,15 @@ struct Probe {
 };
 
 inline Probe ffprobe(const QString& file) {
-  QProcess process;
-  process.start("ffprobe", {"-v", "error", "-count_frames", "-show_streams", "-show_format", "-of",
-                            "json", file});
+  const auto run =
+      testing_support::runProgram("ffprobe", {"-v", "error", "-count_frames", "-show_streams",
+                                              "-show_format", "-of", "json", file.toStdString()});
   Probe probe;
-  if (!process.waitForFinished(60000) || process.exitCode() != 0) {
-    probe.error = "ffprobe failed: " + process.readAllStandardError().toStdString();
+  if (run.exitCode != 0) {
+    probe.error = "ffprobe failed: " + run.err;
     return probe;
   }
-  const QJsonObject root = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+  const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(run.out)).object();
   for (const auto& value : root["streams"].toArray()) {
     const QJsonObject s = value.toObject();
     ProbedStream stream;
@@ -143,12 +143,12 @@ inline Probe ffprobe(const QString& file) {
 
 // The audio track decoded to 16-bit samples by ffmpeg.
 inline std::vector<int16_t> audioSamples(const QString& file) {
-  QProcess process;
-  process.start("ffmpeg", {"-v", "error", "-i", file, "-map", "0:a", "-f", "s16le", "-"});
+  const auto run = testing_support::runProgram(
+      "ffmpeg", {"-v", "error", "-i", file.toStdString(), "-map", "0:a", "-f", "s16le", "-"});
   std::vector<int16_t> samples;
-  if (!process.waitForFinished(60000) || process.exitCode() != 0) return samples;
-  const QByteArray bytes = process.readAllStandardOutput();
-  samples.resize(static_cast<size_t>(bytes.size()) / 2);
+  if (run.exitCode != 0) return samples;
+  const std::string& bytes = run.out;
+  samples.resize(bytes.size() / 2);
   for (size_t i = 0; i < samples.size(); ++i)
     samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |
                                       static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
