@@ -108,6 +108,16 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
          parsed.screenshot = v;
          return !v.empty();
        }},
+      {"--record",
+       [&](const std::string& v) {
+         parsed.record = v;
+         return !v.empty();
+       }},
+      {"--capture-dir",
+       [&](const std::string& v) {
+         parsed.captureDir = v;
+         return !v.empty();
+       }},
   };
 
   for (size_t i = 0; i < args.size(); ++i) {
@@ -178,6 +188,8 @@ std::string commandLineHelp() {
          "  --demo                  start the built-in demo DVR and connect to it\n"
          "  --quit-after SECONDS    disconnect and end after SECONDS\n"
          "  --screenshot FILE       save the window as PNG when the quit time comes\n"
+         "  --record FILE.mkv       record the first channel shown (Matroska)\n"
+         "  --capture-dir DIR       folder of snapshots (key S) and recordings (key R)\n"
          "  -v, --verbose           print every status text and message box on stderr\n"
          "  --help, --version\n";
 }

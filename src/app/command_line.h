@@ -23,6 +23,8 @@ struct CommandLineOptions {
   bool demo = false;
   double quitAfterSeconds = 0;  // 0: run until closed
   std::string screenshot;
+  std::string record;      // record the first channel shown to this Matroska file
+  std::string captureDir;  // folder of snapshots (S) and recordings (R)
   bool verbose = false;
 };
 

@@ -69,8 +69,10 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
   CViewerDlg::Services services;
   services.displayBackend = &backend;
   services.linkTimeoutMs = static_cast<int>(options.linkTimeoutSeconds * 1000);
+  services.captureDirectory = QString::fromStdString(options.captureDir);
   auto window = std::make_unique<CViewerDlg>(services);
   window->initDialog();
+  if (!options.record.empty()) window->recordOnNextPicture(QString::fromStdString(options.record));
 
   const bool kiosk = !target.host.isEmpty() || options.quitAfterSeconds > 0 || options.verbose;
   std::unique_ptr<CKioskSession> session;

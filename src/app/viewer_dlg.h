@@ -35,6 +35,7 @@ class CConnectDlg;
 class CDvrClient;
 class CFrameRenderer;
 class CHoverButton;
+class CLiveTap;
 class CSkinSlider;
 class CStatusLine;
 class CVideoDecoder;
@@ -69,6 +70,7 @@ class CViewerDlg final : public QDialog,
     int linkTimeoutMs = 20000;                   // control-link silence that counts as lost
     int connectTimeoutMs = 10000;                // timer 300: a connect attempt
     int switchTimeoutMs = 10000;                 // timer 400: a channel switch
+    QString captureDirectory;  // snapshots and recordings; empty: the XDG pictures/videos folders
   };
 
   // Timers by id are the window's own (QObject has calls of the same names).
@@ -92,7 +94,12 @@ class CViewerDlg final : public QDialog,
   // Observers for the command line's kiosk mode and for tests (UI thread).
   std::function<void(const QString&)> onStatusText;  // every change of the status line
   std::function<void()> onConnected;                 // "%s Connected." was shown
+  std::function<void(const QString&)> onCapture;     // a snapshot or recording file was saved
 
+  // Records the live stream to path from the next picture that starts (the command line's
+  // --record).
+  void recordOnNextPicture(const QString& path);
+  CLiveTap* liveTap() const { return liveTap_.get(); }
   // Read access (tests, kiosk).
   const QString& statusText() const { return statusText_; }
   QString addressText() const;
@@ -213,6 +220,11 @@ class CViewerDlg final : public QDialog,
   // Snapshot and recording (viewer_dlg_capture.cpp).
   void takeSnapshot();
   void toggleRecording();
+  void startRecordingTo(const QString& path);
+  void stopRecording();
+  void onRecordingEnded();
+  QString captureFolder(bool video) const;
+  QString captureFileName(bool video) const;
 
   // Audio (viewer_dlg_audio.cpp).
   void onAudioOn();
@@ -273,6 +285,10 @@ class CViewerDlg final : public QDialog,
   std::unique_ptr<CFrameRenderer> frameRenderer_;
   std::unique_ptr<QDialog> fullScreenDialog_;
   std::unique_ptr<CAudioDlg> audioWindow_;
+  // Between the connections and the decoder, renderer and player; outlives every client.
+  std::unique_ptr<CLiveTap> liveTap_;
+  QString pendingRecordPath_;
+  std::string reportedRecording_;
   std::unique_ptr<CDvrClient> client_;
   bool destroyed_ = false;
 };

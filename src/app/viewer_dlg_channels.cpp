@@ -43,6 +43,7 @@ void CViewerDlg::parkMarker() {
 void CViewerDlg::onChannelButton(int channel) {
   selectedChannel_ = channel;
   if (!client_ || channel == shownChannel_) return;
+  stopRecording();  // a recording holds one channel
   liveReady_ = false;
   disableChannelButtons();
   display_.GXSuspend();
@@ -101,6 +102,10 @@ void CViewerDlg::onLiveStart(const uint8_t* body, uint32_t /*length*/) {
     channelButtons_[static_cast<size_t>(shown)]->setState(chstate::kShown);
     moveMarkerTo(shown);
     showPicture(true);
+    if (!pendingRecordPath_.isEmpty() && liveTap_) {
+      startRecordingTo(pendingRecordPath_);
+      pendingRecordPath_.clear();
+    }
   }
   setStatusText(QString());
   showCameraPanel(shown >= 0 && ((ptzMask_ >> shown) & 1u) != 0);

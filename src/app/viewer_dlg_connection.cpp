@@ -8,6 +8,7 @@
 #include "platform/fixed_field.h"
 #include "platform/messages.h"
 #include "protocol/dvr_client.h"
+#include "recording/live_tap.h"
 #include "ui/address_book_dlg.h"
 #include "ui/connect_dlg.h"
 #include "ui/hover_button.h"
@@ -67,7 +68,13 @@ int CViewerDlg::onConnectRequest(ConnectRequest* request) {
 
   auto client = std::make_unique<CDvrClient>();
   client->attach(0, windowId(), &replyQueue_);
-  client->attachSubConnections(videoDecoder_.get(), frameRenderer_.get(), &audioWindow_->player());
+  // Every frame and audio block passes the tap on its way to the decoders and the player.
+  if (liveTap_) {
+    client->attachSubConnections(liveTap_.get(), liveTap_.get(), liveTap_.get());
+  } else {
+    client->attachSubConnections(videoDecoder_.get(), frameRenderer_.get(),
+                                 &audioWindow_->player());
+  }
   client->setLinkTimeoutMs(services_.linkTimeoutMs);
   deleteClient();
   client_ = std::move(client);
@@ -119,6 +126,8 @@ void CViewerDlg::resetControlsAfterTeardown() {
   pressedStopCode_ = -1;
   videoDecoder_->endChannel();
   frameRenderer_->reset();
+  stopRecording();
+  if (liveTap_) liveTap_->clearSnapshot();
 }
 
 int CViewerDlg::onControlConnectResult(intptr_t result) {
@@ -196,6 +205,8 @@ void CViewerDlg::onDisconnectCommand() {
   parkMarker();
   videoDecoder_->endChannel();
   frameRenderer_->reset();
+  stopRecording();
+  if (liveTap_) liveTap_->clearSnapshot();
   setStatusText(QString());
   connectDialog_->clearAddress();
   switchAudioOff();

@@ -11,6 +11,7 @@
 #include "platform/dialog_host.h"
 #include "platform/messages.h"
 #include "protocol/dvr_client.h"
+#include "recording/live_tap.h"
 #include "ui/address_book_dlg.h"
 #include "ui/connect_dlg.h"
 #include "ui/hover_button.h"
@@ -52,6 +53,7 @@ CViewerDlg::~CViewerDlg() {
     client_->disconnectControl();
     client_.reset();
   }
+  liveTap_.reset();  // closes a running recording
   display_.GXCloseDisplay();
 }
 
@@ -72,6 +74,10 @@ bool CViewerDlg::initDialog() {
   if (!replyQueue_.start(windowId())) return false;
 
   audioWindow_ = std::make_unique<CAudioDlg>(services_.waveOut);
+  liveTap_ = std::make_unique<CLiveTap>(*videoDecoder_, *frameRenderer_, audioWindow_->player());
+  liveTap_->setRecordingEndedHandler([window = windowId()](const recording::RecordingStats&) {
+    platform::postMessage(window, msg::kRecordingEnded, 0, 0);
+  });
   applyLayout(0);
   setUpSkins();
   setControlEnabled(ctl::kConnect, true);
@@ -135,6 +141,9 @@ int CViewerDlg::onMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
       return onReply(reinterpret_cast<const ReplyRecord*>(lParam));
     case msg::kVolumeChanged:
       return onVolumeChanged(wParam, lParam);
+    case msg::kRecordingEnded:
+      onRecordingEnded();
+      return kHandled;
     default:
       return kRefused;
   }

@@ -49,6 +49,10 @@ TEST(CommandLine, KioskOptionsAreRead) {
                          "a.wav",
                          "--quit-after",
                          "2",
+                         "--record",
+                         "c.mkv",
+                         "--capture-dir",
+                         "/pics",
                          "--screenshot",
                          "s.png",
                          "-v"});
@@ -65,6 +69,8 @@ TEST(CommandLine, KioskOptionsAreRead) {
   EXPECT_EQ(o.audioOut, "a.wav");
   EXPECT_DOUBLE_EQ(o.quitAfterSeconds, 2);
   EXPECT_EQ(o.screenshot, "s.png");
+  EXPECT_EQ(o.record, "c.mkv");
+  EXPECT_EQ(o.captureDir, "/pics");
 }
 
 TEST(CommandLine, DefaultsWithoutArguments) {

@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "e2e/viewer_fixture.h"
 #include "protocol/command_codes.h"
+#include "support/run_program.h"
 
 namespace e2e {
 namespace {
@@ -20,25 +20,18 @@ struct ViewerRun {
   QString err;
 };
 
-ViewerRun runViewer(const QStringList& args, int timeoutMs = 30000,
-                    const QProcessEnvironment& extra = QProcessEnvironment()) {
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  environment.remove(QStringLiteral("DISPLAY"));
-  environment.remove(QStringLiteral("PELLOXVIEW_PASSWORD"));
-  for (const QString& key : extra.keys()) environment.insert(key, extra.value(key));
-  process.setProcessEnvironment(environment);
-  process.start(kViewer, args);
+// Runs the viewer without a display or a password in its environment.
+ViewerRun runViewer(const QStringList& args, int timeoutMs = 30000) {
+  std::vector<std::string> argv;
+  for (const QString& arg : args) argv.push_back(arg.toStdString());
+  const auto result = testing_support::runProgram(
+      kViewer, argv,
+      {"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY=", "PELLOXVIEW_PASSWORD="},
+      timeoutMs);
   ViewerRun run;
-  if (!process.waitForFinished(timeoutMs)) {
-    process.kill();
-    process.waitForFinished();
-    return run;
-  }
-  run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  run.out = QString::fromUtf8(process.readAllStandardOutput());
-  run.err = QString::fromUtf8(process.readAllStandardError());
+  run.status = result.exitCode;
+  run.out = QString::fromStdString(result.out);
+  run.err = QString::fromStdString(result.err);
   return run;
 }
 
@@ -83,10 +76,26 @@ TEST_F(KioskRunTest, ConnectsShowsChannelPlaysAudioAndQuitsOrderly) {
   }
   const QString shot = dir.path() + QStringLiteral("/shot.png");
   const QString wav = dir.path() + QStringLiteral("/audio.wav");
-  const ViewerRun run =
-      runViewer({"--connect", QStringLiteral("127.0.0.1:%1").arg(port()), "--user", "demo",
-                 "--password-file", passwordFile, "--channel", "2", "--audio", "--quit-after", "4",
-                 "--screenshot", shot, "--audio-out", wav, "-v", "--data-dir", dir.path()});
+  const ViewerRun run = runViewer({"--connect",
+                                   QStringLiteral("127.0.0.1:%1").arg(port()),
+                                   "--user",
+                                   "demo",
+                                   "--password-file",
+                                   passwordFile,
+                                   "--channel",
+                                   "2",
+                                   "--audio",
+                                   "--quit-after",
+                                   "4",
+                                   "--screenshot",
+                                   shot,
+                                   "--audio-out",
+                                   wav,
+                                   "-v",
+                                   "--data-dir",
+                                   dir.path(),
+                                   "--record",
+                                   dir.path() + "/clip.mkv"});
   ASSERT_EQ(run.status, 0) << run.err.toStdString();
   EXPECT_TRUE(run.err.contains("status: 127.0.0.1 Connecting...")) << run.err.toStdString();
   EXPECT_TRUE(run.err.contains("status: 127.0.0.1 Connected.")) << run.err.toStdString();
@@ -104,6 +113,11 @@ TEST_F(KioskRunTest, ConnectsShowsChannelPlaysAudioAndQuitsOrderly) {
   ASSERT_FALSE(image.isNull());
   EXPECT_EQ(image.width(), 240);
   EXPECT_GT(QFile(wav).size(), 44 + 16000);  // more than a second of audio
+  // The recording of the first channel shown is a whole Matroska file with both tracks.
+  const auto streams = testing_support::runProgram(
+      "ffprobe", {"-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0",
+                  (dir.path() + "/clip.mkv").toStdString()});
+  EXPECT_EQ(streams.out, "mjpeg\npcm_s16le\n");
 
   // The password is in no file the run left behind.
   for (const QString& name : QDir(dir.path()).entryList(QDir::Files)) {
