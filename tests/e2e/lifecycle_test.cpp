@@ -82,3 +82,30 @@ TEST_F(LifecycleTest, AudioSwitchedOffBeforeItsLoginNeverStarts) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+TEST_F(LifecycleTest, ADvrThatGoesSilentIsALostLink) {
+  services.linkTimeoutMs = 1000;
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  command("silent all");
+  ASSERT_TRUE(waitForStatus(address() + " Disconnected.", 5000));
+  EXPECT_EQ(window().client(), nullptr);
+  command("clear-faults");
+  connectAndWait();
+}
+
+TEST_F(LifecycleTest, AbsurdLengthOnTheControlLinkTearsDown) {
+  start();
+  connectAndWait();
+  command("fault control huge-length");
+  press(ctl::kFirstChannel);  // its RSP_LIVESTART announces 0xFFFFFFFF bytes
+  EXPECT_TRUE(waitFor([&] { return window().client() == nullptr; }, 5000));
+  EXPECT_TRUE(window().hoverButton(ctl::kConnect)->isVisible());
+}
+
+}  // namespace
+}  // namespace e2e
