@@ -179,6 +179,7 @@ class CViewerDlg final : public QDialog,
   void onConnectTimeout();
   // The shared reset of every teardown; the status text is set by the caller.
   void resetControlsAfterTeardown();
+  void endSession();
   void deleteClient();
   bool clientConnected() const;
 

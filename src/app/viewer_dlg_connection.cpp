@@ -130,6 +130,18 @@ void CViewerDlg::resetControlsAfterTeardown() {
   if (liveTap_) liveTap_->clearSnapshot();
 }
 
+// The end of every teardown, once its status text is set: the DVR's name, audio, the picture
+// and the client go.
+void CViewerDlg::endSession() {
+  connectDialog_->clearAddress();
+  switchAudioOff();
+  shownChannel_ = -1;
+  showPicture(false);
+  repaintWindow(true);
+  deleteClient();
+  connected_ = false;
+}
+
 int CViewerDlg::onControlConnectResult(intptr_t result) {
   if (result >= 0) return kHandled;
   onCloseLiveViewing(0);
@@ -137,15 +149,9 @@ int CViewerDlg::onControlConnectResult(intptr_t result) {
   resetControlsAfterTeardown();
   setStatusText(
       withName(result == -2 ? "%1 Connecting timeout." : "%1 Connecting failure.", addressText()));
-  connectDialog_->clearAddress();
-  switchAudioOff();
-  shownChannel_ = -1;
-  showPicture(false);
-  repaintWindow(true);
-  deleteClient();
+  endSession();
   idle_ = true;
   dvrLeft_ = false;
-  connected_ = false;
   return kHandled;
 }
 
@@ -160,15 +166,9 @@ int CViewerDlg::onControlLinkLost() {
   if (!dvrLeft_ && !addressText().isEmpty()) {
     setStatusText(withName("%1 Disconnected.", addressText()));
   }
-  connectDialog_->clearAddress();
-  switchAudioOff();
-  shownChannel_ = -1;
-  showPicture(false);
-  repaintWindow(true);
-  deleteClient();
+  endSession();
   idle_ = true;
   dvrLeft_ = false;
-  connected_ = false;
   return kHandled;
 }
 

@@ -246,14 +246,9 @@ void CViewerDlg::onAuthResult(const ReplyRecord& record, int16_t status) {
   // The box runs its own event loop: the client may have gone meanwhile.
   if (!client_ || (session != 0 && client_->session() != session)) return;
   if (client_->disconnectControl() == 0) return;
-  deleteClient();
   resetControlsAfterTeardown();
-  switchAudioOff();
   setStatusText(QString());
-  connectDialog_->clearAddress();
-  shownChannel_ = -1;
-  showPicture(false);
-  repaintWindow(true);
+  endSession();
 }
 
 void CViewerDlg::onNotice(const uint8_t* body) {
@@ -325,13 +320,7 @@ void CViewerDlg::onDisconnectReply(uint16_t status) {
   if (status != 1 || !client_ || client_->disconnectControl() == 0) return;
   resetControlsAfterTeardown();
   setStatusText(QStringLiteral("%1 Disconnected.").arg(addressText()));
-  connectDialog_->clearAddress();
-  switchAudioOff();
-  shownChannel_ = -1;
-  showPicture(false);
-  repaintWindow(true);
-  deleteClient();
-  connected_ = false;
+  endSession();
 }
 
 void CViewerDlg::onPtzControlReply(const uint8_t* body, uint32_t length) {
