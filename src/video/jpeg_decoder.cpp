@@ -33,7 +33,7 @@ struct CJpegDecoder::State {
   uint8_t componentCount = 0;
   FrameComponent components[3] = {};
   std::unique_ptr<uint8_t[]> picture;
-  uint32_t maxWidth = CJpegDecoder::kMaxDimension, maxHeight = CJpegDecoder::kMaxDimension;
+  uint64_t maxPixels = CJpegDecoder::kMaxPixels;
 
   uint8_t at(uint32_t offset) const { return offset < end ? data[offset] : 0; }
   uint32_t be16(uint32_t offset) const { return uint32_t(at(offset)) << 8 | at(offset + 1); }
@@ -60,9 +60,8 @@ const uint8_t* CJpegDecoder::picture() const {
   return state_->picture.get();
 }
 
-void CJpegDecoder::setSizeLimit(uint32_t maxWidth, uint32_t maxHeight) {
-  state_->maxWidth = std::min<uint32_t>(maxWidth, kMaxDimension);
-  state_->maxHeight = std::min<uint32_t>(maxHeight, kMaxDimension);
+void CJpegDecoder::setPixelLimit(uint64_t maxPixels) {
+  state_->maxPixels = std::min(maxPixels, kMaxPixels);
 }
 
 bool CJpegDecoder::decode(uint32_t length) {
@@ -141,20 +140,18 @@ void CJpegDecoder::State::readQuantisationTables() {
 void CJpegDecoder::State::readFrameHeader() {
   const uint32_t segmentLength = be16(position + 2);
   const uint8_t count = at(position + 9);
-  // A frame header with no or more than 3 components, or a sampling factor of 0, is ignored.
-  bool valid = count >= 1 && count <= 3;
-  FrameComponent read[3] = {};
-  for (uint32_t k = 0; valid && k < count; ++k) {
-    const uint32_t p = position + 10 + 3 * k;
-    read[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15), at(p + 2)};
-    valid = read[k].h != 0 && read[k].v != 0;
-  }
-  if (valid) {
+  // A frame header with no or more than 3 components is ignored. Components beyond its count
+  // keep what an earlier header set; a sampling factor of 0 matters only to a scan that uses
+  // the component.
+  if (count >= 1 && count <= 3) {
     frameRead = true;
     height = uint16_t(be16(position + 5));
     width = uint16_t(be16(position + 7));
     componentCount = count;
-    std::copy(read, read + 3, components);
+    for (uint32_t k = 0; k < count; ++k) {
+      const uint32_t p = position + 10 + 3 * k;
+      components[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15), at(p + 2)};
+    }
   }
   position += segmentLength + 2;
 }
@@ -172,7 +169,10 @@ void CJpegDecoder::State::readScanAndDecode() {
             huffman[16 + selectors[k].ac].present;
   }
   position += segmentLength + 2;
-  if (!valid || !frameRead || count > componentCount || position > end) return;
+  if (!valid || !frameRead || position > end) return;
+  // Scan component k samples as frame component k, also where k is beyond the frame's count.
+  for (int k = 0; k < count; ++k)
+    if (components[k].h == 0 || components[k].v == 0) return;
 
   int hmax = 0, vmax = 0;
   for (int k = 0; k < componentCount; ++k) {
@@ -182,7 +182,8 @@ void CJpegDecoder::State::readScanAndDecode() {
   const uint32_t mcuWidth = 8u * uint32_t(hmax), mcuHeight = 8u * uint32_t(vmax);
   const uint32_t w = (width + mcuWidth - 1) / mcuWidth * mcuWidth;
   const uint32_t h = (height + mcuHeight - 1) / mcuHeight * mcuHeight;
-  if (w == 0 || h == 0 || w > maxWidth || h > maxHeight) return;  // no picture for it
+  if (w == 0 || h == 0 || w > 0xFFFF || h > 0xFFFF || uint64_t(w) * h > maxPixels)
+    return;  // no picture for it
   width = uint16_t(w);
   height = uint16_t(h);
 

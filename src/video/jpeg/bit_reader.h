@@ -105,6 +105,19 @@ class BitReader {
     return false;
   }
 
+  // The one-byte reader's whole state: where it stands, the bits left in its current byte and
+  // those bits (at the top, zeros below). The bits to come depend on nothing else.
+  struct State {
+    uint32_t position;
+    int bitsLeft;
+    uint8_t currentByte;
+    bool operator==(const State&) const = default;
+  };
+  State state() const {
+    const int left = bits_ & 7;
+    return {bytePosition(), left, uint8_t(uint8_t(buffer_ >> 56) & uint8_t(0xFF00 >> left))};
+  }
+
   // Where the one-byte reader would stand: after the last byte of which bits were used.
   uint32_t bytePosition() const {
     const uint32_t seq = fetched_ - uint32_t(bits_ >> 3);

@@ -26,6 +26,28 @@ constexpr std::array<uint8_t, 64> makeColumnOrder() {
 }
 constexpr std::array<uint8_t, 64> kZigZag = makeColumnOrder();
 
+// Zero runs past coefficient 63 change nothing and go on until another symbol ends the block.
+// Only a reader standing at the end of the data, repeating its last byte, can come back to a
+// state; a zero run that starts in a state one of the same block already started in would
+// repeat forever, so the block ends before it. The reader never moves back within a block, and
+// at one position it has at most 15 states.
+class EndlessRunGuard {
+ public:
+  bool repeats(const BitReader::State& now) {
+    if (count_ > 0 && seen_[0].position != now.position) count_ = 0;
+    for (int k = 0; k < count_; ++k)
+      if (seen_[k] == now) return true;
+    if (count_ == kStates) return true;
+    seen_[count_++] = now;
+    return false;
+  }
+
+ private:
+  static constexpr int kStates = 16;
+  BitReader::State seen_[kStates];
+  int count_ = 0;
+};
+
 class ScanDecoder {
  public:
   ScanDecoder(const Scan& scan, uint8_t* picture)
@@ -69,6 +91,7 @@ class ScanDecoder {
     predictions_[k] = int16_t(predictions_[k] + difference);
     coefficients_[0] = int16_t(predictions_[k] * q[0]);
     bool anyAc = false;
+    EndlessRunGuard endlessRun;
     const HuffmanTable& ac = *c.ac;
     int i = 1;
     for (;;) {
@@ -100,7 +123,10 @@ class ScanDecoder {
       } else {
         if (run != 15) break;
         i += 16;
-        if (i >= 1024) break;  // a run of skips that never ends (damaged data)
+        if (i > 63) {  // damaged data
+          i = 64;
+          if (endlessRun.repeats(reader_.state())) break;
+        }
       }
     }
     if (!anyAc) {

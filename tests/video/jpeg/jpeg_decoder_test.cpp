@@ -320,7 +320,7 @@ TEST(JpegDecoder, DamagedHeadersAreRefusedOrDecodedSafely) {
   };
   const std::tuple<size_t, uint8_t, const char*> refusals[] = {
       {sof + 9, 4, "four frame components"},
-      {sof + 11, 0x20, "sampling factor 0"},
+      {sof + 11, 0x20, "vertical sampling factor 0 in a component the scan uses"},
       {sos + 4, 2, "two scan components"},
       {sos + 4, 4, "four scan components"},
       {sos + 6, 0x50, "DC table 5"},
@@ -328,7 +328,6 @@ TEST(JpegDecoder, DamagedHeadersAreRefusedOrDecodedSafely) {
       {dht + 4, 0x25, "DHT class 2: the luminance DC table goes nowhere, the scan lacks it"},
       {sof + 1, 0xC1, "the frame header is no longer read: scan without a frame header"},
       {sos + 2, 0xFF, "the scan header's length runs past the data"},
-      {sof + 5, 0x20, "height 8192 + 16: taller than 8192"},
   };
   for (const auto& [at, value, what] : refusals) {
     SCOPED_TRACE(what);
