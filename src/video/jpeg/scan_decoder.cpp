@@ -80,61 +80,125 @@ class ScanDecoder {
     if (reader_.checkRestartMarker()) predictions_[0] = predictions_[1] = predictions_[2] = 0;
   }
 
-  void decodeBlock(int k, uint8_t* out, int stride) {
-    const ScanComponent& c = scan_.components[k];
-    const uint8_t* q = c.quant;
+  // The symbol of a code the look-up entry doesn't finish: one that leaves its extra bits to
+  // the caller, or one longer than kLookupBits bits, searched bit by bit through maxcode. A
+  // sequence that matches no code of up to 16 bits uses 16 bits and gives symbol 0. Needs 16
+  // bits buffered.
+  static int slowSymbol(BitReader::Cursor& c, const HuffmanTable& table, uint32_t entry) {
+    if (lookup::consumed(entry) != 0) {
+      c.skip(lookup::consumed(entry));
+      return lookup::symbol(entry);
+    }
+    for (int n = kLookupBits + 1; n <= 16; ++n) {
+      const uint32_t code = c.peek(n);
+      if (table.matches(n, code)) {
+        c.skip(n);
+        return table.symbolFor(n, code);
+      }
+    }
+    c.skip(16);
+    return 0;
+  }
+
+  // Decodes one block of component k into coefficients_ (dequantised, column by column).
+  // Returns false when no AC coefficient was coded.
+  __attribute__((always_inline)) bool decodeCoefficients(int k) {
+    const ScanComponent& component = scan_.components[k];
+    const uint8_t* q = component.quant;
+    BitReader::Cursor c = reader_.cursor();
     // After a fill, a code (up to 16 bits) and its extra bits (up to 15) are in the buffer.
-    reader_.fill();
-    const int t = reader_.decodeBuffered(*c.dc);
-    const uint32_t bits = t == 0 ? 0 : t <= 16 ? reader_.take(t) : reader_.receiveLong(t);
-    const int16_t difference = int16_t(HuffmanTable::extend(bits, t));
+    reader_.fill(c);
+    int difference;
+    const uint32_t dc = component.dc->fast[c.peek(kLookupBits)];
+    if ((dc & lookup::kKindMask) == lookup::kValue) {
+      c.skip(lookup::consumed(dc));
+      difference = lookup::value(dc);
+    } else {
+      const int t = slowSymbol(c, *component.dc, dc);
+      const uint32_t bits = t == 0 ? 0 : t <= 16 ? c.take(t) : reader_.receiveLong(c, t);
+      difference = HuffmanTable::extend(bits, t);
+    }
     predictions_[k] = int16_t(predictions_[k] + difference);
     coefficients_[0] = int16_t(predictions_[k] * q[0]);
-    bool anyAc = false;
-    EndlessRunGuard endlessRun;
-    const HuffmanTable& ac = *c.ac;
+
+    const uint32_t* ac = component.ac->fast;
     int i = 1;
     for (;;) {
-      reader_.fill();
-      const HuffmanTable::Coefficient& fast = ac.coefficient[reader_.peek(kLookupBits)];
-      if (fast.codeBits != 0) {  // code and value in one look-up
-        i += fast.run;
-        if (i > 63) {
-          reader_.skip(fast.codeBits);
+      reader_.fill(c);
+      const uint32_t entry = ac[c.peek(kLookupBits)];
+      if ((entry & lookup::kKindMask) == lookup::kValue) {  // code and value in one look-up
+        i += lookup::run(entry);
+        if (i >= 63) [[unlikely]] {
+          if (i > 63) {
+            c.skip(lookup::codeLength(entry));
+            break;
+          }
+          c.skip(lookup::consumed(entry));
+          coefficients_[kZigZag[63]] = int16_t(lookup::value(entry) * q[63]);
           break;
         }
-        reader_.skip(fast.totalBits);
-        coefficients_[kZigZag[i]] = int16_t(fast.value * q[i]);
-        anyAc = true;
-        if (i == 63) break;
+        c.skip(lookup::consumed(entry));
+        coefficients_[kZigZag[i]] = int16_t(lookup::value(entry) * q[i]);
         ++i;
         continue;
       }
-      const int rs = reader_.decodeBuffered(ac);
-      const int run = rs >> 4, size = rs & 15;
-      if (size != 0) {
-        i += run;
-        if (i > 63) break;
-        const int value = HuffmanTable::extendSized(reader_.take(size), size);
-        coefficients_[kZigZag[i]] = int16_t(value * q[i]);
-        anyAc = true;
-        if (i == 63) break;
-        ++i;
-      } else {
-        if (run != 15) break;
-        i += 16;
-        if (i > 63) {  // damaged data
-          i = 64;
-          if (endlessRun.repeats(reader_.state())) break;
-        }
+      if ((entry & lookup::kKindMask) == lookup::kEnd) {
+        c.skip(lookup::consumed(entry));
+        break;
       }
+      // Passed by value, so that the loop's cursor and position stay in registers.
+      const AcStep step = acSymbol(c, *component.ac, entry, q, i);
+      c = step.cursor;
+      i = step.i;
+      if (!step.more) break;
     }
-    if (!anyAc) {
+    reader_.setCursor(c);
+    // Only zero runs and no coefficient also come here with i above 1: the full transform of a
+    // block with only its DC value gives the DC-only samples.
+    return i > 1;
+  }
+
+  struct AcStep {
+    BitReader::Cursor cursor;
+    int i;
+    bool more;  // false: the block ends
+  };
+  // An AC symbol the look-up entry doesn't finish: a zero run, or a code or value too long for
+  // it.
+  __attribute__((noinline)) AcStep acSymbol(BitReader::Cursor c, const HuffmanTable& table,
+                                            uint32_t entry, const uint8_t* q, int i) {
+    int rs = 0xF0;
+    if ((entry & lookup::kKindMask) == lookup::kZeroRun)
+      c.skip(lookup::consumed(entry));
+    else
+      rs = slowSymbol(c, table, entry);
+    const int run = rs >> 4, size = rs & 15;
+    if (size != 0) {
+      i += run;
+      if (i > 63) return {c, i, false};
+      const int value = HuffmanTable::extendSized(c.take(size), size);
+      coefficients_[kZigZag[i]] = int16_t(value * q[i]);
+      if (i == 63) return {c, i, false};
+      return {c, i + 1, true};
+    }
+    if (run != 15) return {c, i, false};
+    if (i + 16 > 63) {                               // damaged data
+      if (i <= 63) endlessRun_ = EndlessRunGuard();  // the block's first run past its end
+      i = 64;
+      if (endlessRun_.repeats(reader_.state(c))) return {c, i, false};
+    } else {
+      i += 16;
+    }
+    return {c, i, true};
+  }
+
+  void decodeBlock(int k, uint8_t* out, int stride) {
+    if (decodeCoefficients(k)) {
+      inverseDct_(coefficients_, out, stride);  // also clears the coefficients
+    } else {
       const uint8_t sample = dcOnlySample(coefficients_[0]);
       for (int row = 0; row < 8; ++row) std::memset(out + row * stride, sample, 8);
       coefficients_[0] = 0;
-    } else {
-      inverseDct_(coefficients_, out, stride);  // also clears the coefficients
     }
   }
 
@@ -232,6 +296,7 @@ class ScanDecoder {
   InverseDctFn inverseDct_;
   int16_t predictions_[3] = {};
   uint32_t mcuCount_ = 0;
+  EndlessRunGuard endlessRun_;  // of the block being decoded
   alignas(32) int16_t coefficients_[64] = {};
 };
 
