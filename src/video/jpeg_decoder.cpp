@@ -27,7 +27,8 @@ struct CJpegDecoder::State {
   uint32_t entropy = 0;   // where the entropy-coded data reader stands
   uint16_t restartInterval = 0;
   uint8_t quant[16][64] = {};
-  jpeg::HuffmanTable huffman[20];
+  // Slots 0..3 DC tables, 16..19 AC tables; allocated when a DHT segment defines them.
+  std::unique_ptr<jpeg::HuffmanTable> huffman[20];
   bool frameRead = false;
   uint16_t width = 0, height = 0;
   uint8_t componentCount = 0;
@@ -118,8 +119,10 @@ void CJpegDecoder::State::readHuffmanTables() {
     uint32_t total = 0;
     for (uint32_t n = 1; n <= 16; ++n) total += data[table + n];
     if (table + 17 + total > end) break;
-    if (slot <= 3 || (slot >= 16 && slot <= 19))  // other classes or ids are skipped
-      huffman[slot].build(data + table + 1, data + table + 17);
+    if (slot <= 3 || (slot >= 16 && slot <= 19)) {  // other classes or ids are skipped
+      if (!huffman[slot]) huffman[slot] = std::make_unique<jpeg::HuffmanTable>();
+      huffman[slot]->build(data + table + 1, data + table + 17, slot >= 16);
+    }
     table += 17 + total;
     if (table >= end || data[table] == 0xFF) break;
   }
@@ -165,8 +168,8 @@ void CJpegDecoder::State::readScanAndDecode() {
   for (uint32_t k = 0; valid && k < count; ++k) {
     const uint32_t p = position + 5 + 2 * k;
     selectors[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15)};
-    valid = selectors[k].dc <= 3 && selectors[k].ac <= 3 && huffman[selectors[k].dc].present &&
-            huffman[16 + selectors[k].ac].present;
+    valid = selectors[k].dc <= 3 && selectors[k].ac <= 3 && huffman[selectors[k].dc] &&
+            huffman[16 + selectors[k].ac];
   }
   position += segmentLength + 2;
   if (!valid || !frameRead || position > end) return;
@@ -194,7 +197,7 @@ void CJpegDecoder::State::readScanAndDecode() {
   scan.componentCount = count;
   for (int k = 0; k < count; ++k) {
     // Scan component k takes frame component k's sampling and quantisation table.
-    scan.components[k] = {&huffman[selectors[k].dc], &huffman[16 + selectors[k].ac],
+    scan.components[k] = {huffman[selectors[k].dc].get(), huffman[16 + selectors[k].ac].get(),
                           quant[components[k].quant & 15], components[k].h, components[k].v};
   }
   scan.hmax = hmax;

@@ -21,7 +21,6 @@ uint32_t entryFor(uint8_t symbol, int n, uint32_t pattern, bool ac) {
 }  // namespace
 
 void HuffmanTable::build(const uint8_t* counts, const uint8_t* symbols, bool ac) {
-  present = true;
   count = 0;
   for (int n = 0; n < 16; ++n) count += counts[n];
   values.assign(symbols, symbols + count);

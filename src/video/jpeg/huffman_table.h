@@ -43,7 +43,6 @@ inline int symbol(uint32_t entry) {
 }  // namespace lookup
 
 struct HuffmanTable {
-  bool present = false;
   int count = 0;                // number of symbols
   std::vector<uint8_t> values;  // the symbols in DHT order, plus a terminating 0
   int16_t maxcode[17] = {};     // by code length 1..16; -1 when there is no code of that length
