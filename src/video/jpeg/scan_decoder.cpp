@@ -126,31 +126,40 @@ class ScanDecoder {
     for (;;) {
       reader_.fill(c);
       const uint32_t entry = ac[c.peek(kLookupBits)];
-      if ((entry & lookup::kKindMask) == lookup::kValue) {  // code and value in one look-up
+      int value;
+      if ((entry & lookup::kKindMask) == lookup::kValue) [[likely]] {  // code and value at once
         i += lookup::run(entry);
-        if (i >= 63) [[unlikely]] {
-          if (i > 63) {
-            c.skip(lookup::codeLength(entry));
-            break;
-          }
-          c.skip(lookup::consumed(entry));
-          coefficients_[kZigZag[63]] = int16_t(lookup::value(entry) * q[63]);
+        if (i > 63) [[unlikely]] {
+          c.skip(lookup::codeLength(entry));
           break;
         }
-        c.skip(lookup::consumed(entry));
-        coefficients_[kZigZag[i]] = int16_t(lookup::value(entry) * q[i]);
-        ++i;
-        continue;
-      }
-      if ((entry & lookup::kKindMask) == lookup::kEnd) {
+        // The kind bits are 0, so the low 6 bits are the count: the shift needs no mask.
+        c.buffer <<= entry & 63;
+        c.bits -= lookup::consumed(entry);
+        value = lookup::value(entry);
+      } else if ((entry & lookup::kKindMask) == lookup::kEnd) {
         c.skip(lookup::consumed(entry));
         break;
+      } else if ((entry & lookup::kKindMask) == lookup::kSymbol && lookup::consumed(entry) != 0) {
+        // The code is known; its extra bits don't fit the look-up (size 1..15: sizes of 0 are
+        // the other kinds).
+        c.skip(lookup::consumed(entry));
+        i += lookup::symbol(entry) >> 4;
+        if (i > 63) break;
+        const int size = lookup::symbol(entry) & 15;
+        value = HuffmanTable::extendSized(c.take(size), size);
+      } else {
+        // Passed by value, so that the loop's cursor and position stay in registers.
+        const AcStep step = acSymbol(c, *component.ac, entry, q, i);
+        c = step.cursor;
+        i = step.i;
+        if (!step.more) break;
+        continue;
       }
-      // Passed by value, so that the loop's cursor and position stay in registers.
-      const AcStep step = acSymbol(c, *component.ac, entry, q, i);
-      c = step.cursor;
-      i = step.i;
-      if (!step.more) break;
+      coefficients_[kZigZag[i]] = int16_t(value * q[i]);
+      if (i == 63) [[unlikely]]
+        break;
+      ++i;
     }
     reader_.setCursor(c);
     // Only zero runs and no coefficient also come here with i above 1: the full transform of a
