@@ -15,7 +15,7 @@ uint32_t entryFor(uint8_t symbol, int n, uint32_t pattern, bool ac) {
   const uint32_t extra = size == 0 ? 0 : pattern >> (kLookupBits - n - size) & ((1u << size) - 1);
   const int value = HuffmanTable::extend(extra, size);
   return uint32_t(n + size) | lookup::kValue | uint32_t(n) << 7 |
-         uint32_t(ac ? symbol >> 4 : 0) << 12 | uint32_t(uint16_t(value)) << 16;
+         uint32_t(ac ? (symbol >> 4) + 1 : 0) << 11 | uint32_t(uint16_t(value)) << 16;
 }
 
 }  // namespace

@@ -9,14 +9,15 @@
 
 namespace jpeg {
 
-inline constexpr int kLookupBits = 10;
+inline constexpr int kLookupBits = 10;  // at most 15 (code lengths in 4 bits)
 
 // An entry of the look-up table (32 bits):
 //   bits 0..4    bits to consume: code and extra bits for kValue, the code for the other kinds;
 //                0 when the code is longer than kLookupBits bits
 //   bits 5..6    kind
-//   bits 7..11   code length (kValue)
-//   bits 12..15  zero run before the coefficient (kValue of an AC table)
+//   bits 7..10   code length (kValue)
+//   bits 11..15  zero run before the coefficient plus 1: the step to the position after it
+//                (kValue of an AC table)
 //   bits 16..31  the extended value (kValue) or the symbol (kSymbol)
 namespace lookup {
 inline constexpr uint32_t kValue = 0 << 5;    // a whole DC difference or AC coefficient
@@ -29,10 +30,10 @@ inline int consumed(uint32_t entry) {
   return int(entry & 31);
 }
 inline int codeLength(uint32_t entry) {
-  return int(entry >> 7 & 31);
+  return int(entry >> 7 & 15);
 }
-inline int run(uint32_t entry) {
-  return int(entry >> 12 & 15);
+inline uint32_t step(uint32_t entry) {
+  return entry >> 11 & 31;
 }
 inline int value(uint32_t entry) {
   return int32_t(entry) >> 16;

@@ -122,49 +122,56 @@ class ScanDecoder {
     coefficients_[0] = int16_t(predictions_[k] * q[0]);
 
     const uint32_t* ac = component.ac->fast;
-    int i = 1;
+    // next: the position after the last coefficient; the one a step lands on is next - 1.
+    const uint8_t* qBefore = q - 1;
+    const uint8_t* zigZagBefore = kZigZag.data() - 1;
+    uint32_t next = 1;
     for (;;) {
       reader_.fill(c);
       const uint32_t entry = ac[c.peek(kLookupBits)];
-      int value;
       if ((entry & lookup::kKindMask) == lookup::kValue) [[likely]] {  // code and value at once
-        i += lookup::run(entry);
-        if (i > 63) [[unlikely]] {
-          c.skip(lookup::codeLength(entry));
+        next += lookup::step(entry);
+        if (next >= 64) [[unlikely]] {
+          if (next > 64) {  // beyond coefficient 63: the extra bits stay unread
+            c.skip(lookup::codeLength(entry));
+            break;
+          }
+          c.skip(lookup::consumed(entry));
+          coefficients_[kZigZag[63]] = int16_t(lookup::value(entry) * q[63]);
           break;
         }
         // The kind bits are 0, so the low 6 bits are the count: the shift needs no mask.
         c.buffer <<= entry & 63;
         c.bits -= lookup::consumed(entry);
-        value = lookup::value(entry);
-      } else if ((entry & lookup::kKindMask) == lookup::kEnd) {
+        coefficients_[zigZagBefore[next]] = int16_t(lookup::value(entry) * qBefore[next]);
+        continue;
+      }
+      if ((entry & lookup::kKindMask) == lookup::kEnd) {
         c.skip(lookup::consumed(entry));
         break;
-      } else if ((entry & lookup::kKindMask) == lookup::kSymbol && lookup::consumed(entry) != 0) {
+      }
+      if ((entry & lookup::kKindMask) == lookup::kSymbol && lookup::consumed(entry) != 0) {
         // The code is known; its extra bits don't fit the look-up (size 1..15: sizes of 0 are
         // the other kinds).
         c.skip(lookup::consumed(entry));
-        i += lookup::symbol(entry) >> 4;
-        if (i > 63) break;
+        next += uint32_t(lookup::symbol(entry) >> 4);
+        if (next > 63) break;
         const int size = lookup::symbol(entry) & 15;
-        value = HuffmanTable::extendSized(c.take(size), size);
-      } else {
-        // Passed by value, so that the loop's cursor and position stay in registers.
-        const AcStep step = acSymbol(c, *component.ac, entry, q, i);
-        c = step.cursor;
-        i = step.i;
-        if (!step.more) break;
+        coefficients_[kZigZag[next]] =
+            int16_t(HuffmanTable::extendSized(c.take(size), size) * q[next]);
+        if (next++ == 63) break;
         continue;
       }
-      coefficients_[kZigZag[i]] = int16_t(value * q[i]);
-      if (i == 63) [[unlikely]]
-        break;
-      ++i;
+      // Passed by value, so that the loop's cursor and position stay in registers.
+      const AcStep step = acSymbol(c, *component.ac, entry, q, int(next));
+      c = step.cursor;
+      next = uint32_t(step.i);
+      if (!step.more) break;
     }
     reader_.setCursor(c);
-    // Only zero runs and no coefficient also come here with i above 1: the full transform of a
-    // block with only its DC value gives the DC-only samples.
-    return i > 1;
+    // Only zero runs and no coefficient also come here with next above 1: the full transform of
+    // a block with only its DC value gives the DC-only samples.
+    return next > 1;
   }
 
   struct AcStep {
@@ -173,7 +180,7 @@ class ScanDecoder {
     bool more;  // false: the block ends
   };
   // An AC symbol the look-up entry doesn't finish: a zero run, or a code or value too long for
-  // it.
+  // it. i: the position of the next coefficient.
   __attribute__((noinline)) AcStep acSymbol(BitReader::Cursor c, const HuffmanTable& table,
                                             uint32_t entry, const uint8_t* q, int i) {
     int rs = 0xF0;
