@@ -208,7 +208,8 @@ class ScanDecoder {
     return {c, i, true};
   }
 
-  void decodeBlock(int k, uint8_t* out, int stride) {
+  // Out of line: inside the MCU loops the block loop runs short of registers.
+  __attribute__((noinline)) void decodeBlock(int k, uint8_t* out, int stride) {
     if (decodeCoefficients(k)) {
       inverseDct_(coefficients_, out, stride);  // also clears the coefficients
     } else {
