@@ -27,13 +27,14 @@ struct CJpegDecoder::State {
   uint32_t entropy = 0;   // where the entropy-coded data reader stands
   uint16_t restartInterval = 0;
   uint8_t quant[16][64] = {};
-  jpeg::HuffmanTable huffman[20];
+  // Slots 0..3 DC tables, 16..19 AC tables; allocated when a DHT segment defines them.
+  std::unique_ptr<jpeg::HuffmanTable> huffman[20];
   bool frameRead = false;
   uint16_t width = 0, height = 0;
   uint8_t componentCount = 0;
   FrameComponent components[3] = {};
   std::unique_ptr<uint8_t[]> picture;
-  uint32_t maxWidth = CJpegDecoder::kMaxDimension, maxHeight = CJpegDecoder::kMaxDimension;
+  uint64_t maxPixels = CJpegDecoder::kMaxPixels;
 
   uint8_t at(uint32_t offset) const { return offset < end ? data[offset] : 0; }
   uint32_t be16(uint32_t offset) const { return uint32_t(at(offset)) << 8 | at(offset + 1); }
@@ -60,9 +61,8 @@ const uint8_t* CJpegDecoder::picture() const {
   return state_->picture.get();
 }
 
-void CJpegDecoder::setSizeLimit(uint32_t maxWidth, uint32_t maxHeight) {
-  state_->maxWidth = std::min<uint32_t>(maxWidth, kMaxDimension);
-  state_->maxHeight = std::min<uint32_t>(maxHeight, kMaxDimension);
+void CJpegDecoder::setPixelLimit(uint64_t maxPixels) {
+  state_->maxPixels = std::min(maxPixels, kMaxPixels);
 }
 
 bool CJpegDecoder::decode(uint32_t length) {
@@ -119,8 +119,10 @@ void CJpegDecoder::State::readHuffmanTables() {
     uint32_t total = 0;
     for (uint32_t n = 1; n <= 16; ++n) total += data[table + n];
     if (table + 17 + total > end) break;
-    if (slot <= 3 || (slot >= 16 && slot <= 19))  // other classes or ids are skipped
-      huffman[slot].build(data + table + 1, data + table + 17);
+    if (slot <= 3 || (slot >= 16 && slot <= 19)) {  // other classes or ids are skipped
+      if (!huffman[slot]) huffman[slot] = std::make_unique<jpeg::HuffmanTable>();
+      huffman[slot]->build(data + table + 1, data + table + 17, slot >= 16);
+    }
     table += 17 + total;
     if (table >= end || data[table] == 0xFF) break;
   }
@@ -141,20 +143,18 @@ void CJpegDecoder::State::readQuantisationTables() {
 void CJpegDecoder::State::readFrameHeader() {
   const uint32_t segmentLength = be16(position + 2);
   const uint8_t count = at(position + 9);
-  // A frame header with no or more than 3 components, or a sampling factor of 0, is ignored.
-  bool valid = count >= 1 && count <= 3;
-  FrameComponent read[3] = {};
-  for (uint32_t k = 0; valid && k < count; ++k) {
-    const uint32_t p = position + 10 + 3 * k;
-    read[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15), at(p + 2)};
-    valid = read[k].h != 0 && read[k].v != 0;
-  }
-  if (valid) {
+  // A frame header with no or more than 3 components is ignored. Components beyond its count
+  // keep what an earlier header set; a sampling factor of 0 matters only to a scan that uses
+  // the component.
+  if (count >= 1 && count <= 3) {
     frameRead = true;
     height = uint16_t(be16(position + 5));
     width = uint16_t(be16(position + 7));
     componentCount = count;
-    std::copy(read, read + 3, components);
+    for (uint32_t k = 0; k < count; ++k) {
+      const uint32_t p = position + 10 + 3 * k;
+      components[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15), at(p + 2)};
+    }
   }
   position += segmentLength + 2;
 }
@@ -168,11 +168,14 @@ void CJpegDecoder::State::readScanAndDecode() {
   for (uint32_t k = 0; valid && k < count; ++k) {
     const uint32_t p = position + 5 + 2 * k;
     selectors[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15)};
-    valid = selectors[k].dc <= 3 && selectors[k].ac <= 3 && huffman[selectors[k].dc].present &&
-            huffman[16 + selectors[k].ac].present;
+    valid = selectors[k].dc <= 3 && selectors[k].ac <= 3 && huffman[selectors[k].dc] &&
+            huffman[16 + selectors[k].ac];
   }
   position += segmentLength + 2;
-  if (!valid || !frameRead || count > componentCount || position > end) return;
+  if (!valid || !frameRead || position > end) return;
+  // Scan component k samples as frame component k, also where k is beyond the frame's count.
+  for (int k = 0; k < count; ++k)
+    if (components[k].h == 0 || components[k].v == 0) return;
 
   int hmax = 0, vmax = 0;
   for (int k = 0; k < componentCount; ++k) {
@@ -182,7 +185,8 @@ void CJpegDecoder::State::readScanAndDecode() {
   const uint32_t mcuWidth = 8u * uint32_t(hmax), mcuHeight = 8u * uint32_t(vmax);
   const uint32_t w = (width + mcuWidth - 1) / mcuWidth * mcuWidth;
   const uint32_t h = (height + mcuHeight - 1) / mcuHeight * mcuHeight;
-  if (w == 0 || h == 0 || w > maxWidth || h > maxHeight) return;  // no picture for it
+  if (w == 0 || h == 0 || w > 0xFFFF || h > 0xFFFF || uint64_t(w) * h > maxPixels)
+    return;  // no picture for it
   width = uint16_t(w);
   height = uint16_t(h);
 
@@ -193,7 +197,7 @@ void CJpegDecoder::State::readScanAndDecode() {
   scan.componentCount = count;
   for (int k = 0; k < count; ++k) {
     // Scan component k takes frame component k's sampling and quantisation table.
-    scan.components[k] = {&huffman[selectors[k].dc], &huffman[16 + selectors[k].ac],
+    scan.components[k] = {huffman[selectors[k].dc].get(), huffman[16 + selectors[k].ac].get(),
                           quant[components[k].quant & 15], components[k].h, components[k].v};
   }
   scan.hmax = hmax;

@@ -19,10 +19,11 @@ class CJpegDecoder {
   // after damaged entropy data); false when there is none.
   bool decode(uint32_t length);
 
-  // Pictures wider or taller than this (after rounding to whole MCUs) are not decoded.
-  static constexpr uint32_t kMaxDimension = 8192;
-  // A lower limit, e.g. for fuzzing; never above kMaxDimension.
-  void setSizeLimit(uint32_t maxWidth, uint32_t maxHeight);
+  // Pictures of more pixels than this (after rounding to whole MCUs) are not decoded, whatever
+  // their shape.
+  static constexpr uint64_t kMaxPixels = uint64_t(8192) * 8192;
+  // A lower limit, e.g. for fuzzing; never above kMaxPixels.
+  void setPixelLimit(uint64_t maxPixels);
 
   // The picture's size, rounded up to whole MCUs; 0 before a frame header was read.
   uint16_t width() const;

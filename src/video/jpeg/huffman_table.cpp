@@ -1,10 +1,27 @@
 #include "video/jpeg/huffman_table.h"
 
-namespace jpeg {
+#include <algorithm>
 
-void HuffmanTable::build(const uint8_t* counts, const uint8_t* symbols) {
-  *this = HuffmanTable{};
-  present = true;
+namespace jpeg {
+namespace {
+
+// The look-up entry for the symbol of a code of n bits, followed by the rest of pattern.
+uint32_t entryFor(uint8_t symbol, int n, uint32_t pattern, bool ac) {
+  const int size = ac ? symbol & 15 : symbol;
+  if (ac && symbol == 0xF0) return uint32_t(n) | lookup::kZeroRun;
+  if (ac && size == 0) return uint32_t(n) | lookup::kEnd;
+  if (size > 15 || n + size > kLookupBits)
+    return uint32_t(n) | lookup::kSymbol | uint32_t(symbol) << 16;
+  const uint32_t extra = size == 0 ? 0 : pattern >> (kLookupBits - n - size) & ((1u << size) - 1);
+  const int value = HuffmanTable::extend(extra, size);
+  return uint32_t(n + size) | lookup::kValue | uint32_t(n) << 7 |
+         uint32_t(ac ? (symbol >> 4) + 1 : 0) << 11 | uint32_t(uint16_t(value)) << 16;
+}
+
+}  // namespace
+
+void HuffmanTable::build(const uint8_t* counts, const uint8_t* symbols, bool ac) {
+  count = 0;
   for (int n = 0; n < 16; ++n) count += counts[n];
   values.assign(symbols, symbols + count);
   values.push_back(0);
@@ -30,6 +47,8 @@ void HuffmanTable::build(const uint8_t* counts, const uint8_t* symbols) {
   }
   int j = 0;
   for (int n = 1; n <= 16; ++n) {
+    mincode[n] = 0;
+    valptr[n] = 0;
     if (counts[n - 1] == 0) {
       maxcode[n] = -1;
     } else {
@@ -40,22 +59,29 @@ void HuffmanTable::build(const uint8_t* counts, const uint8_t* symbols) {
     }
   }
 
-  // The lookup table repeats the bit-by-bit search for every pattern of kLookupBits bits.
-  for (uint32_t pattern = 0; pattern < (1u << kLookupBits); ++pattern) {
-    for (int n = 1; n <= kLookupBits; ++n) {
-      const uint32_t code = pattern >> (kLookupBits - n);
-      if (matches(n, code)) {
-        const uint8_t symbol = symbolFor(n, code);
-        lookup[pattern] = uint16_t(n << 8 | symbol);
-        const int size = symbol & 15;
-        if (size != 0 && n + size <= kLookupBits) {
-          const uint32_t extra = (pattern >> (kLookupBits - n - size)) & ((1u << size) - 1);
-          coefficient[pattern] = {int16_t(extend(extra, size)), uint8_t(symbol >> 4), uint8_t(n),
-                                  uint8_t(n + size)};
-        }
-        break;
-      }
+  // The look-up table gives each pattern of kLookupBits bits what the bit-by-bit search gives:
+  // the first length n whose prefix is at most maxcode[n]. The patterns that end the search at
+  // length n are those below limit[n], so the length found never decreases from one pattern to
+  // the next.
+  constexpr uint32_t kPatterns = 1u << kLookupBits;
+  uint32_t limit[kLookupBits + 2];
+  for (int n = 1; n <= kLookupBits; ++n)
+    limit[n] = maxcode[n] == -1
+                   ? 0
+                   : std::min(kPatterns, (uint32_t(uint16_t(maxcode[n])) + 1) << (kLookupBits - n));
+  limit[kLookupBits + 1] = kPatterns;  // longer codes: searched bit by bit when decoding
+  int n = 1;
+  for (uint32_t pattern = 0; pattern < kPatterns;) {
+    while (limit[n] <= pattern) ++n;
+    if (n > kLookupBits) {
+      std::fill(fast + pattern, fast + kPatterns, lookup::kSymbol);
+      break;
     }
+    // One code at a time: 2^(kLookupBits - n) patterns share it.
+    const uint32_t code = pattern >> (kLookupBits - n);
+    const uint32_t codeEnd = std::min(limit[n], (code + 1) << (kLookupBits - n));
+    const uint8_t symbol = symbolFor(n, code);
+    for (; pattern < codeEnd; ++pattern) fast[pattern] = entryFor(symbol, n, pattern, ac);
   }
 }
 

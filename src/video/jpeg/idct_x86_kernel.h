@@ -68,10 +68,19 @@ __attribute__((always_inline)) inline void transform(__m128i* x) {
 template <typename Ops>
 inline void inverseDct(int16_t* coefficients, uint8_t* out, int stride) {
   __m128i v[8];
-  for (int i = 0; i < 8; ++i) {
-    v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(coefficients + 8 * i), _mm_setzero_si128());
-  }
+  __m128i* in = reinterpret_cast<__m128i*>(coefficients);
+  for (int i = 0; i < 8; ++i) v[i] = _mm_loadu_si128(in + i);
+  // Cleared store by store: a loop of them becomes a call of memset (rep stos), which costs
+  // more than the rest of the transform.
+  const __m128i zero = _mm_setzero_si128();
+  _mm_storeu_si128(in + 0, zero);
+  _mm_storeu_si128(in + 1, zero);
+  _mm_storeu_si128(in + 2, zero);
+  _mm_storeu_si128(in + 3, zero);
+  _mm_storeu_si128(in + 4, zero);
+  _mm_storeu_si128(in + 5, zero);
+  _mm_storeu_si128(in + 6, zero);
+  _mm_storeu_si128(in + 7, zero);
   // The coefficients are stored column by column: v[k] holds the k-th value of every row.
   transform<Ops>(v);  // v[k]: output k of every row
   transpose(v);       // v[k]: row k

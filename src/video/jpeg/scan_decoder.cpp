@@ -26,6 +26,28 @@ constexpr std::array<uint8_t, 64> makeColumnOrder() {
 }
 constexpr std::array<uint8_t, 64> kZigZag = makeColumnOrder();
 
+// Zero runs past coefficient 63 change nothing and go on until another symbol ends the block.
+// Only a reader standing at the end of the data, repeating its last byte, can come back to a
+// state; a zero run that starts in a state one of the same block already started in would
+// repeat forever, so the block ends before it. The reader never moves back within a block, and
+// at one position it has at most 15 states.
+class EndlessRunGuard {
+ public:
+  bool repeats(const BitReader::State& now) {
+    if (count_ > 0 && seen_[0].position != now.position) count_ = 0;
+    for (int k = 0; k < count_; ++k)
+      if (seen_[k] == now) return true;
+    if (count_ == kStates) return true;
+    seen_[count_++] = now;
+    return false;
+  }
+
+ private:
+  static constexpr int kStates = 16;
+  BitReader::State seen_[kStates];
+  int count_ = 0;
+};
+
 class ScanDecoder {
  public:
   ScanDecoder(const Scan& scan, uint8_t* picture)
@@ -58,57 +80,142 @@ class ScanDecoder {
     if (reader_.checkRestartMarker()) predictions_[0] = predictions_[1] = predictions_[2] = 0;
   }
 
-  void decodeBlock(int k, uint8_t* out, int stride) {
-    const ScanComponent& c = scan_.components[k];
-    const uint8_t* q = c.quant;
-    // After a fill, a code (up to 16 bits) and its extra bits (up to 15) are in the buffer.
-    reader_.fill();
-    const int t = reader_.decodeBuffered(*c.dc);
-    const uint32_t bits = t == 0 ? 0 : t <= 16 ? reader_.take(t) : reader_.receiveLong(t);
-    const int16_t difference = int16_t(HuffmanTable::extend(bits, t));
-    predictions_[k] = int16_t(predictions_[k] + difference);
-    coefficients_[0] = int16_t(predictions_[k] * q[0]);
-    bool anyAc = false;
-    const HuffmanTable& ac = *c.ac;
-    int i = 1;
-    for (;;) {
-      reader_.fill();
-      const HuffmanTable::Coefficient& fast = ac.coefficient[reader_.peek(kLookupBits)];
-      if (fast.codeBits != 0) {  // code and value in one look-up
-        i += fast.run;
-        if (i > 63) {
-          reader_.skip(fast.codeBits);
-          break;
-        }
-        reader_.skip(fast.totalBits);
-        coefficients_[kZigZag[i]] = int16_t(fast.value * q[i]);
-        anyAc = true;
-        if (i == 63) break;
-        ++i;
-        continue;
-      }
-      const int rs = reader_.decodeBuffered(ac);
-      const int run = rs >> 4, size = rs & 15;
-      if (size != 0) {
-        i += run;
-        if (i > 63) break;
-        const int value = HuffmanTable::extendSized(reader_.take(size), size);
-        coefficients_[kZigZag[i]] = int16_t(value * q[i]);
-        anyAc = true;
-        if (i == 63) break;
-        ++i;
-      } else {
-        if (run != 15) break;
-        i += 16;
-        if (i >= 1024) break;  // a run of skips that never ends (damaged data)
+  // The symbol of a code the look-up entry doesn't finish: one that leaves its extra bits to
+  // the caller, or one longer than kLookupBits bits, searched bit by bit through maxcode. A
+  // sequence that matches no code of up to 16 bits uses 16 bits and gives symbol 0. Needs 16
+  // bits buffered.
+  static int slowSymbol(BitReader::Cursor& c, const HuffmanTable& table, uint32_t entry) {
+    if (lookup::consumed(entry) != 0) {
+      c.skip(lookup::consumed(entry));
+      return lookup::symbol(entry);
+    }
+    for (int n = kLookupBits + 1; n <= 16; ++n) {
+      const uint32_t code = c.peek(n);
+      if (table.matches(n, code)) {
+        c.skip(n);
+        return table.symbolFor(n, code);
       }
     }
-    if (!anyAc) {
+    c.skip(16);
+    return 0;
+  }
+
+  // Decodes one block of component k into coefficients_ (dequantised, column by column).
+  // Returns false when no AC coefficient was coded.
+  __attribute__((always_inline)) bool decodeCoefficients(int k) {
+    const ScanComponent& component = scan_.components[k];
+    const uint8_t* q = component.quant;
+    BitReader::Cursor c = reader_.cursor();
+    // After a fill, a code (up to 16 bits) and its extra bits (up to 15) are in the buffer.
+    reader_.fill(c);
+    int difference;
+    const uint32_t dc = component.dc->fast[c.peek(kLookupBits)];
+    if ((dc & lookup::kKindMask) == lookup::kValue) {
+      c.skip(lookup::consumed(dc));
+      difference = lookup::value(dc);
+    } else {
+      const int t = slowSymbol(c, *component.dc, dc);
+      const uint32_t bits = t == 0 ? 0 : t <= 16 ? c.take(t) : reader_.receiveLong(c, t);
+      difference = HuffmanTable::extend(bits, t);
+    }
+    predictions_[k] = int16_t(predictions_[k] + difference);
+    coefficients_[0] = int16_t(predictions_[k] * q[0]);
+
+    const uint32_t* ac = component.ac->fast;
+    // next: the position after the last coefficient; the one a step lands on is next - 1.
+    const uint8_t* qBefore = q - 1;
+    const uint8_t* zigZagBefore = kZigZag.data() - 1;
+    uint32_t next = 1;
+    for (;;) {
+      reader_.fill(c);
+      const uint32_t entry = ac[c.peek(kLookupBits)];
+      if ((entry & lookup::kKindMask) == lookup::kValue) [[likely]] {  // code and value at once
+        next += lookup::step(entry);
+        if (next >= 64) [[unlikely]] {
+          if (next > 64) {  // beyond coefficient 63: the extra bits stay unread
+            c.skip(lookup::codeLength(entry));
+            break;
+          }
+          c.skip(lookup::consumed(entry));
+          coefficients_[kZigZag[63]] = int16_t(lookup::value(entry) * q[63]);
+          break;
+        }
+        // The kind bits are 0, so the low 6 bits are the count: the shift needs no mask.
+        c.buffer <<= entry & 63;
+        c.bits -= lookup::consumed(entry);
+        coefficients_[zigZagBefore[next]] = int16_t(lookup::value(entry) * qBefore[next]);
+        continue;
+      }
+      if ((entry & lookup::kKindMask) == lookup::kEnd) {
+        c.skip(lookup::consumed(entry));
+        break;
+      }
+      if ((entry & lookup::kKindMask) == lookup::kSymbol && lookup::consumed(entry) != 0) {
+        // The code is known; its extra bits don't fit the look-up (size 1..15: sizes of 0 are
+        // the other kinds).
+        c.skip(lookup::consumed(entry));
+        next += uint32_t(lookup::symbol(entry) >> 4);
+        if (next > 63) break;
+        const int size = lookup::symbol(entry) & 15;
+        coefficients_[kZigZag[next]] =
+            int16_t(HuffmanTable::extendSized(c.take(size), size) * q[next]);
+        if (next++ == 63) break;
+        continue;
+      }
+      // Passed by value, so that the loop's cursor and position stay in registers.
+      const AcStep step = acSymbol(c, *component.ac, entry, q, int(next));
+      c = step.cursor;
+      next = uint32_t(step.i);
+      if (!step.more) break;
+    }
+    reader_.setCursor(c);
+    // Only zero runs and no coefficient also come here with next above 1: the full transform of
+    // a block with only its DC value gives the DC-only samples.
+    return next > 1;
+  }
+
+  struct AcStep {
+    BitReader::Cursor cursor;
+    int i;
+    bool more;  // false: the block ends
+  };
+  // An AC symbol the look-up entry doesn't finish: a zero run, or a code or value too long for
+  // it. i: the position of the next coefficient.
+  __attribute__((noinline)) AcStep acSymbol(BitReader::Cursor c, const HuffmanTable& table,
+                                            uint32_t entry, const uint8_t* q, int i) {
+    int rs = 0xF0;
+    if ((entry & lookup::kKindMask) == lookup::kZeroRun)
+      c.skip(lookup::consumed(entry));
+    else
+      rs = slowSymbol(c, table, entry);
+    const int run = rs >> 4, size = rs & 15;
+    if (size != 0) {
+      i += run;
+      if (i > 63) return {c, i, false};
+      const int value = HuffmanTable::extendSized(c.take(size), size);
+      coefficients_[kZigZag[i]] = int16_t(value * q[i]);
+      if (i == 63) return {c, i, false};
+      return {c, i + 1, true};
+    }
+    if (run != 15) return {c, i, false};
+    if (i + 16 > 63) {                               // damaged data
+      if (i <= 63) endlessRun_ = EndlessRunGuard();  // the block's first run past its end
+      i = 64;
+      if (endlessRun_.repeats(reader_.state(c))) return {c, i, false};
+    } else {
+      i += 16;
+    }
+    return {c, i, true};
+  }
+
+  // Out of line: inside the MCU loops the block loop runs short of registers.
+  __attribute__((noinline)) void decodeBlock(int k, uint8_t* out, int stride) {
+    if (decodeCoefficients(k)) {
+      inverseDct_(coefficients_, out, stride);  // also clears the coefficients
+    } else {
       const uint8_t sample = dcOnlySample(coefficients_[0]);
       for (int row = 0; row < 8; ++row) std::memset(out + row * stride, sample, 8);
       coefficients_[0] = 0;
-    } else {
-      inverseDct_(coefficients_, out, stride);  // also clears the coefficients
     }
   }
 
@@ -206,6 +313,7 @@ class ScanDecoder {
   InverseDctFn inverseDct_;
   int16_t predictions_[3] = {};
   uint32_t mcuCount_ = 0;
+  EndlessRunGuard endlessRun_;  // of the block being decoded
   alignas(32) int16_t coefficients_[64] = {};
 };
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -24,9 +26,9 @@ std::string describe(const Options& o) {
 }
 
 void expectSameAsReference(const std::vector<uint8_t>& jpeg, const std::string& what,
-                           uint32_t sizeLimit = 8192) {
-  const auto fast = jpegtest::decodeFast(jpeg, sizeLimit);
-  const auto reference = jpegtest::decodeReference(jpeg, sizeLimit);
+                           uint64_t pixelLimit = CJpegDecoder::kMaxPixels) {
+  const auto fast = jpegtest::decodeFast(jpeg, pixelLimit);
+  const auto reference = jpegtest::decodeReference(jpeg, pixelLimit);
   ASSERT_EQ(fast.decoded, reference.decoded) << what;
   ASSERT_EQ(fast.width, reference.width) << what;
   ASSERT_EQ(fast.height, reference.height) << what;
@@ -92,6 +94,23 @@ TEST(JpegDifferential, FullSizeWithRestartMarkersAndOptimisedTables) {
   }
 }
 
+// The camera photos the benchmark decodes, when they are at hand beside the repository.
+TEST(JpegDifferential, RealPhotos) {
+  const std::string folder = PV_SOURCE_DIR "/../shared/media/";
+  int found = 0;
+  for (const char* name :
+       {"photo_704x480_422_q75.jpg", "photo_704x480_420_q75.jpg", "photo_352x240_422_q30.jpg"}) {
+    std::ifstream in(folder + name, std::ios::binary);
+    if (!in) continue;
+    ++found;
+    const std::vector<uint8_t> jpeg{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
+    ASSERT_TRUE(jpegtest::decodeFast(jpeg).decoded) << name;
+    expectSameAsReference(jpeg, name);
+  }
+  if (found == 0) GTEST_SKIP() << "no photos in " << folder;
+}
+
 // Damaged data: flipped bytes anywhere, bytes dropped at the end, marker-like bytes in the
 // entropy-coded data. Whatever each decoder makes of it, the two must agree.
 TEST(JpegDifferential, DamagedCopiesAgree) {
@@ -136,7 +155,7 @@ TEST(JpegDifferential, DamagedCopiesAgree) {
         }
         // A damaged size can be huge: keep the pictures small.
         expectSameAsReference(jpeg, "damaged copy " + std::to_string(round) + " of " + describe(o),
-                              256);
+                              256 * 256);
       }
     }
   }

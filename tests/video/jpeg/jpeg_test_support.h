@@ -21,10 +21,11 @@ struct Outcome {
   std::vector<uint8_t> picture;
 };
 
-inline Outcome decodeFast(const std::vector<uint8_t>& jpeg, uint32_t sizeLimit = 8192) {
+inline Outcome decodeFast(const std::vector<uint8_t>& jpeg,
+                          uint64_t pixelLimit = CJpegDecoder::kMaxPixels) {
   std::vector<uint8_t> buffer = withSlack(jpeg);
   CJpegDecoder decoder;
-  decoder.setSizeLimit(sizeLimit, sizeLimit);
+  decoder.setPixelLimit(pixelLimit);
   decoder.setData(buffer.data());
   Outcome out;
   out.decoded = decoder.decode(uint32_t(jpeg.size()));
@@ -36,10 +37,11 @@ inline Outcome decodeFast(const std::vector<uint8_t>& jpeg, uint32_t sizeLimit =
   return out;
 }
 
-inline Outcome decodeReference(const std::vector<uint8_t>& jpeg, uint32_t sizeLimit = 8192) {
+inline Outcome decodeReference(const std::vector<uint8_t>& jpeg,
+                               uint64_t pixelLimit = CJpegDecoder::kMaxPixels) {
   std::vector<uint8_t> buffer = withSlack(jpeg);
   ReferenceJpegDecoder decoder;
-  decoder.setSizeLimit(sizeLimit, sizeLimit);
+  decoder.setPixelLimit(pixelLimit);
   Outcome out;
   out.decoded = decoder.decode(buffer.data(), uint32_t(jpeg.size()));
   out.width = decoder.width();

@@ -153,19 +153,17 @@ void ReferenceJpegDecoder::readQuantisationTables() {
 void ReferenceJpegDecoder::readFrameHeader() {
   const uint32_t segmentLength = be16(position_ + 2);
   const uint8_t nf = at(position_ + 9);
-  bool valid = nf >= 1 && nf <= 3;
-  FrameComponent components[3];
-  for (int k = 0; valid && k < nf; ++k) {
-    const uint32_t p = position_ + 10 + 3 * uint32_t(k);
-    components[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15), at(p + 2)};
-    valid = components[k].h != 0 && components[k].v != 0;
-  }
-  if (valid) {
+  // Components beyond Nf keep what an earlier frame header set. Sampling factors of 0 are
+  // refused only where a scan divides by them.
+  if (nf >= 1 && nf <= 3) {
     frameValid_ = true;
     height_ = uint16_t(be16(position_ + 5));
     width_ = uint16_t(be16(position_ + 7));
     nf_ = nf;
-    std::copy(components, components + 3, frame_);
+    for (int k = 0; k < nf; ++k) {
+      const uint32_t p = position_ + 10 + 3 * uint32_t(k);
+      frame_[k] = {at(p), uint8_t(at(p + 1) >> 4), uint8_t(at(p + 1) & 15), at(p + 2)};
+    }
   }
   position_ += segmentLength + 2;
 }
@@ -181,7 +179,10 @@ void ReferenceJpegDecoder::readScanHeaderAndDecode() {
             huffman_[16 + scan_[k].ac].present;
   }
   position_ += segmentLength + 2;
-  if (!valid || !frameValid_ || ns > nf_ || position_ > end_) return;
+  if (!valid || !frameValid_ || position_ > end_) return;
+  // Scan component k samples as frame component k, also where k is beyond Nf.
+  for (int k = 0; k < ns; ++k)
+    if (frame_[k].h == 0 || frame_[k].v == 0) return;
   ns_ = ns;
   hmax_ = vmax_ = 0;
   for (int k = 0; k < nf_; ++k) {
@@ -191,7 +192,7 @@ void ReferenceJpegDecoder::readScanHeaderAndDecode() {
   const uint32_t mcuWidth = 8u * hmax_, mcuHeight = 8u * vmax_;
   const uint32_t w = (width_ + mcuWidth - 1) / mcuWidth * mcuWidth;
   const uint32_t h = (height_ + mcuHeight - 1) / mcuHeight * mcuHeight;
-  if (w > maxWidth_ || h > maxHeight_ || w == 0 || h == 0) return;
+  if (w == 0 || h == 0 || w > 0xFFFF || h > 0xFFFF || uint64_t(w) * h > maxPixels_) return;
   width_ = uint16_t(w);
   height_ = uint16_t(h);
   decodeScan();
@@ -257,7 +258,18 @@ void ReferenceJpegDecoder::decodeBlock(int k) {
   std::fill(block_ + 1, block_ + 64, int16_t(0));
   const HuffmanTable& ac = huffman_[16 + scan_[k].ac];
   int i = 1;
+  // Zero runs past coefficient 63 change nothing and go on until another symbol ends the block.
+  // Only a reader standing at the end of the data can repeat a state; a zero run starting in a
+  // state one already started in would repeat forever, so the block ends before it.
+  ReaderState seen[16];
+  int seenCount = 0;
   for (;;) {
+    if (i > 63) {
+      const ReaderState now{entropy_, bitsLeft_, currentByte_};
+      if (seenCount > 0 && seen[0].entropy != now.entropy) seenCount = 0;
+      if (std::find(seen, seen + seenCount, now) != seen + seenCount || seenCount == 16) break;
+      seen[seenCount++] = now;
+    }
     const int rs = decodeSymbol(ac);
     const int run = rs / 16, size = rs % 16;
     if (size != 0) {
@@ -268,8 +280,7 @@ void ReferenceJpegDecoder::decodeBlock(int k) {
       ++i;
     } else {
       if (run != 15) break;
-      i += 16;
-      if (i >= 1024) break;  // a run of skips that never ends (damaged data)
+      i = std::min(i + 16, 64);  // past 63 only "past 63" matters
     }
   }
   dcPred_[k] = int16_t(dcPred_[k] + block_[0]);

@@ -9,10 +9,8 @@ class ReferenceJpegDecoder {
  public:
   // Same contract as CJpegDecoder::decode: data holds length bytes plus 3 writable bytes.
   bool decode(uint8_t* data, uint32_t length);
-  void setSizeLimit(uint32_t maxWidth, uint32_t maxHeight) {
-    maxWidth_ = maxWidth;
-    maxHeight_ = maxHeight;
-  }
+  // Pictures of more pixels (after rounding to whole MCUs) are not decoded.
+  void setPixelLimit(uint64_t maxPixels) { maxPixels_ = maxPixels; }
 
   uint16_t width() const { return width_; }
   uint16_t height() const { return height_; }
@@ -35,6 +33,13 @@ class ReferenceJpegDecoder {
   };
   struct ScanComponent {
     uint8_t selector = 0, dc = 0, ac = 0;
+  };
+  // Everything the bit reader's future depends on.
+  struct ReaderState {
+    uint32_t entropy;
+    int bitsLeft;
+    uint8_t currentByte;
+    bool operator==(const ReaderState&) const = default;
   };
 
   uint8_t at(uint32_t offset) const { return offset < end_ ? data_[offset] : 0; }
@@ -78,5 +83,5 @@ class ReferenceJpegDecoder {
   std::vector<uint8_t> mcu_;
   std::vector<uint8_t> picture_;
   bool hasPicture_ = false;
-  uint32_t maxWidth_ = 8192, maxHeight_ = 8192;
+  uint64_t maxPixels_ = uint64_t(8192) * 8192;
 };
