@@ -12,7 +12,7 @@ out=$ROOT/docs/screenshots
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j "${PV_JOBS:-2}" --target test_ui test_e2e
+cmake --build "$build" -j "${PV_JOBS:-2}" --target test_ui test_e2e pelloxview dvr-emulator
 
 mkdir -p "$out"
 # Leak checking is off in case the build uses AddressSanitizer: the X libraries keep caches for
@@ -21,5 +21,11 @@ ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=xcb PV_SCREENSHOT_DIR="$out" \
   xvfb-run -a -s "-screen 0 1024x768x24" "$build/tests/test_ui" --gtest_filter='Screenshots.*'
 ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=xcb PV_SCREENSHOT_DIR="$out" \
   xvfb-run -a -s "-screen 0 1024x768x24" "$build/tests/test_e2e" --gtest_filter='Screenshots.*'
+# The whole window at zoom 2 while it records the demo's first channel.
+capture=$(mktemp -d)
+ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+  "$build/src/pelloxview" --demo --zoom 2 --quit-after 5 --data-dir "$capture" \
+  --audio-out "$capture/audio.wav" --record "$capture/clip.mkv" --screenshot "$out/zoom-2-recording.png"
+rm -rf "$capture"
 echo "screenshots: saved to $out"
 ls -1 "$out"

@@ -26,16 +26,18 @@ void CStatusLine::paintEvent(QPaintEvent*) {
   QFont font(QStringLiteral("Arial"));
   font.setPixelSize(13);
   painter.setFont(font);
+  // A text longer than the line (a file's path) keeps its start and its end.
+  const QFontMetrics metrics(font);
+  const QString shown = metrics.elidedText(text_, Qt::ElideMiddle, rect().width());
   if (!overPicture_) {
     painter.setPen(QColor::fromRgb(kTextColour));
-    painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text_);
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, shown);
     return;
   }
   // A light text on a translucent dark band reads over any picture.
-  const QFontMetrics metrics(font);
-  const int width = std::min(rect().width(), metrics.horizontalAdvance(text_) + 8);
+  const int width = std::min(rect().width(), metrics.horizontalAdvance(shown) + 8);
   const QRect band((rect().width() - width) / 2, 0, width, rect().height());
   painter.fillRect(band, QColor(0, 0, 0, 150));
   painter.setPen(QColor(235, 235, 235));
-  painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text_);
+  painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, shown);
 }

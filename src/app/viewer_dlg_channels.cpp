@@ -102,12 +102,12 @@ void CViewerDlg::onLiveStart(const uint8_t* body, uint32_t /*length*/) {
     channelButtons_[static_cast<size_t>(shown)]->setState(chstate::kShown);
     moveMarkerTo(shown);
     showPicture(true);
-    if (!pendingRecordPath_.isEmpty() && liveTap_) {
-      startRecordingTo(pendingRecordPath_);
-      pendingRecordPath_.clear();
-    }
   }
   setStatusText(QString());
+  if (shown >= 0 && !pendingRecordPath_.isEmpty() && liveTap_) {
+    startRecordingTo(pendingRecordPath_);
+    pendingRecordPath_.clear();
+  }
   showCameraPanel(shown >= 0 && ((ptzMask_ >> shown) & 1u) != 0);
   if (client_->audio().isConnected()) client_->requestAudioStop(0xFFFFFFFF);
 }

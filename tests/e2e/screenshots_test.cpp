@@ -1,9 +1,12 @@
 // Pictures of the live window: the emulator's picture in the picture area (window view and full
 // screen, JPEG and MPEG-4 channels) with the status line readable over it. Each test checks the
 // picture; with PV_SCREENSHOT_DIR set (tools/screenshots.sh, under Xvfb) it also saves it.
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QImage>
+#include <QKeyEvent>
+#include <QTemporaryDir>
 
 #include <set>
 
@@ -86,6 +89,21 @@ TEST_F(Screenshots, JpegChannelInWindowAndFullScreen) {
   checkFullScreen("live-jpeg-fullscreen.png");
   ASSERT_TRUE(waitFor([&] { return window().displayReady(); }, 3000));
   checkWindowView("live-jpeg-window.png");
+}
+
+// A snapshot (key S) is the DVR's whole picture, not the 214 x 160 view.
+TEST_F(Screenshots, SnapshotIsTheWholePicture) {
+  QTemporaryDir folder;
+  services.captureDirectory = folder.path();
+  showLive(0);
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_S, Qt::NoModifier);
+  QCoreApplication::sendEvent(&window(), &press);
+  const QStringList files = QDir(folder.path()).entryList({"*.png"}, QDir::Files);
+  ASSERT_EQ(files.size(), 1);
+  const QImage snapshot(folder.filePath(files.front()));
+  EXPECT_EQ(snapshot.size(), QSize(704, 480));
+  EXPECT_GT(distinctColours(snapshot, snapshot.rect()), 200);
+  save(snapshot, "snapshot-704x480.png");
 }
 
 TEST_F(Screenshots, Mpeg4ChannelInWindowAndFullScreen) {
