@@ -1,19 +1,65 @@
 #include "app/diagnostics.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace {
-int countEntries(const char* path) {
-  const QDir dir(QString::fromLatin1(path));
-  if (!dir.exists()) return -1;
-  // The listing opens a descriptor of its own while it reads; it is closed before it returns.
-  return static_cast<int>(
-      dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden).size());
+const QString kQtPoolWorker = QStringLiteral("Thread (pooled)");
+
+QStringList listThreads() {
+  QStringList threads;
+  const QDir dir(QStringLiteral("/proc/self/task"));
+  for (const QString& id : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    QFile comm(dir.filePath(id + QStringLiteral("/comm")));
+    const QString name =
+        comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
+    threads << id + QLatin1Char(' ') + name;
+  }
+  return threads;
+}
+
+// The listing's own descriptor is closed again before the list is returned.
+QStringList listDescriptors() {
+  QStringList fds;
+  const QDir dir(QStringLiteral("/proc/self/fd"));
+  const QStringList entries =
+      dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden);
+  for (const QString& fd : entries) {
+    const QString target = QFile::symLinkTarget(dir.filePath(fd));
+    if (target.isEmpty()) continue;  // gone meanwhile: the listing's own
+    fds << fd + QStringLiteral(" -> ") + target;
+  }
+  return fds;
 }
 }  // namespace
 
-ResourceCount countResources() {
-  return {countEntries("/proc/self/task"), countEntries("/proc/self/fd")};
+ResourceSnapshot takeResourceSnapshot() {
+  return {listThreads(), listDescriptors()};
+}
+
+Leftovers leftoversSince(const ResourceSnapshot& before) {
+  Leftovers left;
+  for (const QString& thread : listThreads()) {
+    if (before.threads.contains(thread)) continue;
+    if (thread.endsWith(kQtPoolWorker)) {
+      ++left.qtPoolWorkers;
+    } else {
+      left.threads << thread;
+    }
+  }
+  int poolEvents = left.qtPoolWorkers;
+  for (const QString& fd : listDescriptors()) {
+    if (before.fds.contains(fd)) continue;
+    if (poolEvents > 0 && fd.endsWith(QStringLiteral("[eventfd]"))) {
+      --poolEvents;
+      continue;
+    }
+    left.fds << fd;
+  }
+  return left;
 }
 
 CUiHeartbeat::CUiHeartbeat() {
@@ -33,5 +79,12 @@ void CUiHeartbeat::stop() {
 }
 
 void CUiHeartbeat::tick() {
-  slowest_ = std::max(slowest_, since_.restart());
+  const qint64 gap = since_.restart();
+  slowest_ = std::max(slowest_, gap);
+  // Where the long gaps fell, next to the status lines of the log.
+  if (gap >= kReportGapMs && reported_ < kMaxReports) {
+    ++reported_;
+    std::fprintf(stderr, "diagnostics: ui-gap %lld ms\n", static_cast<long long>(gap));
+    std::fflush(stderr);
+  }
 }

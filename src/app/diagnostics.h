@@ -3,15 +3,26 @@
 // was kept from its event loop, and which threads and file descriptors outlive the window.
 #include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 
-struct ResourceCount {
-  int threads = 0;
-  int fds = 0;
+// The process's threads ("ID name", from /proc/self/task) and open descriptors ("FD -> target",
+// from /proc/self/fd).
+struct ResourceSnapshot {
+  QStringList threads;
+  QStringList fds;
 };
+ResourceSnapshot takeResourceSnapshot();
 
-// Entries of /proc/self/task and /proc/self/fd (-1 each when /proc can't be read).
-ResourceCount countResources();
+// What exists now and did not in `before`. Qt's own idle pool workers ("Thread (pooled)", which
+// the raster engine starts to convert large images and which expire on their own after 30 s) are
+// counted apart, together with one event descriptor each: they are Qt's, not the viewer's.
+struct Leftovers {
+  QStringList threads;
+  QStringList fds;
+  int qtPoolWorkers = 0;
+};
+Leftovers leftoversSince(const ResourceSnapshot& before);
 
 // A 20 ms tick on the UI thread; the largest gap between two ticks shows how long the event loop
 // was held up. UI thread only.
@@ -20,6 +31,8 @@ class CUiHeartbeat final : public QObject {
 
  public:
   static constexpr int kIntervalMs = 20;
+  static constexpr qint64 kReportGapMs = 100;
+  static constexpr int kMaxReports = 10;
 
   CUiHeartbeat();
   void start();
@@ -32,4 +45,5 @@ class CUiHeartbeat final : public QObject {
   QTimer timer_;
   QElapsedTimer since_;
   qint64 slowest_ = 0;
+  int reported_ = 0;
 };

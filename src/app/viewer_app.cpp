@@ -24,17 +24,23 @@ constexpr int kDisconnectWaitMs = 2000;
 constexpr double kHeadlessDemoSeconds = 15;
 
 // Threads end shortly after they are joined or released; give them a moment before counting.
-void reportDiagnostics(const CUiHeartbeat& heartbeat, const ResourceCount& baseline) {
+void reportDiagnostics(const CUiHeartbeat& heartbeat, const ResourceSnapshot& before) {
   std::fprintf(stderr, "diagnostics: slowest-ui-ms=%lld\n",
                static_cast<long long>(heartbeat.slowestGapMs()));
-  ResourceCount now = countResources();
-  for (int i = 0; i < 20 && (now.threads > baseline.threads || now.fds > baseline.fds); ++i) {
+  Leftovers left = leftoversSince(before);
+  for (int i = 0; i < 20 && !(left.threads.isEmpty() && left.fds.isEmpty()); ++i) {
     QThread::msleep(50);
     QCoreApplication::processEvents();
-    now = countResources();
+    left = leftoversSince(before);
   }
-  std::fprintf(stderr, "diagnostics: threads=%d fds=%d\n", now.threads - baseline.threads,
-               now.fds - baseline.fds);
+  std::fprintf(stderr, "diagnostics: threads=%lld fds=%lld qt-pool-workers=%d\n",
+               static_cast<long long>(left.threads.size()), static_cast<long long>(left.fds.size()),
+               left.qtPoolWorkers);
+  // Name what is left over, for whoever reads the log of a failed run.
+  for (const QString& thread : left.threads)
+    std::fprintf(stderr, "diagnostics: left thread %s\n", thread.toUtf8().constData());
+  for (const QString& fd : left.fds)
+    std::fprintf(stderr, "diagnostics: left fd %s\n", fd.toUtf8().constData());
   std::fflush(stderr);
 }
 
@@ -46,7 +52,7 @@ QString tempPath(const char* name) {
 int CViewerApp::run(const CommandLineOptions& given, const std::string& password) {
   CommandLineOptions options = given;
   // Taken before anything of the viewer exists: what is left over at the end is the viewer's.
-  const ResourceCount baseline = countResources();
+  const ResourceSnapshot before = takeResourceSnapshot();
   CUiHeartbeat heartbeat;
   const bool headless = isHeadlessPlatform();
   if (!options.dataDir.empty()) {
@@ -120,7 +126,7 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
   }
   session.reset();
   window.reset();
-  if (options.diagnostics) reportDiagnostics(heartbeat, baseline);
+  if (options.diagnostics) reportDiagnostics(heartbeat, before);
   if (options.demo && headless) {
     const qint64 bytes = QFileInfo(QString::fromStdString(options.audioOut)).size();
     std::printf("pelloxview: audio played: %.1f s (%s)\n",

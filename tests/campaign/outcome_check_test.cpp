@@ -28,6 +28,7 @@ TEST(CampaignVerdict, SoundRunsPassAndEveryDeviationIsCaught) {
   EXPECT_TRUE(checkReport(running, parseViewerStderr(soundRun("127.0.0.1 Connected."))).empty());
   EXPECT_TRUE(
       checkReport(running, parseViewerStderr(soundRun("user get out of DVR Setup"))).empty());
+  EXPECT_TRUE(checkReport(running, parseViewerStderr(soundRun(""))).empty());
   // Only the first session counts: the reconnect's "Connected." doesn't hide a lost link.
   EXPECT_FALSE(
       checkReport(running, parseViewerStderr(soundRun("127.0.0.1 Disconnected."))).empty());

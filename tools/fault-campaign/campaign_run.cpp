@@ -64,8 +64,9 @@ RunResult runScenario(const Scenario& scenario, const RunSettings& settings) {
   const std::string socket = (dir / "dvr.sock").string();
 
   std::vector<std::string> emulatorArgs = {
-      settings.emulator, "--listen", "127.0.0.1:0", "--no-stdin", "--control-socket", socket,
-      "--user",          "demo",     "--password",  password,     "--size",           "352x240"};
+      settings.emulator,  "--listen", "127.0.0.1:0", "--no-stdin", "--control-socket", socket,
+      "--alive-interval", "1",        "--user",      "demo",       "--password",       password,
+      "--size",           "352x240"};
   emulatorArgs.insert(emulatorArgs.end(), scenario.emulatorArgs.begin(),
                       scenario.emulatorArgs.end());
   for (const auto& fault : scenario.startFaults) {
@@ -113,9 +114,8 @@ RunResult runScenario(const Scenario& scenario, const RunSettings& settings) {
                                                "--connect-again",
                                                "--data-dir",
                                                (dir / "data").string()};
-  const std::vector<std::string> viewerEnv = {
-      "QT_QPA_PLATFORM=offscreen", "PELLOXVIEW_AUDIO=wav:" + (dir / "audio.wav").string(),
-      "XDG_RUNTIME_DIR=" + dir.string()};
+  const std::vector<std::string> viewerEnv = {"QT_QPA_PLATFORM=offscreen", "PELLOXVIEW_AUDIO=none",
+                                              "XDG_RUNTIME_DIR=" + dir.string()};
   const auto viewerStart = Clock::now();
   const pid_t viewer = spawn(viewerArgs, viewerEnv, nullptr, (dir / "viewer.stdout").string(),
                              (dir / "viewer.stderr").string());

@@ -16,7 +16,7 @@ struct Scenario {
 
   // What the end of the first session must show.
   enum class Expect {
-    Connected,     // nothing that ends the session: "... Connected." or a notice
+    Connected,     // nothing ends the session: "... Connected.", a notice, or empty (shown channel)
     Refused,       // empty status; refusalMessage shown (none when it is empty)
     LinkLost,      // "... Disconnected." or a kept notice (silent DVR: within the link timeout)
     ErrorMessage,  // errorMessage shown; any status the preparation can be in
