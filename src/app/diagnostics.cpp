@@ -34,6 +34,13 @@ QStringList listDescriptors() {
   }
   return fds;
 }
+// Nanoseconds this thread has waited on a run queue so far (0 when the kernel doesn't say).
+qint64 runQueueWaitNs() {
+  QFile file(QStringLiteral("/proc/thread-self/schedstat"));
+  if (!file.open(QIODevice::ReadOnly)) return 0;
+  const QList<QByteArray> fields = file.readAll().split(' ');
+  return fields.size() >= 2 ? fields[1].trimmed().toLongLong() : 0;
+}
 }  // namespace
 
 ResourceSnapshot takeResourceSnapshot() {
@@ -69,6 +76,7 @@ CUiHeartbeat::CUiHeartbeat() {
 }
 
 void CUiHeartbeat::start() {
+  lastWaitNs_ = runQueueWaitNs();
   since_.start();
   timer_.start();
 }
@@ -80,11 +88,16 @@ void CUiHeartbeat::stop() {
 
 void CUiHeartbeat::tick() {
   const qint64 gap = since_.restart();
+  const qint64 waitNs = runQueueWaitNs();
+  const qint64 held = std::max<qint64>(0, gap - (waitNs - lastWaitNs_) / 1000000);
+  lastWaitNs_ = waitNs;
   slowest_ = std::max(slowest_, gap);
+  slowestHeld_ = std::max(slowestHeld_, held);
   // Where the long gaps fell, next to the status lines of the log.
   if (gap >= kReportGapMs && reported_ < kMaxReports) {
     ++reported_;
-    std::fprintf(stderr, "diagnostics: ui-gap %lld ms\n", static_cast<long long>(gap));
+    std::fprintf(stderr, "diagnostics: ui-gap %lld ms (held %lld ms)\n",
+                 static_cast<long long>(gap), static_cast<long long>(held));
     std::fflush(stderr);
   }
 }

@@ -25,8 +25,9 @@ constexpr double kHeadlessDemoSeconds = 15;
 
 // Threads end shortly after they are joined or released; give them a moment before counting.
 void reportDiagnostics(const CUiHeartbeat& heartbeat, const ResourceSnapshot& before) {
-  std::fprintf(stderr, "diagnostics: slowest-ui-ms=%lld\n",
-               static_cast<long long>(heartbeat.slowestGapMs()));
+  std::fprintf(stderr, "diagnostics: slowest-ui-ms=%lld held-ui-ms=%lld\n",
+               static_cast<long long>(heartbeat.slowestGapMs()),
+               static_cast<long long>(heartbeat.slowestHeldMs()));
   Leftovers left = leftoversSince(before);
   for (int i = 0; i < 20 && !(left.threads.isEmpty() && left.fds.isEmpty()); ++i) {
     QThread::msleep(50);

@@ -178,6 +178,7 @@ RunResult runScenario(const Scenario& scenario, const RunSettings& settings) {
   }
 
   result.slowestUiMs = report.slowestUiMs.value_or(-1);
+  result.heldUiMs = report.heldUiMs.value_or(-1);
   result.finalStatus = report.statuses.empty() ? "" : report.statuses.back();
   result.passed = result.failures.empty();
   result.seconds = std::chrono::duration<double>(Clock::now() - started).count();

@@ -17,6 +17,7 @@ struct RunResult {
   bool passed = false;
   std::vector<std::string> failures;
   long long slowestUiMs = -1;
+  long long heldUiMs = -1;
   std::string finalStatus;  // the first session's last status text
   std::string logDir;       // kept for failing runs
   double seconds = 0;

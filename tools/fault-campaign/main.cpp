@@ -1,6 +1,7 @@
 // fault-campaign: seeded runs of the real viewer against dvr-emulator with random faults, two
 // at a time. Each run's seed replays it alone (--only SEED).
 //   fault-campaign --build build/asan [--runs 1000] [--seed 1] [--jobs 2] [--work DIR]
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -82,6 +83,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> failures;
   long long slowest = -1;
   uint64_t slowestSeed = 0;
+  long long held = -1;
+  uint64_t heldSeed = 0;
+  std::vector<long long> heldAll;
   int passed = 0;
   int done = 0;
   std::atomic<size_t> next{0};
@@ -98,15 +102,21 @@ int main(int argc, char** argv) {
         ++kinds[k].runs;
         if (!result.passed) ++kinds[k].failed;
       }
+      heldAll.push_back(result.heldUiMs);
+      if (result.heldUiMs > held) {
+        held = result.heldUiMs;
+        heldSeed = scenario.seed;
+      }
       if (result.slowestUiMs > slowest) {
         slowest = result.slowestUiMs;
         slowestSeed = scenario.seed;
       }
       std::string kindList;
       for (const auto& k : scenario.kinds) kindList += (kindList.empty() ? "" : ",") + k;
-      std::printf("[%d/%zu] %s seed %llu %s ui %lld ms, %.1f s, status '%s'\n", done, seeds.size(),
-                  result.passed ? "ok  " : "FAIL", static_cast<unsigned long long>(scenario.seed),
-                  kindList.c_str(), result.slowestUiMs, result.seconds, result.finalStatus.c_str());
+      std::printf("[%d/%zu] %s seed %llu %s ui %lld ms (held %lld), %.1f s, status '%s'\n", done,
+                  seeds.size(), result.passed ? "ok  " : "FAIL",
+                  static_cast<unsigned long long>(scenario.seed), kindList.c_str(),
+                  result.slowestUiMs, result.heldUiMs, result.seconds, result.finalStatus.c_str());
       if (!result.passed) {
         std::string line = describe(scenario) + ":";
         for (const auto& f : result.failures) line += " " + f + ";";
@@ -125,8 +135,13 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() / 60;
   std::printf("\nfault campaign: %d runs, %d passed, %zu failed, %.1f min, %d at a time\n", done,
               passed, failures.size(), minutes, jobs);
-  std::printf("slowest UI heartbeat gap: %lld ms (seed %llu)\n", slowest,
-              static_cast<unsigned long long>(slowestSeed));
+  std::sort(heldAll.begin(), heldAll.end());
+  std::printf(
+      "slowest UI heartbeat gap: %lld ms (seed %llu), of it held by the viewer at most "
+      "%lld ms (seed %llu); median held %lld ms\n",
+      slowest, static_cast<unsigned long long>(slowestSeed), held,
+      static_cast<unsigned long long>(heldSeed),
+      heldAll.empty() ? -1LL : heldAll[heldAll.size() / 2]);
   std::printf("%-32s %6s %6s\n", "fault kind", "runs", "failed");
   for (const auto& [name, count] : kinds)
     std::printf("%-32s %6d %6d\n", name.c_str(), count.runs, count.failed);

@@ -10,7 +10,8 @@ struct ViewerReport {
   std::vector<std::string> statuses;  // of the first session, in order
   std::vector<std::string> messages;  // of the first session
   bool sessionEndSeen = false;
-  std::optional<long long> slowestUiMs;
+  std::optional<long long> slowestUiMs;  // the largest gap between heartbeat ticks
+  std::optional<long long> heldUiMs;     // the same less the waits for a processor
   std::optional<int> threads;
   std::optional<int> fds;
   std::string reconnect;                    // "ok", "failed" or empty when never reported
