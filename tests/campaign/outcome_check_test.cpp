@@ -78,6 +78,9 @@ TEST(CampaignVerdict, RefusalsLinkLossesAndErrorBoxes) {
                                                      "message: Error : RSP_PTZACTIVECAM\n")))
           .empty());
   EXPECT_FALSE(checkReport(failed, parseViewerStderr(soundRun("127.0.0.1 Connecting..."))).empty());
+  EXPECT_TRUE(checkReport(expecting(Scenario::Expect::Any),
+                          parseViewerStderr(soundRun("Request failure. [Channel 3]")))
+                  .empty());
   // Any status must still be one the viewer can show.
   EXPECT_FALSE(checkReport(expecting(Scenario::Expect::Any),
                            parseViewerStderr(soundRun("127.0.0.1 Half connected")))

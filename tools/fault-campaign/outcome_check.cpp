@@ -36,6 +36,9 @@ bool isKnownStatus(const std::string& s) {
       " Connected.",          " Disconnected.",       " Connecting...",
       " Connecting failure.", " Connecting timeout.", " Connection falure."};
   if (s.empty() || isNotice(s)) return true;
+  // A channel request that failed or got no answer names the channel still shown.
+  if (startsWith(s, "Request failure. [Channel ") || startsWith(s, "Request timeout. [Channel "))
+    return true;
   return std::any_of(kEndings.begin(), kEndings.end(),
                      [&](const char* e) { return endsWith(s, e); });
 }
