@@ -87,7 +87,9 @@ TEST_F(SecretsTest, PasswordReadOnceAndFoundNowhere) {
   ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
   EXPECT_FALSE(cmdline.readAll().contains(kSecret));
   QFile environ(QStringLiteral("/proc/%1/environ").arg(viewer.processId()));
-  if (environ.open(QIODevice::ReadOnly)) EXPECT_FALSE(environ.readAll().contains(kSecret));
+  if (environ.open(QIODevice::ReadOnly)) {
+    EXPECT_FALSE(environ.readAll().contains(kSecret));
+  }
 
   ASSERT_TRUE(viewer.waitForFinished(30000));
   EXPECT_EQ(viewer.exitCode(), 0);
