@@ -129,15 +129,18 @@ RunResult runScenario(const Scenario& scenario, const RunSettings& settings) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const std::string cmdline = readWholeFile("/proc/" + std::to_string(viewer) + "/cmdline");
 
-  // Commands that need a running session: once the live stream is there.
-  if (!scenario.liveCommands.empty() &&
-      waitForConnection(socket, "live", viewerStart + kSessionWait)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300 + scenario.seed % 700));
-    for (const auto& command : scenario.liveCommands) controlCommand(socket, command);
-  }
   // The second Connect meets a DVR without armed faults.
   const auto clearAt = viewerStart + std::chrono::milliseconds(
                                          static_cast<int>(scenario.quitAfterSeconds * 1000) - 300);
+  // Commands that need a running session: once the live stream is there, and never so late
+  // that they would meet the second Connect.
+  if (!scenario.liveCommands.empty() &&
+      waitForConnection(socket, "live", std::min(viewerStart + kSessionWait, clearAt))) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300 + scenario.seed % 700));
+    if (Clock::now() < clearAt) {
+      for (const auto& command : scenario.liveCommands) controlCommand(socket, command);
+    }
+  }
   std::optional<int> status;
   const auto deadline =
       viewerStart + std::chrono::milliseconds(
