@@ -68,10 +68,15 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
   CommandLineOptions parsed;
   using Setter = std::function<bool(const std::string&)>;
   const std::map<std::string, bool*> flags = {
-      {"--help", &parsed.help},       {"--version", &parsed.version},
-      {"--audio", &parsed.audio},     {"--fullscreen", &parsed.fullScreen},
-      {"--demo", &parsed.demo},       {"-v", &parsed.verbose},
+      {"--help", &parsed.help},
+      {"--version", &parsed.version},
+      {"--audio", &parsed.audio},
+      {"--fullscreen", &parsed.fullScreen},
+      {"--demo", &parsed.demo},
+      {"-v", &parsed.verbose},
       {"--verbose", &parsed.verbose},
+      {"--diagnostics", &parsed.diagnostics},
+      {"--connect-again", &parsed.connectAgain},
   };
   const std::map<std::string, Setter> valued = {
       {"--connect",

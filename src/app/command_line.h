@@ -26,6 +26,10 @@ struct CommandLineOptions {
   std::string record;      // record the first channel shown to this Matroska file
   std::string captureDir;  // folder of snapshots (S) and recordings (R)
   bool verbose = false;
+  // Hidden, for fault campaigns: UI heartbeat and leftover threads and descriptors at exit, and
+  // one more Connect to the same DVR once the first session is over.
+  bool diagnostics = false;
+  bool connectAgain = false;
 };
 
 inline constexpr uint16_t kDefaultDvrPort = 9000;

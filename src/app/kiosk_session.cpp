@@ -25,6 +25,8 @@ CKioskSession::CKioskSession(CViewerDlg& window, const CommandLineOptions& optio
   connect(&tourTimer_, &QTimer::timeout, this, &CKioskSession::tourStep);
   fullScreenTimer_.setInterval(250);
   connect(&fullScreenTimer_, &QTimer::timeout, this, &CKioskSession::tryFullScreen);
+  reconnectTimer_.setInterval(50);
+  connect(&reconnectTimer_, &QTimer::timeout, this, &CKioskSession::reconnectWhenIdle);
 }
 
 CKioskSession::~CKioskSession() {
@@ -83,6 +85,10 @@ int CKioskSession::execDialog(QDialog& dialog) {
 }
 
 void CKioskSession::onConnected() {
+  if (reconnectStage_ == 2) {
+    reconnectDone(true);
+    return;
+  }
   if (connectedOnce_) return;
   connectedOnce_ = true;
   const WindowId id = window_.windowId();
@@ -129,5 +135,47 @@ void CKioskSession::quit() {
   tourTimer_.stop();
   fullScreenTimer_.stop();
   window_.leaveFullScreen();
+  if (options_.diagnostics) {
+    // What the first session showed up to now is what its faults left.
+    std::fprintf(stderr, "diagnostics: session-end\n");
+    std::fflush(stderr);
+  }
+  if (options_.connectAgain && !target_.host.isEmpty() && reconnectStage_ == 0) {
+    // The first session ends the way a user ends it, then the same DVR is connected once more.
+    reconnectStage_ = 1;
+    reconnectClock_.start();
+    if (window_.client() != nullptr) {
+      platform::sendMessage(window_.windowId(), msg::kCommand, ctl::kDisconnect, 0);
+    }
+    reconnectTimer_.start();
+    return;
+  }
+  closeWindow();
+}
+
+void CKioskSession::closeWindow() {
   QTimer::singleShot(0, &window_, [this] { window_.close(); });
+}
+
+void CKioskSession::reconnectWhenIdle() {
+  constexpr qint64 kDisconnectWaitMs = 3000;
+  constexpr qint64 kConnectWaitMs = 5000;
+  if (reconnectStage_ == 1) {
+    // The orderly disconnect gets a while for the DVR's replies; a Connect replaces what is left.
+    if (window_.client() != nullptr && reconnectClock_.elapsed() < kDisconnectWaitMs) return;
+    reconnectStage_ = 2;
+    reconnectClock_.restart();
+    connectPending_ = true;
+    platform::sendMessage(window_.windowId(), msg::kCommand, ctl::kConnect, 0);
+    return;
+  }
+  if (reconnectStage_ == 2 && reconnectClock_.elapsed() >= kConnectWaitMs) reconnectDone(false);
+}
+
+void CKioskSession::reconnectDone(bool ok) {
+  reconnectStage_ = 3;
+  reconnectTimer_.stop();
+  std::fprintf(stderr, "diagnostics: reconnect=%s\n", ok ? "ok" : "failed");
+  std::fflush(stderr);
+  closeWindow();
 }

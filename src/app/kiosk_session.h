@@ -3,6 +3,7 @@
 // takes, then presses the channel button, switches audio on, tours the channels, goes full
 // screen, and at the quit time saves a screenshot and closes the window. Status texts and
 // message boxes can be logged; boxes never block such a run.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -47,6 +48,9 @@ class CKioskSession final : public QObject, public IDialogHost {
   void tourStep();
   void tryFullScreen();
   void quit();
+  void closeWindow();
+  void reconnectWhenIdle();
+  void reconnectDone(bool ok);
   void log(const QString& line) const;
 
   CViewerDlg& window_;
@@ -60,4 +64,9 @@ class CKioskSession final : public QObject, public IDialogHost {
   QStringList statusTexts_;
   QStringList messages_;
   QString screenshotPath_;
+  // --connect-again: 0 not yet, 1 waiting for the first session to end, 2 connecting again,
+  // 3 done. UI thread.
+  int reconnectStage_ = 0;
+  QElapsedTimer reconnectClock_;
+  QTimer reconnectTimer_;
 };

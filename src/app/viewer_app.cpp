@@ -3,11 +3,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/demo_dvr.h"
+#include "app/diagnostics.h"
 #include "app/headless.h"
 #include "app/kiosk_session.h"
 #include "app/password_source.h"
@@ -21,6 +23,28 @@ namespace {
 constexpr int kDisconnectWaitMs = 2000;
 constexpr double kHeadlessDemoSeconds = 15;
 
+// Threads end shortly after they are joined or released; give them a moment before counting.
+void reportDiagnostics(const CUiHeartbeat& heartbeat, const ResourceSnapshot& before) {
+  std::fprintf(stderr, "diagnostics: slowest-ui-ms=%lld held-ui-ms=%lld\n",
+               static_cast<long long>(heartbeat.slowestGapMs()),
+               static_cast<long long>(heartbeat.slowestHeldMs()));
+  Leftovers left = leftoversSince(before);
+  for (int i = 0; i < 20 && !(left.threads.isEmpty() && left.fds.isEmpty()); ++i) {
+    QThread::msleep(50);
+    QCoreApplication::processEvents();
+    left = leftoversSince(before);
+  }
+  std::fprintf(stderr, "diagnostics: threads=%lld fds=%lld qt-pool-workers=%d\n",
+               static_cast<long long>(left.threads.size()), static_cast<long long>(left.fds.size()),
+               left.qtPoolWorkers);
+  // Name what is left over, for whoever reads the log of a failed run.
+  for (const QString& thread : left.threads)
+    std::fprintf(stderr, "diagnostics: left thread %s\n", thread.toUtf8().constData());
+  for (const QString& fd : left.fds)
+    std::fprintf(stderr, "diagnostics: left fd %s\n", fd.toUtf8().constData());
+  std::fflush(stderr);
+}
+
 QString tempPath(const char* name) {
   return QDir::tempPath() + QLatin1Char('/') + QString::fromLatin1(name);
 }
@@ -28,6 +52,9 @@ QString tempPath(const char* name) {
 
 int CViewerApp::run(const CommandLineOptions& given, const std::string& password) {
   CommandLineOptions options = given;
+  // Taken before anything of the viewer exists: what is left over at the end is the viewer's.
+  const ResourceSnapshot before = takeResourceSnapshot();
+  CUiHeartbeat heartbeat;
   const bool headless = isHeadlessPlatform();
   if (!options.dataDir.empty()) {
     platform::setDataDirectoryOverride(QString::fromStdString(options.dataDir));
@@ -86,7 +113,9 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
         window.get(), [w = window.get()] { platform::sendMessage(w->windowId(), 0x0111, 1004, 0); },
         Qt::QueuedConnection);
   }
+  if (options.diagnostics) heartbeat.start();
   window->exec();
+  heartbeat.stop();
 
   // The orderly disconnect posted by the close runs now; its replies get a short while.
   platform::processMessagesUntil([&] { return window->client() == nullptr; }, kDisconnectWaitMs);
@@ -98,6 +127,7 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
   }
   session.reset();
   window.reset();
+  if (options.diagnostics) reportDiagnostics(heartbeat, before);
   if (options.demo && headless) {
     const qint64 bytes = QFileInfo(QString::fromStdString(options.audioOut)).size();
     std::printf("pelloxview: audio played: %.1f s (%s)\n",

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <set>
@@ -168,6 +169,76 @@ TEST_F(SharedBook, WritersKilledAtAnyMomentLeaveAWholeBook) {
   ASSERT_TRUE(addressbook::storeEntry("10.0.0.7", "9000", "admin"));
   EXPECT_EQ(book(), k7 + k5 + k7);
   EXPECT_FALSE(exists(addressbook::tempPath()));
+}
+
+// 1,000 store and remove operations (PV_BOOK_KILL_OPS for more) cut short by SIGKILL at random
+// points, by one writer and by two at once. Each writer reports every finished operation, so the
+// kills land at a chosen operation count plus a random part of the next one. After every kill the
+// book is a whole old or new book, never lost.
+void killWritersAtRandomPoints(int writers, uint32_t seed,
+                               const std::function<QByteArray()>& book) {
+  const char* fromEnv = std::getenv("PV_BOOK_KILL_OPS");
+  const int operations = fromEnv != nullptr ? std::max(1, std::atoi(fromEnv)) : 1000;
+  const auto flipping = [](const QString& address, int progress) {
+    return [address, progress] {
+      UnsyncedFileOps ops;
+      for (;;) {
+        addressbook::storeEntry(address, "80", "guest", ops);
+        if (::write(progress, "s", 1) != 1) return 1;
+        addressbook::removeEntry(address, ops);
+        if (::write(progress, "r", 1) != 1) return 1;
+      }
+    };
+  };
+  std::mt19937 random(seed);
+  int done = 0;
+  int rounds = 0;
+  std::set<QByteArray> seen;
+  while (done < operations) {
+    SCOPED_TRACE(rounds);
+    int progress[2];
+    ASSERT_EQ(::pipe(progress), 0);
+    std::vector<pid_t> children;
+    for (int w = 0; w < writers; ++w)
+      children.push_back(spawn(flipping(QStringLiteral("10.0.1.%1").arg(w + 1), progress[1])));
+    ::close(progress[1]);
+    const int target = std::uniform_int_distribution<int>(1, 40)(random);
+    char bytes[64];
+    int counted = 0;
+    while (counted < target) {
+      const ssize_t got =
+          ::read(progress[0], bytes,
+                 std::min<size_t>(sizeof bytes, static_cast<size_t>(target - counted)));
+      if (got <= 0) break;
+      counted += static_cast<int>(got);
+    }
+    ::usleep(static_cast<useconds_t>(std::uniform_int_distribution<int>(0, 2000)(random)));
+    for (const pid_t child : children) ::kill(child, SIGKILL);
+    for (const pid_t child : children) ASSERT_EQ(reap(child), 128 + SIGKILL);
+    // Whatever was reported after the kill point still counts as done.
+    for (ssize_t got; (got = ::read(progress[0], bytes, sizeof bytes)) > 0;)
+      counted += static_cast<int>(got);
+    ::close(progress[0]);
+    ASSERT_GE(counted, target);
+    done += counted;
+    ++rounds;
+    expectWholeBook(book(), {"10.0.0.5", "10.0.0.7"});
+    if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
+    seen.insert(book());
+  }
+  EXPECT_GT(seen.size(), 1u) << "every kill left the same book";
+  std::printf("%d writer(s): %d operations, %d kills, %zu different books\n", writers, done,
+              rounds * writers, seen.size());
+}
+
+TEST_F(SharedBook, OneWriterKilledAtRandomPointsOfAThousandOperations) {
+  setBook(k7 + k5 + k7);
+  killWritersAtRandomPoints(1, 20261207, [] { return book(); });
+}
+
+TEST_F(SharedBook, TwoWritersKilledAtRandomPointsOfAThousandOperations) {
+  setBook(k7 + k5 + k7);
+  killWritersAtRandomPoints(2, 20261208, [] { return book(); });
 }
 
 // The lock belongs to an open file description, so a second open in this process excludes like
