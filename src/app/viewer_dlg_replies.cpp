@@ -249,6 +249,10 @@ void CViewerDlg::onAuthResult(const ReplyRecord& record, int16_t status) {
   resetControlsAfterTeardown();
   setStatusText(QString());
   endSession();
+  // The next Connect starts afresh: a refusal after a channel was shown (the audio login) would
+  // otherwise leave a switch's state behind and skip "Connected.".
+  idle_ = true;
+  dvrLeft_ = false;
 }
 
 void CViewerDlg::onNotice(const uint8_t* body) {

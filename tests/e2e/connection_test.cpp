@@ -88,6 +88,22 @@ TEST_F(ConnectionTest, RefusedLiveStreamLoginTearsDownToo) {
   EXPECT_EQ(messages(), std::vector<QString>{"Invaild password. Please check it again."});
 }
 
+TEST_F(ConnectionTest, RefusedAudioLoginTearsDownAndTheNextConnectIsWhole) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(1));
+  command("refuse-next 2055 audio");
+  press(ctl::kAudioOn);
+  ASSERT_TRUE(waitFor([&] { return window().client() == nullptr; }));
+  EXPECT_EQ(messages(), std::vector<QString>{"The user has entered the DVR setup."});
+  EXPECT_FALSE(window().audioOn());
+  EXPECT_TRUE(notConnectedControls(window()));
+  recorder.clear();
+  connectAndWait();  // a whole preparation again, not a channel switch
+  EXPECT_EQ(recorder.requests("control"), kPreparation);
+  EXPECT_EQ(window().shownChannel(), -1);
+}
+
 TEST_F(ConnectionTest, UnknownModelStopsSilently) {
   start();
   command("model QQQQQQ");
