@@ -1,11 +1,12 @@
 #pragma once
 // The built-in demo DVR: dvr-emulator started as a child process on a free loopback port, with
 // the account demo / demo. It ends with this object (or with the viewer, should the viewer die).
-#include <QProcess>
+// Plain fork and exec: the child starts no thread before it runs the emulator.
 #include <QString>
 
+#include <sys/types.h>
+
 #include <cstdint>
-#include <memory>
 
 class CDemoDvr {
  public:
@@ -26,7 +27,9 @@ class CDemoDvr {
   static QString emulatorPath();
 
  private:
-  std::unique_ptr<QProcess> process_;
+  void stop();
+
+  pid_t pid_ = -1;
   QString host_;
   uint16_t port_ = 0;
 };

@@ -3,16 +3,17 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 #include "e2e/viewer_fixture.h"
+#include "support/run_program.h"
 
 namespace e2e {
 namespace {
@@ -25,15 +26,18 @@ class SecretsTest : public ViewerTest {
   SecretsTest() { emulatorArgs = {"--account", "guard:" + kSecret.toStdString()}; }
 };
 
-QProcessEnvironment viewerEnvironment(const QString& dir) {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  env.remove(QStringLiteral("DISPLAY"));
-  env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-  env.remove(QStringLiteral("PELLOXVIEW_PASSWORD"));
-  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir);
-  env.insert(QStringLiteral("XDG_PICTURES_DIR"), dir);
-  return env;
+// The viewer's environment: no display, no password, everything in the test's folder.
+std::vector<std::string> viewerEnvironment(const QString& dir) {
+  const std::string folder = dir.toStdString();
+  return {"QT_QPA_PLATFORM=offscreen", "DISPLAY=",
+          "WAYLAND_DISPLAY=",          "PELLOXVIEW_PASSWORD=",
+          "XDG_RUNTIME_DIR=" + folder, "XDG_PICTURES_DIR=" + folder};
+}
+
+std::vector<std::string> strings(const QStringList& list) {
+  std::vector<std::string> out;
+  for (const QString& item : list) out.push_back(item.toStdString());
+  return out;
 }
 
 TEST_F(SecretsTest, PasswordReadOnceAndFoundNowhere) {
@@ -51,50 +55,48 @@ TEST_F(SecretsTest, PasswordReadOnceAndFoundNowhere) {
     ::close(fd);
   });
 
-  QProcess viewer;
-  viewer.setProcessEnvironment(viewerEnvironment(dir.path()));
-  viewer.start(kViewer, {"--connect",
-                         QStringLiteral("127.0.0.1:%1").arg(port()),
-                         "--user",
-                         "guard",
-                         "--password-file",
-                         fifo,
-                         "--channel",
-                         "1",
-                         "--quit-after",
-                         "4",
-                         "-v",
-                         "--data-dir",
-                         dir.path(),
-                         "--capture-dir",
-                         dir.path(),
-                         "--screenshot",
-                         dir.path() + "/shot.png",
-                         "--record",
-                         dir.path() + "/clip.mkv",
-                         "--audio",
-                         "--audio-out",
-                         dir.path() + "/audio.wav"});
-  ASSERT_TRUE(viewer.waitForStarted());
+  const QStringList args = QStringList{"--connect",
+                                       QStringLiteral("127.0.0.1:%1").arg(port()),
+                                       "--user",
+                                       "guard",
+                                       "--password-file",
+                                       fifo,
+                                       "--channel",
+                                       "1",
+                                       "--quit-after",
+                                       "4",
+                                       "-v",
+                                       "--data-dir",
+                                       dir.path(),
+                                       "--capture-dir",
+                                       dir.path(),
+                                       "--screenshot",
+                                       dir.path() + "/shot.png",
+                                       "--record",
+                                       dir.path() + "/clip.mkv",
+                                       "--audio",
+                                       "--audio-out",
+                                       dir.path() + "/audio.wav"};
+  std::atomic<pid_t> pid{0};
+  testing_support::ProgramResult result;
+  std::thread runner([&] {
+    result = testing_support::runProgram(kViewer, strings(args), viewerEnvironment(dir.path()),
+                                         30000, [&](pid_t started) { pid = started; });
+  });
   writer.join();
-  // While the session runs: its arguments as anyone on the machine sees them.
-  ASSERT_TRUE(waitFor(
-      [&] {
-        return recorder.requests("control").size() > 3 || viewer.state() != QProcess::Running;
-      },
-      20000));
-  QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(viewer.processId()));
+  // While the session runs: its arguments and environment as anyone on the machine sees them.
+  ASSERT_TRUE(waitFor([&] { return pid != 0 && recorder.requests("control").size() > 3; }, 20000));
+  QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid.load()));
   ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
   EXPECT_FALSE(cmdline.readAll().contains(kSecret));
-  QFile environ(QStringLiteral("/proc/%1/environ").arg(viewer.processId()));
+  QFile environ(QStringLiteral("/proc/%1/environ").arg(pid.load()));
   if (environ.open(QIODevice::ReadOnly)) {
     EXPECT_FALSE(environ.readAll().contains(kSecret));
   }
-
-  ASSERT_TRUE(viewer.waitForFinished(30000));
-  EXPECT_EQ(viewer.exitCode(), 0);
-  const QByteArray err = viewer.readAllStandardError();
-  const QByteArray out = viewer.readAllStandardOutput();
+  runner.join();  // the emulator serves from its own threads meanwhile
+  EXPECT_EQ(result.exitCode, 0);
+  const QByteArray err = QByteArray::fromStdString(result.err);
+  const QByteArray out = QByteArray::fromStdString(result.out);
   EXPECT_TRUE(err.contains("status: 127.0.0.1 Connected.")) << err.toStdString();
   EXPECT_FALSE(err.contains(kSecret));
   EXPECT_FALSE(out.contains(kSecret));
@@ -126,16 +128,16 @@ TEST(SecretsProgram, PasswordFileReadableByOthersWarnsWithoutTheSecret) {
   file.write(kSecret + "\n");
   file.close();
   ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0644), 0);
-  QProcess viewer;
-  viewer.setProcessEnvironment(viewerEnvironment(dir.path()));
   // Nothing listens on port 1: the run ends quickly after the warning.
-  viewer.start(kViewer, {"--connect", "127.0.0.1:1", "--user", "guard", "--password-file", path,
-                         "--quit-after", "1", "-v", "--data-dir", dir.path()});
-  ASSERT_TRUE(viewer.waitForFinished(30000));
-  const QByteArray err = viewer.readAllStandardError();
+  const auto result = testing_support::runProgram(
+      kViewer,
+      {"--connect", "127.0.0.1:1", "--user", "guard", "--password-file", path.toStdString(),
+       "--quit-after", "1", "-v", "--data-dir", dir.path().toStdString()},
+      viewerEnvironment(dir.path()), 30000);
+  const QByteArray err = QByteArray::fromStdString(result.err);
   EXPECT_TRUE(err.contains("warning: password file")) << err.toStdString();
   EXPECT_FALSE(err.contains(kSecret));
-  EXPECT_FALSE(viewer.readAllStandardOutput().contains(kSecret));
+  EXPECT_FALSE(QByteArray::fromStdString(result.out).contains(kSecret));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,11 @@ struct ProgramResult {
 };
 
 // program: a path, or a name looked up in PATH; extraEnv: "NAME=value" entries added.
+// started, when given, learns the child's pid as soon as it runs (from the calling thread).
 inline ProgramResult runProgram(const QString& program, const std::vector<std::string>& args,
                                 const std::vector<std::string>& extraEnv = {},
-                                int timeoutMs = 120000) {
+                                int timeoutMs = 120000,
+                                const std::function<void(pid_t)>& started = {}) {
   ProgramResult result;
   const QString path = program.contains('/') ? program : QStandardPaths::findExecutable(program);
   if (path.isEmpty()) {
@@ -67,6 +70,7 @@ inline ProgramResult runProgram(const QString& program, const std::vector<std::s
   }
   ::close(out[1]);
   ::close(err[1]);
+  if (pid > 0 && started) started(pid);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
