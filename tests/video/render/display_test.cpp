@@ -47,6 +47,31 @@ TEST_F(DisplayTest, OpensA16BitDisplayOfTheFixedGeometry) {
   display.GXEndDraw();
 }
 
+TEST_F(DisplayTest, EndObserverSeesEachFinishedFrameWhileTheMemoryIsHeld) {
+  int calls = 0;
+  uint64_t presentsSeen = 0;
+  uint16_t firstPixel = 0;
+  display.setEndObserver([&] {
+    ++calls;
+    presentsSeen = backend.presentCount();
+    firstPixel = display.snapshot()[0];  // the drawing thread may read its own frame
+  });
+  uint16_t* memory = display.GXBeginDraw();
+  ASSERT_NE(memory, nullptr);
+  memory[0] = 0x1234;
+  display.GXEndDraw();
+  EXPECT_EQ(std::make_tuple(calls, presentsSeen, firstPixel), std::make_tuple(1, 1u, 0x1234));
+  EXPECT_EQ(display.GXEndDraw(), 0);  // no frame begun: nothing observed
+  display.GXSuspend();
+  EXPECT_EQ(display.GXBeginDraw(), nullptr);
+  display.GXResume();
+  EXPECT_EQ(calls, 1);
+  display.setEndObserver(nullptr);
+  display.GXBeginDraw();
+  display.GXEndDraw();
+  EXPECT_EQ(calls, 1);
+}
+
 TEST(Display, UnopenedRefusedOr24BitDisplaysAreNeverDrawn) {
   CMemoryDisplayBackend refusing, deep(24);
   refusing.setRefuseOpen(true);
