@@ -91,6 +91,14 @@ class CFrameProbe final : public QObject {
     toMemoryMs_.clear();
     toScreenMs_.clear();
   }
+  // Appends the samples taken so far to the two lists and starts afresh.
+  void takeSamples(std::vector<double>* toMemory, std::vector<double>* toScreen) {
+    std::lock_guard lock(mutex_);
+    toMemory->insert(toMemory->end(), toMemoryMs_.begin(), toMemoryMs_.end());
+    toScreen->insert(toScreen->end(), toScreenMs_.begin(), toScreenMs_.end());
+    toMemoryMs_.clear();
+    toScreenMs_.clear();
+  }
   Percentiles toMemory() const {
     std::lock_guard lock(mutex_);
     return percentiles(toMemoryMs_);
@@ -108,7 +116,7 @@ class CFrameProbe final : public QObject {
   std::atomic<int> awaitedChannel_{-1};
   std::atomic<int64_t> firstPictureNs_{0};
   std::atomic<int64_t> frontSendNs_{0};
-  int64_t lastDrawnSendNs_ = 0;    // drawing thread
+  int64_t lastDrawnSendNs_ = 0;    // drawing threads, one at a time under the display's lock
   int64_t lastPaintedSendNs_ = 0;  // UI thread
   mutable std::mutex mutex_;       // guards the samples: drawing thread and UI thread add
   std::vector<double> toMemoryMs_;

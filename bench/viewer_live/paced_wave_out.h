@@ -22,11 +22,21 @@ class CPacedWaveOut final : public platform::CWaveOutDevice {
 
   ~CPacedWaveOut() override { closeAll(); }
 
+  uint32_t write(platform::WaveOutHandle handle, platform::WaveHeader* header) override {
+    const uint32_t result = CWaveOutDevice::write(handle, header);
+    if (result == platform::kWaveStillPlaying) refused_.fetch_add(1);
+    return result;
+  }
+
   // Counted since the last clearCounts (any thread).
   uint64_t blocksPlayed() const { return played_.load(); }
   uint64_t underruns() const { return underruns_.load(); }
   double longestGapMs() const { return longestGapUs_.load() / 1000.0; }
+  // Blocks whose queue call was refused because they were still queued: their new samples are
+  // never played.
+  uint64_t refused() const { return refused_.load(); }
   void clearCounts() {
+    refused_.store(0);
     played_.store(0);
     underruns_.store(0);
     longestGapUs_.store(0);
@@ -121,6 +131,7 @@ class CPacedWaveOut final : public platform::CWaveOutDevice {
     std::thread thread_;
   };
 
+  std::atomic<uint64_t> refused_{0};
   std::atomic<uint64_t> played_{0};
   std::atomic<uint64_t> underruns_{0};
   std::atomic<uint64_t> longestGapUs_{0};
