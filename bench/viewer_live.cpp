@@ -234,9 +234,9 @@ class Bench {
 };
 
 bool Bench::startEmulator() {
-  std::vector<std::string> args = {"--listen",         "127.0.0.1:0", "--user",         "demo",
-                                   "--password",       "demo",        "--channels",     "5",
-                                   "--alive-interval", "0",           "--audio-source", "speech"};
+  std::vector<std::string> args = {"--listen",       "127.0.0.1:0", "--user",     "demo",
+                                   "--password",     "demo",        "--channels", "5",
+                                   "--audio-source", "speech"};
   const char* channels[] = {"1:size=704x480,codec=jpeg,fps=0,preencode=25",
                             "2:size=352x240,codec=jpeg,fps=0,preencode=25",
                             "3:size=704x480,codec=mpeg4,fps=0,preencode=50",
@@ -400,6 +400,10 @@ void Bench::measureAudio(const char* name, const char* codec) {
       static_cast<unsigned long long>(underruns), waveOut_.longestGapMs(),
       static_cast<unsigned long long>(waveOut_.refused()));
   if (underruns > 0) failed_ = true;
+  if (!window_->isConnected()) {
+    std::printf("  connection lost: %s\n", window_->statusText().toUtf8().constData());
+    failed_ = true;
+  }
 }
 
 int Bench::run() {
