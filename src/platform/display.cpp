@@ -79,6 +79,7 @@ uint16_t* Display::GXBeginDraw() {
 int Display::GXEndDraw() {
   if (drawingThread_.load() != std::this_thread::get_id()) return 0;
   backend_.present(memory_.get());
+  if (endObserver_) endObserver_();
   ends_.fetch_add(1);
   drawingThread_.store(std::thread::id{});
   drawMutex_.unlock();
@@ -93,4 +94,9 @@ std::vector<uint16_t> Display::snapshot() const {
 
 void Display::fill(uint16_t value) {
   whileHeld([&] { std::fill_n(memory_.get(), display::kPixels, value); });
+}
+
+void Display::setEndObserver(std::function<void()> observer) {
+  std::lock_guard lock(drawMutex_);
+  endObserver_ = std::move(observer);
 }

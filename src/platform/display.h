@@ -8,6 +8,7 @@
 // moves, so a pointer from GXBeginDraw stays valid whatever the UI thread does meanwhile.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -78,6 +79,10 @@ class Display {
   std::vector<uint16_t> snapshot() const;
   // Overwrites the whole memory with one value, likewise between frames (tests, clearing).
   void fill(uint16_t value);
+  // Any thread but the drawing one: called on the drawing thread at the end of every frame,
+  // after the backend's present and while the memory is still held (benchmarks time a picture's
+  // arrival with it). Empty removes it.
+  void setEndObserver(std::function<void()> observer);
 
  private:
   // Runs f while holding the display, unless this thread holds it already (mid-frame).
@@ -95,4 +100,6 @@ class Display {
   std::atomic<bool> suspended_{false};
   std::atomic<uint64_t> begins_{0};
   std::atomic<uint64_t> ends_{0};
+  // Written under drawMutex_, called by the drawing thread while it holds the display.
+  std::function<void()> endObserver_;
 };

@@ -20,8 +20,11 @@ void CDisplayWidget::paintEvent(QPaintEvent*) {
 }
 
 CQtDisplayBackend::CQtDisplayBackend(QObject* parent)
-    : QObject(parent), front_(display::kWidth, display::kHeight, QImage::Format_RGB16) {
-  front_.fill(Qt::black);
+    : QObject(parent),
+      back_(display::kWidth, display::kHeight, QImage::Format_RGB16),
+      front_(display::kWidth, display::kHeight, QImage::Format_RGB16),
+      shown_(display::kWidth, display::kHeight, QImage::Format_RGB16) {
+  shown_.fill(Qt::black);
 }
 
 CQtDisplayBackend::~CQtDisplayBackend() {
@@ -42,11 +45,14 @@ void CQtDisplayBackend::detach() {
 }
 
 void CQtDisplayBackend::present(const uint16_t* memory) {
+  // Copied outside the lock: a paint in progress is never waited for.
+  for (int row = 0; row < display::kHeight; ++row) {
+    std::memcpy(back_.scanLine(row), memory + row * display::kWidth, display::kRowBytes);
+  }
   {
     std::lock_guard lock(frontMutex_);
-    for (int row = 0; row < display::kHeight; ++row) {
-      std::memcpy(front_.scanLine(row), memory + row * display::kWidth, display::kRowBytes);
-    }
+    front_.swap(back_);
+    frontTaken_ = false;
   }
   if (!repaintQueued_.exchange(true)) {
     QMetaObject::invokeMethod(this, &CQtDisplayBackend::repaintNow, Qt::QueuedConnection);
@@ -74,20 +80,29 @@ void CQtDisplayBackend::setViewport(const QRect& source, int zoom, bool turnUpri
 }
 
 void CQtDisplayBackend::paintFront(QPainter& painter, const QRect& target) {
-  std::lock_guard lock(frontMutex_);
+  {
+    // The newest picture becomes the shown one; the drawing thread gets the old one to fill.
+    std::lock_guard lock(frontMutex_);
+    if (!frontTaken_) {
+      shown_.swap(front_);
+      frontTaken_ = true;
+    }
+  }
   if (!turnUpright_) {
-    painter.drawImage(QRect(target.topLeft(), source_.size() * zoom_), front_, source_);
+    painter.drawImage(QRect(target.topLeft(), source_.size() * zoom_), shown_, source_);
     return;
   }
   // The memory's right edge becomes the top: turn the painter back by a quarter.
   painter.save();
   painter.translate(target.left(), target.top() + source_.width() * zoom_);
   painter.rotate(-90);
-  painter.drawImage(QRect(QPoint(0, 0), source_.size() * zoom_), front_, source_);
+  painter.drawImage(QRect(QPoint(0, 0), source_.size() * zoom_), shown_, source_);
   painter.restore();
 }
 
 QImage CQtDisplayBackend::front() const {
   std::lock_guard lock(frontMutex_);
-  return front_.copy();
+  // Until the UI thread takes a picture it is in front_; after that shown_ is the newest, and
+  // only the UI thread (this caller, or a paint it is not running now) changes it.
+  return frontTaken_ ? shown_.copy() : front_.copy();
 }

@@ -1,9 +1,11 @@
 #pragma once
 // Shows the display memory in a widget on the window the display is opened for.
 //
-// Each end of a frame copies the memory into a front picture (on the drawing thread) and queues
-// one repaint for the UI thread; frames that end before that repaint runs only replace the front
-// picture, so a slow screen never queues work behind it. The picture is scaled by a whole zoom
+// Each end of a frame copies the memory into a back picture (on the drawing thread), hands it over
+// as the front picture and queues one repaint for the UI thread; frames that end before that
+// repaint runs only replace the front picture, so a slow screen never queues work behind it. The
+// paint takes the newest front picture as its own before drawing it, so neither side holds the
+// other up for longer than an exchange of pictures. The picture is scaled by a whole zoom
 // factor without smoothing, so every display pixel stays a sharp square.
 #include <QImage>
 #include <QObject>
@@ -71,9 +73,14 @@ class CQtDisplayBackend final : public QObject, public IDisplayBackend {
   QRect source_{0, 0, display::kWidth, display::kHeight};
   int zoom_ = 1;
   bool turnUpright_ = false;
-  // Written on the drawing thread, read by paint on the UI thread, both under frontMutex_.
+  // Drawing thread only (one at a time, under the display's lock): the picture being copied.
+  QImage back_;
+  // Under frontMutex_: the newest finished picture, and whether the UI thread has taken it.
   mutable std::mutex frontMutex_;
   QImage front_;
+  bool frontTaken_ = true;
+  // UI thread only: the picture the widget paints.
+  QImage shown_;
   // Set by the drawing thread when it queues a repaint, cleared by the UI thread running it.
   std::atomic<bool> repaintQueued_{false};
 };

@@ -4,7 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -215,4 +218,31 @@ TEST(emulatorLiveStream, PreencodedLoopIsServedFromMemory) {
   for (int i = 0; i < 4; ++i) seen.push_back(pull(*session.live, 0).body);
   EXPECT_EQ(seen[0], seen[3]);  // the loop wraps after three frames
   EXPECT_NE(seen[0], seen[1]);
+}
+
+TEST(emulatorLiveStream, FrameSendSinkHearsEachFrameBeforeItArrives) {
+  auto config = RunningEmulator::testConfig();
+  config.channels[1].preencoded = 2;
+  config.channels[1].fps = 0;
+  RunningEmulator dvr(config);
+  std::mutex mutex;
+  std::vector<std::pair<int, uint64_t>> sent;
+  dvr.emulator().core().log().setFrameSendSink([&](const dvremu::FrameSendEvent& event) {
+    std::lock_guard lock(mutex);
+    sent.emplace_back(event.channel, event.number);
+  });
+  auto session = prepareSession(dvr.port());
+  ASSERT_TRUE(session.live);
+  start(session, 0x2);
+  for (int i = 1; i <= 3; ++i) {
+    pull(*session.live, 1);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(sent.size(), static_cast<size_t>(i));  // heard before the frame was read
+  }
+  // A channel that is not started sends no frame, so nothing is heard.
+  pull(*session.live, 0);
+  dvr.emulator().core().log().setFrameSendSink(nullptr);
+  pull(*session.live, 1);
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(sent, (std::vector<std::pair<int, uint64_t>>{{1, 1}, {1, 2}, {1, 1}}));
 }

@@ -43,4 +43,17 @@ void EventLog::recordWire(const WireEvent& event) const {
   if (sink_) sink_(event);
 }
 
+void EventLog::setFrameSendSink(FrameSendSink sink) {
+  std::lock_guard lock(frameSinkMutex_);
+  frameSink_ = std::move(sink);
+  hasFrameSink_.store(static_cast<bool>(frameSink_), std::memory_order_release);
+}
+
+void EventLog::recordFrameSend(const FrameSendEvent& event) const {
+  // Without a sink (every run but a benchmark's) no lock is taken per frame.
+  if (!hasFrameSink_.load(std::memory_order_acquire)) return;
+  std::lock_guard lock(frameSinkMutex_);
+  if (frameSink_) frameSink_(event);
+}
+
 }  // namespace dvremu

@@ -19,6 +19,14 @@ struct WireEvent {
 };
 using WireEventSink = std::function<void(const WireEvent&)>;
 
+// A live frame about to go out, as an in-process benchmark sees it (called on the live-stream
+// thread just before the frame's first byte is written).
+struct FrameSendEvent {
+  int channel = 0;  // 0-based
+  uint64_t number = 0;
+};
+using FrameSendSink = std::function<void(const FrameSendEvent&)>;
+
 class EventLog {
  public:
   void info(const std::string& line) const;
@@ -31,6 +39,9 @@ class EventLog {
   void setWireSink(WireEventSink sink);
   bool hasWireSink() const { return hasSink_.load(std::memory_order_acquire); }
   void recordWire(const WireEvent& event) const;
+  // Every live frame sent goes to this sink too (latency benchmarks).
+  void setFrameSendSink(FrameSendSink sink);
+  void recordFrameSend(const FrameSendEvent& event) const;
 
  private:
   std::atomic<bool> verbose_{false};
@@ -38,6 +49,9 @@ class EventLog {
   std::atomic<bool> hasSink_{false};
   mutable std::mutex sinkMutex_;  // guards sink_; connection threads call it one at a time
   WireEventSink sink_;
+  std::atomic<bool> hasFrameSink_{false};
+  mutable std::mutex frameSinkMutex_;  // guards frameSink_; live-stream threads call it
+  FrameSendSink frameSink_;
 };
 
 }  // namespace dvremu

@@ -143,6 +143,7 @@ Clock::duration LiveStream::serve(uint8_t number) {
   writeBe32(header + 8, static_cast<uint32_t>(frameNumber));
   writeBe32(header + 12, static_cast<uint32_t>(payloadSize));
   const FrameEdit edit{header, 1};
+  core_.log().recordFrameSend({channel, frameNumber});
   if (connection_->sendParts(RSP_LIVEFRAME, RSP_LIVEFRAME, {head_, {payload, payloadSize}},
                              &edit)) {
     core_.stats().framesServed.fetch_add(1, std::memory_order_relaxed);

@@ -3,13 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QPainter>
 #include <QPixmap>
 #include <QWidget>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "platform/display_memory_backend.h"
 #include "platform/display_qt_backend.h"
@@ -45,6 +52,31 @@ TEST_F(DisplayTest, OpensA16BitDisplayOfTheFixedGeometry) {
   ASSERT_NE(display.GXOpenDisplay(nullptr, 0), 0);
   EXPECT_EQ(display.GXBeginDraw(), memory);
   display.GXEndDraw();
+}
+
+TEST_F(DisplayTest, EndObserverSeesEachFinishedFrameWhileTheMemoryIsHeld) {
+  int calls = 0;
+  uint64_t presentsSeen = 0;
+  uint16_t firstPixel = 0;
+  display.setEndObserver([&] {
+    ++calls;
+    presentsSeen = backend.presentCount();
+    firstPixel = display.snapshot()[0];  // the drawing thread may read its own frame
+  });
+  uint16_t* memory = display.GXBeginDraw();
+  ASSERT_NE(memory, nullptr);
+  memory[0] = 0x1234;
+  display.GXEndDraw();
+  EXPECT_EQ(std::make_tuple(calls, presentsSeen, firstPixel), std::make_tuple(1, 1u, 0x1234));
+  EXPECT_EQ(display.GXEndDraw(), 0);  // no frame begun: nothing observed
+  display.GXSuspend();
+  EXPECT_EQ(display.GXBeginDraw(), nullptr);
+  display.GXResume();
+  EXPECT_EQ(calls, 1);
+  display.setEndObserver(nullptr);
+  display.GXBeginDraw();
+  display.GXEndDraw();
+  EXPECT_EQ(calls, 1);
 }
 
 TEST(Display, UnopenedRefusedOr24BitDisplaysAreNeverDrawn) {
@@ -187,6 +219,87 @@ TEST_F(QtDisplayTest, ManyFramesBeforeARepaintQueueOneRepaint) {
   platform::processMessagesUntil([] { return false; }, 100);
   EXPECT_EQ(widget->paintCount() - paintsBefore, 1);
   EXPECT_EQ(reinterpret_cast<const uint16_t*>(backend.front().constBits())[0], 50);
+}
+
+// A paint device that hands every image drawn on it to a function, in the middle of the paint.
+class CallbackEngine final : public QPaintEngine {
+ public:
+  std::function<void(const QImage&)> onImage;
+  bool begin(QPaintDevice*) override { return true; }
+  bool end() override { return true; }
+  void updateState(const QPaintEngineState&) override {}
+  void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+  void drawImage(const QRectF&, const QImage& image, const QRectF&,
+                 Qt::ImageConversionFlags) override {
+    if (onImage) onImage(image);
+  }
+  Type type() const override { return QPaintEngine::User; }
+};
+
+class CallbackDevice final : public QPaintDevice {
+ public:
+  QPaintEngine* paintEngine() const override { return &engine; }
+  mutable CallbackEngine engine;
+
+ protected:
+  int metric(PaintDeviceMetric metric) const override {
+    switch (metric) {
+      case PdmWidth:
+        return display::kWidth;
+      case PdmHeight:
+        return display::kHeight;
+      case PdmDepth:
+        return 32;
+      case PdmDpiX:
+      case PdmDpiY:
+      case PdmPhysicalDpiX:
+      case PdmPhysicalDpiY:
+        return 96;
+      case PdmDevicePixelRatio:
+        return 1;
+      case PdmDevicePixelRatioScaled:
+        return static_cast<int>(devicePixelRatioFScale());
+      default:
+        return 0;
+    }
+  }
+};
+
+TEST_F(QtDisplayTest, FramesEndWhileAPaintIsInProgressAndThePaintShowsOneWholeFrame) {
+  drawFromAnotherThread(1, [](uint16_t* memory, int) { std::fill_n(memory, display::kPixels, 1); });
+  CallbackDevice device;
+  bool presentWaited = true;
+  std::vector<uint16_t> painted;
+  std::future<void> frame;  // waited for after the paint, so a blocked one cannot hang the test
+  device.engine.onImage = [&](const QImage& image) {
+    // The next frame ends on the drawing thread while this paint is still drawing.
+    frame = std::async(std::launch::async, [&] {
+      drawFromAnotherThread(
+          1, [](uint16_t* memory, int) { std::fill_n(memory, display::kPixels, 2); });
+    });
+    presentWaited = frame.wait_for(std::chrono::seconds(2)) != std::future_status::ready;
+    const auto* pixels = reinterpret_cast<const uint16_t*>(image.constBits());
+    painted.assign(pixels, pixels + display::kPixels);
+  };
+  {
+    QPainter painter(&device);
+    backend.paintFront(painter, QRect(0, 0, display::kWidth, display::kHeight));
+  }
+  frame.wait();
+  EXPECT_FALSE(presentWaited);
+  ASSERT_EQ(painted.size(), static_cast<size_t>(display::kPixels));
+  EXPECT_EQ(std::count(painted.begin(), painted.end(), 1), display::kPixels);
+  // The frame that ended meanwhile is the newest picture, and the next paint shows it.
+  EXPECT_EQ(reinterpret_cast<const uint16_t*>(backend.front().constBits())[0], 2);
+  device.engine.onImage = [&](const QImage& image) {
+    painted.assign(reinterpret_cast<const uint16_t*>(image.constBits()),
+                   reinterpret_cast<const uint16_t*>(image.constBits()) + display::kPixels);
+  };
+  {
+    QPainter painter(&device);
+    backend.paintFront(painter, QRect(0, 0, display::kWidth, display::kHeight));
+  }
+  EXPECT_EQ(std::count(painted.begin(), painted.end(), 2), display::kPixels);
 }
 
 }  // namespace
