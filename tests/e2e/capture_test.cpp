@@ -61,11 +61,13 @@ TEST_F(CaptureTest, RecordingPlaysAndEndsWithTheChannel) {
   ASSERT_TRUE(window().liveTap()->recording());
   ASSERT_TRUE(window().statusText().startsWith("Recording "));
   const QString path = QString::fromStdString(window().liveTap()->recordingPath());
-  waitFor([] { return false; }, 1500);
+  // At least ten pictures in the file, however slow the machine.
+  ASSERT_TRUE(
+      waitFor([&] { return window().liveTap()->recordingStats().videoFrames >= 10; }, 15000));
   ASSERT_TRUE(showChannel(2));  // a switch ends the recording cleanly
   EXPECT_FALSE(window().liveTap()->recording());
   EXPECT_EQ(probe(path, "codec_name"), "mjpeg");
-  EXPECT_GT(std::stoi("0" + probe(path, "nb_read_frames")), 10);
+  EXPECT_GE(std::stoi("0" + probe(path, "nb_read_frames")), 10);
   EXPECT_EQ(probe(path, "width"), "704");
   // R twice: a second file, closed by the second press.
   key(Qt::Key_R);
