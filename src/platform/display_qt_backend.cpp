@@ -54,13 +54,19 @@ void CQtDisplayBackend::present(const uint16_t* memory) {
     front_.swap(back_);
     frontTaken_ = false;
   }
+  // The repaint event is queued under repaintMutex_, which the UI thread takes before it acts on
+  // it: ThreadSanitizer can't see Qt's own queue lock, so this makes the hand-over visible.
+  std::lock_guard lock(repaintMutex_);
   if (!repaintQueued_.exchange(true)) {
     QMetaObject::invokeMethod(this, &CQtDisplayBackend::repaintNow, Qt::QueuedConnection);
   }
 }
 
 void CQtDisplayBackend::repaintNow() {
-  repaintQueued_.store(false);
+  {
+    std::lock_guard lock(repaintMutex_);
+    repaintQueued_.store(false);
+  }
   if (widget_) widget_->update();
 }
 

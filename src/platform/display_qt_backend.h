@@ -83,4 +83,5 @@ class CQtDisplayBackend final : public QObject, public IDisplayBackend {
   QImage shown_;
   // Set by the drawing thread when it queues a repaint, cleared by the UI thread running it.
   std::atomic<bool> repaintQueued_{false};
+  std::mutex repaintMutex_;  // held while a repaint is queued and when the UI thread takes it
 };
