@@ -7,6 +7,7 @@
 #include <QPointer>
 
 #include <atomic>
+#include <mutex>
 
 #include "platform/message_window.h"
 
@@ -74,8 +75,16 @@ void showMessageBox(const QString& text, MessageIcon icon, QWidget* parent) {
   QCoreApplication* app = QCoreApplication::instance();
   if (app == nullptr) return;
   QPointer<QWidget> guardedParent(parent);
+  // Queued under a mutex the UI thread takes before it runs the box: ThreadSanitizer can't see
+  // Qt's own queue lock, so this makes the hand-over of the copied text visible.
+  static std::mutex handOver;
+  std::lock_guard lock(handOver);
   QMetaObject::invokeMethod(
-      app, [text, icon, guardedParent] { dialogHost().messageBox(guardedParent, text, icon); },
+      app,
+      [text, icon, guardedParent] {
+        { std::lock_guard taken(handOver); }
+        dialogHost().messageBox(guardedParent, text, icon);
+      },
       Qt::QueuedConnection);
 }
 
