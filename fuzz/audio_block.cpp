@@ -2,6 +2,8 @@
 // another through the player into a device that checks nothing is read outside the blocks.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include <QCoreApplication>
 
@@ -13,12 +15,16 @@ namespace {
 class CDiscardingOutput final : public platform::IWaveOutput {
  public:
   bool play(uint64_t, const uint8_t* data, uint32_t length) override {
-    volatile uint8_t sum = 0;
-    for (uint32_t i = 0; i < length; ++i) sum = static_cast<uint8_t>(sum + data[i]);
+    // The sanitizers check the whole range a copy reads, without a loop per byte.
+    scratch_.resize(length);
+    if (length != 0) std::memcpy(scratch_.data(), data, length);
     return true;
   }
   void discard() override {}
   void setVolume(uint32_t) override {}
+
+ private:
+  std::vector<uint8_t> scratch_;
 };
 
 class CDiscardingWaveOut final : public platform::CWaveOutDevice {

@@ -39,14 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return 0;
   ReplyQueue queue;
-  CTouchingSink sink;
-  {
-    CStreamConnection stream;
-    stream.init(0, fuzz::window().windowId(), &sink, &sink, &queue);
-    stream.selectChannel(static_cast<int32_t>(size % 16));
-    stream.channel().adoptConnectedSocket(fds[0]);
-    fuzz::feed(fds[1], data, size, [&] { return !stream.channel().hasLiveThread(); });
-  }
+  static CTouchingSink sink;
+  // One connection for every input, as the viewer keeps one across reconnects: its 800 KB buffer
+  // is zeroed once, and every input also checks that a new connection starts from a clean state.
+  static CStreamConnection stream;
+  stream.init(0, fuzz::window().windowId(), &sink, &sink, &queue);
+  stream.selectChannel(static_cast<int32_t>(size % 16));
+  stream.channel().adoptConnectedSocket(fds[0]);
+  fuzz::feed(fds[1], data, size, [&] { return !stream.channel().hasLiveThread(); });
+  stream.close();
   ::close(fds[1]);
   return 0;
 }
