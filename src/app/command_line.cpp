@@ -77,6 +77,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       {"--verbose", &parsed.verbose},
       {"--diagnostics", &parsed.diagnostics},
       {"--connect-again", &parsed.connectAgain},
+      {"--move-camera", &parsed.moveCamera},
   };
   const std::map<std::string, Setter> valued = {
       {"--connect",

@@ -30,6 +30,7 @@ struct CommandLineOptions {
   // one more Connect to the same DVR once the first session is over.
   bool diagnostics = false;
   bool connectAgain = false;
+  bool moveCamera = false;  // hidden: holds the camera-up key for a moment once a picture shows
 };
 
 inline constexpr uint16_t kDefaultDvrPort = 9000;

@@ -1,6 +1,8 @@
 #include "app/kiosk_session.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -25,6 +27,8 @@ CKioskSession::CKioskSession(CViewerDlg& window, const CommandLineOptions& optio
   connect(&tourTimer_, &QTimer::timeout, this, &CKioskSession::tourStep);
   fullScreenTimer_.setInterval(250);
   connect(&fullScreenTimer_, &QTimer::timeout, this, &CKioskSession::tryFullScreen);
+  cameraTimer_.setInterval(100);
+  connect(&cameraTimer_, &QTimer::timeout, this, &CKioskSession::tryCameraMove);
   reconnectTimer_.setInterval(50);
   connect(&reconnectTimer_, &QTimer::timeout, this, &CKioskSession::reconnectWhenIdle);
 }
@@ -99,6 +103,7 @@ void CKioskSession::onConnected() {
   if (options_.audio) platform::sendMessage(id, msg::kCommand, ctl::kAudioOn, 0);
   if (options_.tourSeconds > 0) tourTimer_.start(static_cast<int>(options_.tourSeconds * 1000));
   if (options_.fullScreen) fullScreenTimer_.start();
+  if (options_.moveCamera) cameraTimer_.start();
 }
 
 // The next enabled channel after the shown one, pressed like its button.
@@ -127,6 +132,18 @@ void CKioskSession::tryFullScreen() {
   window_.tapWindow(QPoint(120, 100));
 }
 
+// Once a picture shows, the camera-up key is held for 300 ms, the way a user nudges a camera.
+void CKioskSession::tryCameraMove() {
+  if (window_.shownChannel() < 0 || !window_.liveReady()) return;
+  cameraTimer_.stop();
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+  QCoreApplication::sendEvent(&window_, &press);
+  QTimer::singleShot(300, &window_, [this] {
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Up, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window_, &release);
+  });
+}
+
 void CKioskSession::quit() {
   if (!options_.screenshot.empty()) {
     const QString path = QString::fromStdString(options_.screenshot);
@@ -134,6 +151,7 @@ void CKioskSession::quit() {
   }
   tourTimer_.stop();
   fullScreenTimer_.stop();
+  cameraTimer_.stop();
   window_.leaveFullScreen();
   if (options_.diagnostics) {
     // What the first session showed up to now is what its faults left.

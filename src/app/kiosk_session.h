@@ -47,6 +47,7 @@ class CKioskSession final : public QObject, public IDialogHost {
   void onConnected();
   void tourStep();
   void tryFullScreen();
+  void tryCameraMove();
   void quit();
   void closeWindow();
   void reconnectWhenIdle();
@@ -61,6 +62,7 @@ class CKioskSession final : public QObject, public IDialogHost {
   CQtDialogHost realHost_;
   QTimer tourTimer_;
   QTimer fullScreenTimer_;
+  QTimer cameraTimer_;  // --move-camera: waits for the first picture
   QStringList statusTexts_;
   QStringList messages_;
   QString screenshotPath_;

@@ -59,6 +59,12 @@ TEST(Diagnostics, HeartbeatMeasuresAHeldUpThread) {
   EXPECT_GE(heartbeat.slowestGapMs(), 250);
   // Sleeping is holding the thread, not waiting for a processor.
   EXPECT_GE(heartbeat.slowestHeldMs(), 200);
+  // The watcher saw where: asleep in the kernel's sleep call (nanosleep or clock_nanosleep).
+  const QString seen = heartbeat.slowestGapSeen();
+  EXPECT_TRUE(seen.startsWith(QStringLiteral("state S wchan "))) << seen.toStdString();
+  EXPECT_TRUE(seen.endsWith(QStringLiteral(" syscall 35")) ||
+              seen.endsWith(QStringLiteral(" syscall 230")))
+      << seen.toStdString();
 }
 
 }  // namespace

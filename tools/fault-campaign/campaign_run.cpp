@@ -112,6 +112,7 @@ RunResult runScenario(const Scenario& scenario, const RunSettings& settings) {
                                                "3",
                                                "--diagnostics",
                                                "--connect-again",
+                                               "--move-camera",
                                                "--data-dir",
                                                (dir / "data").string()};
   const std::vector<std::string> viewerEnv = {"QT_QPA_PLATFORM=offscreen", "PELLOXVIEW_AUDIO=none",

@@ -32,7 +32,7 @@ struct KindCount {
 int usage() {
   std::fprintf(stderr,
                "usage: fault-campaign --build DIR [--runs N] [--seed S] [--jobs N] [--work DIR] "
-               "[--only RUNSEED] [--keep-logs]\n");
+               "[--only RUNSEED] [--keep-logs] [--list]\n");
   return 2;
 }
 }  // namespace
@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
   int runs = 1000;
   int jobs = 2;
   uint64_t seed = 1;
+  bool listOnly = false;
   std::vector<uint64_t> only;
   RunSettings settings;
   for (int i = 1; i < argc; ++i) {
@@ -60,6 +61,8 @@ int main(int argc, char** argv) {
       work = argv[++i];
     } else if (a == "--only" && hasValue) {
       only.push_back(std::strtoull(argv[++i], nullptr, 0));
+    } else if (a == "--list") {
+      listOnly = true;
     } else if (a == "--keep-logs") {
       settings.keepLogs = true;
     } else {
@@ -76,6 +79,11 @@ int main(int argc, char** argv) {
   if (seeds.empty()) {
     for (int i = 0; i < runs; ++i)
       seeds.push_back(splitmix(seed * 1000003ULL + static_cast<uint64_t>(i)));
+  }
+
+  if (listOnly) {  // the scenarios the seeds draw, without running them
+    for (const uint64_t s : seeds) std::printf("%s\n", describe(drawScenario(s)).c_str());
+    return 0;
   }
 
   std::mutex mutex;  // guards everything below the workers share
