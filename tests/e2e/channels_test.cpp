@@ -2,6 +2,8 @@
 // timeouts, masked channels, and full screen.
 #include <QDialog>
 
+#include <algorithm>
+
 #include "app/control_ids.h"
 #include "e2e/viewer_fixture.h"
 #include "protocol/command_codes.h"
@@ -21,7 +23,37 @@ class ChannelTest : public ViewerTest {
     const uint64_t before = window().display().endCount();
     return waitFor([&] { return window().display().endCount() >= before + 3; }, 5000);
   }
+  // A picture is really decoded and drawn: display memory cleared to one value fills again.
+  bool pictureDrawn() {
+    constexpr uint16_t kCleared = 0x0821;
+    window().display().fill(kCleared);
+    return waitFor([&] {
+      const std::vector<uint16_t> memory = window().display().snapshot();
+      // The window's picture area is 214 x 160 of the 240 x 320 display.
+      return std::count(memory.begin(), memory.end(), kCleared) < long(memory.size()) - 30000;
+    });
+  }
+  uint8_t codecMode() { return window().client()->stream().codecMode(); }
 };
+
+// A DVR may change a channel's coding while it streams (a setting changed at the recorder): the
+// picture goes on in the new coding, and back.
+TEST_F(ChannelTest, PicturesGoOnWhenTheDvrChangesCodingMidStream) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  ASSERT_TRUE(pictureDrawn());
+  EXPECT_EQ(codecMode(), 0);
+
+  EXPECT_EQ(command("video-codec 1 mpeg4"), "ok\n");
+  ASSERT_TRUE(waitFor([&] { return codecMode() == 1; }));
+  EXPECT_TRUE(pictureDrawn());
+
+  EXPECT_EQ(command("video-codec 1 jpeg"), "ok\n");
+  ASSERT_TRUE(waitFor([&] { return codecMode() == 0; }));
+  EXPECT_TRUE(pictureDrawn());
+  EXPECT_EQ(window().statusText(), QString());
+}
 
 TEST_F(ChannelTest, FirstChannelStartsAloneLaterSwitchesRebuild) {
   start();

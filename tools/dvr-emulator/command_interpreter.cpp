@@ -62,6 +62,7 @@ std::string CommandInterpreter::helpText() {
   live-close drop|keep                   after RSP_LIVECLOSE, close the live stream or leave it
   livestop all|SESSION MASK              send RSP_LIVESTOP with MASK and stop those channels
   audio-codec g726|adpcm                 codec of the next audio blocks
+  video-codec CHANNEL jpeg|mpeg4         codec of the channel's next frames
   chatter [all|SESSION]                  send one uninterpreted reply now
   verbose on|off                         trace every message header
   quit                                   stop the emulator
@@ -123,6 +124,14 @@ std::string CommandInterpreter::run(const std::string& line) {
       core_.setAudioCodec(AudioCodec::Adpcm);
     else
       return error("audio-codec g726|adpcm");
+    return "ok\n";
+  }
+  if (verb == "video-codec") {
+    const auto number = w.size() == 3 ? parseNumber(w[1]) : std::nullopt;
+    if (!number || *number < 1 || *number > kMaxChannels || (w[2] != "jpeg" && w[2] != "mpeg4"))
+      return error("video-codec CHANNEL jpeg|mpeg4");
+    core_.setVideoCodec(static_cast<int>(*number) - 1,
+                        w[2] == "jpeg" ? VideoCodec::Jpeg : VideoCodec::Mpeg4);
     return "ok\n";
   }
   if (verb == "verbose") {

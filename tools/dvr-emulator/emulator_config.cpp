@@ -185,7 +185,7 @@ Behaviour
 
 Control commands (standard input or --control-socket; 'help' lists them):
   stats, sessions, notice, drop, silent, refuse-next, fault, fail, clear-faults, model,
-  live-close, livestop, audio-codec, chatter, verbose, quit
+  live-close, livestop, audio-codec, video-codec, chatter, verbose, quit
 )";
 }
 

@@ -16,6 +16,7 @@ EmulatorCore::EmulatorCore(EmulatorConfig config)
       audioCodec_(static_cast<int>(config_.audioCodec)),
       liveCloseDrops_(config_.liveClose == LiveCloseMode::Drop) {
   log_.setVerbose(config_.verbose);
+  for (auto& codec : videoCodecs_) codec.store(-1);
   feeds_.resize(kMaxChannels);
   for (int channel = 0; channel < config_.channelCount && channel < kMaxChannels; ++channel) {
     std::string warning;
@@ -24,6 +25,19 @@ EmulatorCore::EmulatorCore(EmulatorConfig config)
     if (!warning.empty())
       log_.info(std::string("channel ") + std::to_string(channel + 1) + ": " + warning);
   }
+}
+
+VideoCodec EmulatorCore::videoCodec(int channel) const {
+  if (channel < 0 || channel >= kMaxChannels) return VideoCodec::Jpeg;
+  const int chosen = videoCodecs_[static_cast<size_t>(channel)].load();
+  if (chosen >= 0) return static_cast<VideoCodec>(chosen);
+  const auto& feed = feeds_[static_cast<size_t>(channel)];
+  return feed ? feed->config().codec : VideoCodec::Jpeg;
+}
+
+void EmulatorCore::setVideoCodec(int channel, VideoCodec codec) {
+  if (channel >= 0 && channel < kMaxChannels)
+    videoCodecs_[static_cast<size_t>(channel)].store(static_cast<int>(codec));
 }
 
 ChannelFeed* EmulatorCore::feed(int channel) {

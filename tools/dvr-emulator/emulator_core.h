@@ -1,6 +1,7 @@
 #pragma once
 // State shared by every connection thread of one emulated DVR: configuration, counters, armed
 // faults, camera channels, logged-in sessions and the listening sockets of the sub-connections.
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -66,6 +67,9 @@ class EmulatorCore {
   void setModel(const std::string& model);
   AudioCodec audioCodec() const { return static_cast<AudioCodec>(audioCodec_.load()); }
   void setAudioCodec(AudioCodec codec) { audioCodec_.store(static_cast<int>(codec)); }
+  // A channel's video codec: the configured one until `video-codec` switches it while running.
+  VideoCodec videoCodec(int channel) const;
+  void setVideoCodec(int channel, VideoCodec codec);
   LiveCloseMode liveCloseMode() const {
     return liveCloseDrops_.load() ? LiveCloseMode::Drop : LiveCloseMode::Keep;
   }
@@ -123,6 +127,7 @@ class EmulatorCore {
   mutable std::mutex settingsMutex_;  // guards model_
   std::string model_;
   std::atomic<int> audioCodec_;
+  std::array<std::atomic<int>, kMaxChannels> videoCodecs_;  // -1: as configured
   std::atomic<bool> liveCloseDrops_;
 
   std::mutex registryMutex_;  // guards sessions_, notices_, connections_, nextSessionId_

@@ -86,7 +86,10 @@ Clock::duration LiveStream::serve(uint8_t number) {
     return period == Clock::duration::zero() ? std::chrono::milliseconds(200) : period;
   }
   const auto& config = feed->config();
-  const uint16_t type = config.codec == VideoCodec::Jpeg ? 1 : 0;
+  const VideoCodec codec = core_.videoCodec(channel);
+  const uint16_t type = codec == VideoCodec::Jpeg ? 1 : 0;
+  // A channel switched to MPEG-4 while running starts its new stream with a key frame.
+  if (codec != VideoCodec::Mpeg4) encoders_.erase(channel);
   if (auto failure = core_.faults().takeFailure(RSP_LIVEFRAME)) {
     sendEmpty(*failure, type);
     return period;
@@ -98,9 +101,9 @@ Clock::duration LiveStream::serve(uint8_t number) {
   const uint8_t* payload = nullptr;
   size_t payloadSize = 0;
   const auto now = Clock::now();
-  if (feed->loopLength() > 0) {
+  if (feed->loopLength() > 0 && codec == config.codec) {
     shared = feed->loopFrame(loopPosition_[channel]++);
-  } else if (config.codec == VideoCodec::Jpeg) {
+  } else if (codec == VideoCodec::Jpeg) {
     shared = feed->jpegFrame(now);
   } else {
     auto& encoder = encoders_[channel];

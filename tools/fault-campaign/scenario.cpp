@@ -140,8 +140,16 @@ Scenario drawScenario(uint64_t seed) {
         s.errorMessage = "Already using PTZ Camera Control. Please check it again.";
         break;
       case 10:
-        s.kinds.push_back("audio-codec-switch");
-        s.liveCommands.push_back(pick(2) == 0 ? "audio-codec adpcm" : "audio-codec g726");
+        if (pick(2) == 0) {
+          s.kinds.push_back("audio-codec-switch");
+          s.liveCommands.push_back(pick(2) == 0 ? "audio-codec adpcm" : "audio-codec g726");
+        } else {
+          // The shown channel's pictures change coding mid-stream (JPEG to MPEG-4 or back).
+          const bool mpeg4 = !s.emulatorArgs.empty();
+          s.kinds.push_back(mpeg4 ? "video-codec-to-jpeg" : "video-codec-to-mpeg4");
+          s.liveCommands.push_back("video-codec " + std::to_string(s.channel) +
+                                   (mpeg4 ? " jpeg" : " mpeg4"));
+        }
         e = Scenario::Expect::Connected;
         break;
       case 11:
