@@ -56,6 +56,11 @@ void CKioskSession::start() {
   if (options_.quitAfterSeconds > 0) {
     QTimer::singleShot(static_cast<int>(options_.quitAfterSeconds * 1000), this,
                        &CKioskSession::quit);
+    // The pictures of the session's last second tell a running picture from a frozen one.
+    if (options_.diagnostics && options_.quitAfterSeconds > 1) {
+      QTimer::singleShot(static_cast<int>((options_.quitAfterSeconds - 1) * 1000), this,
+                         [this] { framesMark_ = window_.display().endCount(); });
+    }
   }
 }
 
@@ -155,6 +160,8 @@ void CKioskSession::quit() {
   window_.leaveFullScreen();
   if (options_.diagnostics) {
     // What the first session showed up to now is what its faults left.
+    std::fprintf(stderr, "diagnostics: frames-last-second=%llu\n",
+                 static_cast<unsigned long long>(window_.display().endCount() - framesMark_));
     std::fprintf(stderr, "diagnostics: session-end\n");
     std::fflush(stderr);
   }

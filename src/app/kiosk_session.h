@@ -62,7 +62,9 @@ class CKioskSession final : public QObject, public IDialogHost {
   CQtDialogHost realHost_;
   QTimer tourTimer_;
   QTimer fullScreenTimer_;
-  QTimer cameraTimer_;  // --move-camera: waits for the first picture
+  QTimer cameraTimer_;
+  uint64_t framesMark_ = 0;  // display frames drawn one second before the quit (--diagnostics)  //
+                             // --move-camera: waits for the first picture
   QStringList statusTexts_;
   QStringList messages_;
   QString screenshotPath_;

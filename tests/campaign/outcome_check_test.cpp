@@ -13,7 +13,7 @@ namespace {
 // A report of a sound run that ended in `status`.
 std::string soundRun(const std::string& status, const std::string& extra = "") {
   return "status: 127.0.0.1 Connecting...\nstatus: " + status + "\n" + extra +
-         "diagnostics: session-end\nstatus: 127.0.0.1 Connected.\ndiagnostics: reconnect=ok\n"
+         "diagnostics: frames-last-second=5\ndiagnostics: session-end\nstatus: 127.0.0.1 Connected.\ndiagnostics: reconnect=ok\n"
          "diagnostics: slowest-ui-ms=41 held-ui-ms=30\ndiagnostics: threads=0 fds=0\n";
 }
 
@@ -29,6 +29,10 @@ TEST(CampaignVerdict, SoundRunsPassAndEveryDeviationIsCaught) {
   EXPECT_TRUE(
       checkReport(running, parseViewerStderr(soundRun("user get out of DVR Setup"))).empty());
   EXPECT_TRUE(checkReport(running, parseViewerStderr(soundRun(""))).empty());
+  // A shown channel (empty status) whose pictures stopped is frozen.
+  std::string frozen = soundRun("");
+  frozen.replace(frozen.find("second=5"), 8, "second=0");
+  EXPECT_FALSE(checkReport(running, parseViewerStderr(frozen)).empty());
   // A long gap spent waiting for a processor is the machine's, not the viewer's.
   std::string starved = soundRun("127.0.0.1 Connected.");
   starved.replace(starved.find("slowest-ui-ms=41"), 16, "slowest-ui-ms=400");

@@ -65,6 +65,8 @@ ViewerReport parseViewerStderr(const std::string& text) {
       if (!report.sessionEndSeen) report.statuses.push_back(line.size() > 8 ? line.substr(8) : "");
     } else if (startsWith(line, "message: ")) {
       if (!report.sessionEndSeen) report.messages.push_back(line.substr(9));
+    } else if (startsWith(line, "diagnostics: frames-last-second=")) {
+      report.framesLastSecond = numberAfter(line, "frames-last-second=");
     } else if (line == "diagnostics: session-end") {
       report.sessionEndSeen = true;
     } else if (startsWith(line, "diagnostics: slowest-ui-ms=")) {
@@ -112,6 +114,9 @@ std::vector<std::string> checkReport(const Scenario& scenario, const ViewerRepor
       // A shown channel clears the status line.
       if (!last.empty() && !endsWith(last, " Connected.") && !isNotice(last))
         failures.push_back("expected a running session, status '" + last + "'");
+      // A shown channel whose pictures stopped is a frozen picture, whatever the status says.
+      if (last.empty() && report.framesLastSecond.value_or(0) == 0)
+        failures.push_back("no picture drawn in the session's last second");
       break;
     case Scenario::Expect::Refused:
       if (!last.empty()) failures.push_back("refused login left status '" + last + "'");

@@ -14,8 +14,9 @@ struct ViewerReport {
   std::optional<long long> heldUiMs;     // the same less the waits for a processor
   std::optional<int> threads;
   std::optional<int> fds;
-  std::string reconnect;                    // "ok", "failed" or empty when never reported
-  std::vector<std::string> sanitizerLines;  // the first lines of any sanitizer report
+  std::optional<long long> framesLastSecond;  // pictures drawn in the first session's last second
+  std::string reconnect;                      // "ok", "failed" or empty when never reported
+  std::vector<std::string> sanitizerLines;    // the first lines of any sanitizer report
 };
 
 ViewerReport parseViewerStderr(const std::string& text);
