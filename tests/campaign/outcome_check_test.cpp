@@ -13,7 +13,8 @@ namespace {
 // A report of a sound run that ended in `status`.
 std::string soundRun(const std::string& status, const std::string& extra = "") {
   return "status: 127.0.0.1 Connecting...\nstatus: " + status + "\n" + extra +
-         "diagnostics: frames-last-second=5\ndiagnostics: session-end\nstatus: 127.0.0.1 Connected.\ndiagnostics: reconnect=ok\n"
+         "diagnostics: frames-last-second=5\ndiagnostics: session-end\n"
+         "status: 127.0.0.1 Connected.\ndiagnostics: reconnect=ok\n"
          "diagnostics: slowest-ui-ms=41 held-ui-ms=30\ndiagnostics: threads=0 fds=0\n";
 }
 
