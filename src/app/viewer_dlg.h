@@ -199,6 +199,7 @@ class CViewerDlg final : public QDialog,
   void onChannelButton(int channel);
   void onLiveStart(const uint8_t* body, uint32_t length);
   void requestFailure(bool timedOut);
+  void restartLiveChannel();
   void enableChannelButtons();
   void disableChannelButtons();
   void moveMarkerTo(int channel);
@@ -246,8 +247,12 @@ class CViewerDlg final : public QDialog,
 
   int channelButtonCount_ = 16;
   int viewOption_ = 1;
-  int shownChannel_ = -1;
+  int shownChannel_ = -1;  // the channel asked for, from the moment its request went out
   int selectedChannel_ = 0;
+  // The channel whose start the DVR last confirmed: what a failed switch goes back to (-1 none).
+  int liveChannel_ = -1;
+  // The channel a failed switch is starting again, until its start is confirmed (-1 none).
+  int restartChannel_ = -1;
   uint32_t disabledMaskA_ = 0;
   uint32_t disabledMaskB_ = 0;
   uint32_t ptzMask_ = 0;
@@ -270,6 +275,7 @@ class CViewerDlg final : public QDialog,
   QPointer<CHoverButton> pressedButton_;
   // Set by the accepted press; the stop code goes with it (the camera never runs away).
   int pressedStopCode_ = -1;
+  int ptzChannel_ = 0;        // the channel whose camera the accepted press started
   int heldCameraButton_ = 0;  // the camera button a held key stands for, 0 none
   GXDisplayProperties displayProperties_{};
 

@@ -74,20 +74,21 @@ int CViewerDlg::onPenDown(const InputMessage* message) {
     return kRefused;
   }
   ptzMoving_ = true;
+  ptzChannel_ = selectedChannel_;
   pressedStopCode_ = code <= 4 ? kPanTiltStop : kLensStop;
   return kHandled;
 }
 
 // The camera stops wherever the pen is lifted: the stop code is the pressed button's, so a
-// release beside the panel never leaves a camera running.
+// release beside the panel never leaves a camera running. The stop goes to the camera that was
+// started, even when another channel was chosen while the pen (or key) was held.
 int CViewerDlg::onPenUp(const InputMessage* message) {
   if (message == nullptr || message->kind != InputMessage::Kind::PenUp) return kRefused;
   if (pressedButton_) pressedButton_->notifyReleased();
   if (!clientConnected() || !ptzMoving_) return kRefused;
-  if ((ptzMask_ & channelMask(selectedChannel_)) == 0) return kHandled;
   const int stopCode = pressedStopCode_ >= 0 ? pressedStopCode_ : kPanTiltStop;
-  if (client_->requestPtzControl(static_cast<uint8_t>(selectedChannel_),
-                                 static_cast<uint8_t>(stopCode), 0) != 1) {
+  if (client_->requestPtzControl(static_cast<uint8_t>(ptzChannel_), static_cast<uint8_t>(stopCode),
+                                 0) != 1) {
     return kRefused;
   }
   ptzMoving_ = false;

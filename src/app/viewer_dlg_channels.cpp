@@ -44,6 +44,10 @@ void CViewerDlg::onChannelButton(int channel) {
   selectedChannel_ = channel;
   if (!client_ || channel == shownChannel_) return;
   stopRecording();  // a recording holds one channel
+  // A new switch replaces a restart under way; with nothing shown (since the last teardown or a
+  // failed first start) there is nothing to go back to.
+  restartChannel_ = -1;
+  if (shownChannel_ == -1) liveChannel_ = -1;
   liveReady_ = false;
   disableChannelButtons();
   display_.GXSuspend();
@@ -54,15 +58,15 @@ void CViewerDlg::onChannelButton(int channel) {
   CStreamConnection& stream = client_->stream();
   stream.selectChannel(-1);
   int32_t result = 0;
-  if (shownChannel_ == -1) {
+  if (!stream.isRunning()) {
+    // The live stream is gone already (a switch failed half-way): rebuild it at once.
+    result = client_->requestLiveOpen();
+  } else if (shownChannel_ == -1) {
     result = client_->requestLiveStart(channelMask(channel));
-  } else if (stream.isRunning()) {
+  } else {
     // Every later switch closes the live stream and rebuilds it for the new channel.
     result = client_->requestLiveClose();
     liveClosePending_ = result == 1;
-  } else {
-    // The old live stream is gone already (an earlier switch failed half-way): rebuild at once.
-    result = client_->requestLiveOpen();
   }
   // Only a request that went out counts: a failed send is a failed switch.
   if (result != 1) {
@@ -82,10 +86,6 @@ void CViewerDlg::onLiveStart(const uint8_t* body, uint32_t /*length*/) {
   if (!client_) return;
   const uint32_t mask = readBe32(body + 2);
   if (mask == 0) return;
-  client_->state().setLiveMaskBits(mask);
-  liveReady_ = true;
-  killTimer(timers::kSwitchTimeout);
-
   int shown = -1;
   for (int bit = 0; bit < kChannelCount; ++bit) {
     if ((mask >> bit) & 1u) {
@@ -93,7 +93,21 @@ void CViewerDlg::onLiveStart(const uint8_t* body, uint32_t /*length*/) {
       break;
     }
   }
+  // While a switch waits for its channel, the start of another one (a restart that the switch
+  // replaced) is stale.
+  if (shown >= 0 && shown != shownChannel_ && timerRunning(timers::kSwitchTimeout)) return;
+  client_->state().setLiveMaskBits(mask);
+  liveReady_ = true;
+  killTimer(timers::kSwitchTimeout);
+  // The old channel back after a failed switch: the failure stays in view, audio never left it.
+  const bool restarted = shown >= 0 && shown == restartChannel_;
+  restartChannel_ = -1;
+
   if (shown >= 0) {
+    // A late start after a timeout is acted on too: whatever starts is what streams.
+    liveChannel_ = shown;
+    shownChannel_ = shown;
+    selectedChannel_ = shown;
     client_->stream().selectChannel(shown);
     client_->stream().requestNextFrame();
   }
@@ -103,24 +117,50 @@ void CViewerDlg::onLiveStart(const uint8_t* body, uint32_t /*length*/) {
     moveMarkerTo(shown);
     showPicture(true);
   }
-  setStatusText(QString());
+  if (!restarted) setStatusText(QString());
   if (shown >= 0 && !pendingRecordPath_.isEmpty() && liveTap_) {
     startRecordingTo(pendingRecordPath_);
     pendingRecordPath_.clear();
   }
   showCameraPanel(shown >= 0 && ((ptzMask_ >> shown) & 1u) != 0);
-  if (client_->audio().isConnected()) client_->requestAudioStop(0xFFFFFFFF);
+  if (!restarted && client_->audio().isConnected()) client_->requestAudioStop(0xFFFFFFFF);
 }
 
+// A switch that fails or times out goes back to the channel that streamed before it: that one is
+// shown, marked and started again, and every unmasked button (the failed one too) can be pressed.
 void CViewerDlg::requestFailure(bool timedOut) {
-  liveClosePending_ = false;
+  killTimer(timers::kSwitchTimeout);
+  // When the restart itself fails, nothing is left on screen: no marker, no frozen picture.
+  if (restartChannel_ >= 0) liveChannel_ = -1;
+  restartChannel_ = -1;
+  shownChannel_ = liveChannel_;
+  selectedChannel_ = liveChannel_ >= 0 ? liveChannel_ : 0;
   enableChannelButtons();
-  selectedChannel_ = shownChannel_;
+  if (liveChannel_ >= 0) {
+    channelButtons_[static_cast<size_t>(liveChannel_)]->setState(chstate::kShown);
+    moveMarkerTo(liveChannel_);
+  } else {
+    parkMarker();
+    showPicture(false);
+  }
   const QString pattern = timedOut ? QStringLiteral("Request timeout. [Channel %1]")
                                    : QStringLiteral("Request failure. [Channel %1]");
   setStatusText(pattern.arg(shownChannel_ + 1));
   // Drawing resumes for whatever stays on screen.
   liveReady_ = true;
   repaintWindow(true);
-  killTimer(timers::kSwitchTimeout);
+  if (liveChannel_ >= 0) restartLiveChannel();
+}
+
+// Starts the channel of a failed switch again, on the live stream that runs now or on a rebuilt
+// one (whose setup starts selectedChannel). A close still unanswered keeps its old stream's end
+// expected.
+void CViewerDlg::restartLiveChannel() {
+  if (!client_) return;
+  const int32_t result = client_->stream().isRunning()
+                             ? client_->requestLiveStart(channelMask(liveChannel_))
+                             : client_->requestLiveOpen();
+  if (result != 1) return;  // nothing went out: the next press rebuilds the stream
+  restartChannel_ = liveChannel_;
+  setTimer(timers::kSwitchTimeout, services_.switchTimeoutMs);
 }

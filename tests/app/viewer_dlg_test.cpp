@@ -13,6 +13,7 @@
 #include "platform/dialog_host.h"
 #include "platform/display_memory_backend.h"
 #include "platform/messages.h"
+#include "platform/wave_out/no_wave_out.h"
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "ui/channel_button.h"
@@ -186,13 +187,25 @@ TEST_F(ViewerDlgTest, ActiveCameraMasksAreStoredEvenWhenThePreparationStops) {
   EXPECT_EQ(w.ptzMask(), 5u);
 }
 
-TEST_F(ViewerDlgTest, VolumeWithoutADeviceRefusalIsReported) {
+TEST_F(ViewerDlgTest, VolumeRefusedByTheDeviceIsReported) {
   make();
   EXPECT_EQ(send(msg::kVolumeChanged, ctl::kVolume, 0xFFFF), kHandled);
-  EXPECT_EQ(send(msg::kVolumeChanged, 999, 5), kHandled);
+  EXPECT_EQ(send(msg::kVolumeChanged, 999, 5), kHandled);  // not the slider: nothing
   uint32_t level = 0;
   waveOut.getVolume(0, &level);
   EXPECT_EQ(level, 0xFFFFFFFFu);
+  window.reset();
+
+  // A machine without a sound device refuses every volume.
+  platform::CNoWaveOut none;
+  services.waveOut = &none;
+  CViewerDlg& w = make();
+  EXPECT_EQ(w.volume(), 0u);
+  EXPECT_EQ(send(msg::kVolumeChanged, ctl::kVolume, 0x1234), kRefused);
+  EXPECT_EQ(w.volume(), 0x1234u);
+  EXPECT_EQ(send(msg::kVolumeChanged, 999, 5), kHandled);
+  EXPECT_TRUE(dialogs.messages().empty());  // refused without a message
+  window.reset();                           // before the device it uses
 }
 
 }  // namespace

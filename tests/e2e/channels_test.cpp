@@ -85,29 +85,79 @@ TEST_F(ChannelTest, PressingTheShownChannelDoesNothing) {
   EXPECT_TRUE(recorder.requests("control").empty());
 }
 
-TEST_F(ChannelTest, FailedAndTimedOutSwitchesKeepTheWindowUsable) {
+// A switch the DVR refuses goes back to the channel that was shown: its picture runs again under
+// its marker, and every unmasked button works, the refused channel's included.
+TEST_F(ChannelTest, ARefusedSwitchGoesBackToTheShownChannel) {
   start();
   connectAndWait();
   ASSERT_TRUE(showChannel(0));
   command("fail RSP_LIVESTART 0");
   press(ctl::kFirstChannel + 1);
-  ASSERT_TRUE(waitFor([&] { return window().statusText().startsWith("Request failure."); }));
-  EXPECT_EQ(window().statusText(),
-            QStringLiteral("Request failure. [Channel %1]").arg(window().shownChannel() + 1));
-  EXPECT_FALSE(window().timerRunning(timers::kSwitchTimeout));
+  ASSERT_TRUE(waitForStatus("Request failure. [Channel 1]")) << window().statusText().toStdString();
+  EXPECT_EQ(window().shownChannel(), 0);
+  EXPECT_EQ(window().selectedChannel(), 0);
+  EXPECT_EQ(window().hoverButton(ctl::kChannelMarker)->geometry(), QRect(3, 181, 6, 4));
+  EXPECT_TRUE(window().hoverButton(ctl::kChannelMarker)->isVisible());
+  EXPECT_TRUE(waitFor([&] { return window().client()->stream().requestedChannel() == 0; }));
+  EXPECT_TRUE(framesFlow());
+  EXPECT_EQ(window().channelButton(0)->state(), chstate::kShown);
+  EXPECT_EQ(window().channelButton(1)->state(), chstate::kAvailable);
   for (int n = 0; n < 4; ++n) EXPECT_TRUE(window().channelButton(n)->isEnabled()) << n;
+  // The picture came back without hiding what happened.
+  EXPECT_EQ(window().statusText().toStdString(), "Request failure. [Channel 1]");
+  EXPECT_FALSE(window().timerRunning(timers::kSwitchTimeout));
 
-  // A DVR that doesn't answer the start: the switch times out.
+  // The refused channel itself can be pressed again.
+  ASSERT_TRUE(showChannel(1));
+  EXPECT_EQ(window().client()->stream().requestedChannel(), 1);
+  EXPECT_TRUE(framesFlow());
+  EXPECT_EQ(window().statusText(), QString());
+}
+
+// A DVR that doesn't answer in time: the switch times out back to the shown channel, whose
+// picture runs again once the DVR answers; the channel that timed out can be pressed again.
+TEST_F(ChannelTest, ATimedOutSwitchGoesBackAndCanBeRetried) {
+  start();
+  connectAndWait();
   ASSERT_TRUE(showChannel(2));
   command("fault control stall 5");
   press(ctl::kFirstChannel + 3);
   ASSERT_TRUE(waitFor([&] { return window().statusText().startsWith("Request timeout."); }, 8000));
-  EXPECT_EQ(window().statusText(),
-            QStringLiteral("Request timeout. [Channel %1]").arg(window().shownChannel() + 1));
-  // And the viewer can still switch afterwards.
-  command("clear-faults");
-  waitFor([] { return false; }, 2500);
-  EXPECT_TRUE(showChannel(1, 8000));
+  EXPECT_EQ(window().statusText().toStdString(), "Request timeout. [Channel 3]");
+  EXPECT_EQ(window().shownChannel(), 2);
+  EXPECT_EQ(window().hoverButton(ctl::kChannelMarker)->geometry(), QRect(29, 181, 6, 4));
+  for (int n = 0; n < 4; ++n) EXPECT_TRUE(window().channelButton(n)->isEnabled()) << n;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        return window().client()->stream().requestedChannel() == 2 &&
+               !window().timerRunning(timers::kSwitchTimeout);
+      },
+      8000));
+  EXPECT_TRUE(framesFlow());
+  EXPECT_EQ(window().shownChannel(), 2);
+  EXPECT_EQ(window().channelButton(2)->state(), chstate::kShown);
+
+  ASSERT_TRUE(showChannel(3, 8000));
+  EXPECT_EQ(window().client()->stream().requestedChannel(), 3);
+  EXPECT_TRUE(framesFlow());
+}
+
+// The first channel asked for doesn't exist (channel 5 of a 4-channel DVR, as --channel 5 asks):
+// nothing is shown, the status says so, and every channel can be pressed, that one again too.
+TEST_F(ChannelTest, AFailedFirstStartLeavesEveryChannelPressable) {
+  start();
+  connectAndWait();
+  press(ctl::kFirstChannel + 4);  // what --channel 5 does; the DVR refuses it
+  ASSERT_TRUE(waitForStatus("Request failure. [Channel 0]")) << window().statusText().toStdString();
+  EXPECT_EQ(window().shownChannel(), -1);
+  EXPECT_FALSE(window().hoverButton(ctl::kChannelMarker)->isVisible());
+  for (int n = 0; n < 4; ++n) EXPECT_TRUE(window().channelButton(n)->isEnabled()) << n;
+  recorder.clear();
+  press(ctl::kFirstChannel + 4);  // pressed again: asked again, refused again
+  ASSERT_TRUE(waitFor([&] { return recorder.count(REQ_LIVESTART) == 1; }));
+  ASSERT_TRUE(waitForStatus("Request failure. [Channel 0]"));
+  ASSERT_TRUE(showChannel(1));
+  EXPECT_TRUE(framesFlow());
 }
 
 TEST_F(ChannelTest, MaskedChannelsStayDisabledThroughSwitches) {

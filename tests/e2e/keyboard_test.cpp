@@ -4,9 +4,12 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 
+#include <array>
+
 #include "app/control_ids.h"
 #include "e2e/viewer_fixture.h"
 #include "protocol/command_codes.h"
+#include "ui/channel_button.h"
 #include "ui/hover_button.h"
 
 namespace e2e {
@@ -54,11 +57,21 @@ TEST_F(KeyboardTest, DigitsChooseChannelsLikeTheirButtons) {
 
 TEST_F(KeyboardTest, KeysOfDisabledChannelsDoNothing) {
   start();
-  tap(Qt::Key_1);  // not connected: every channel button is disabled
-  EXPECT_FALSE(window().timerRunning(timers::kSwitchTimeout));
+  tap(Qt::Key_3);  // not connected: every channel button is disabled
+  EXPECT_EQ(window().selectedChannel(), 0);
   connectAndWait();
+  // While a switch runs every channel button is disabled: a digit then starts no second one.
+  press(ctl::kFirstChannel + 1);
+  ASSERT_FALSE(window().channelButton(3)->isEnabled());
+  tap(Qt::Key_4);
+  EXPECT_EQ(window().selectedChannel(), 1);
+  ASSERT_TRUE(showChannel(1));
+  waitFor([] { return false; }, 300);
+  EXPECT_EQ(window().shownChannel(), 1);
+  EXPECT_EQ(recorder.count(REQ_LIVESTART), 1u);
   tap(Qt::Key_8);  // beyond the emulator's 4 channels: masked
   EXPECT_FALSE(window().timerRunning(timers::kSwitchTimeout));
+  EXPECT_EQ(window().selectedChannel(), 1);
 }
 
 TEST_F(KeyboardTest, HeldKeysMoveTheCameraUntilReleasedOrFocusIsLost) {
@@ -78,6 +91,40 @@ TEST_F(KeyboardTest, HeldKeysMoveTheCameraUntilReleasedOrFocusIsLost) {
                                                     {0, 6}, {0, 9}, {0, 3}, {0, 0}};
   EXPECT_EQ(ptz(), expected);
   EXPECT_FALSE(window().ptzMoving());
+}
+
+// The stop goes to the camera that was started, whatever channel was chosen while the key was
+// held: to channel 1's camera when channel 3 (with a camera) or channel 2 (without) comes up.
+TEST_F(KeyboardTest, AHeldKeyStopsTheCameraItStarted) {
+  emulatorArgs = {"--ptz-mask", "0x5"};
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  key(Qt::Key_Left, true);
+  ASSERT_TRUE(window().ptzMoving());
+  tap(Qt::Key_3);
+  ASSERT_TRUE(waitFor([&] { return window().shownChannel() == 2 && window().liveReady(); }));
+  key(Qt::Key_Left, false);
+  ASSERT_TRUE(waitFor([&] { return ptz().size() == 2; }));
+  EXPECT_EQ(ptz()[1], (std::array<int, 2>{0, 0}));
+  EXPECT_FALSE(window().ptzMoving());
+
+  ASSERT_TRUE(showChannel(0));
+  key(Qt::Key_Plus, true);
+  tap(Qt::Key_2);
+  ASSERT_TRUE(waitFor([&] { return window().shownChannel() == 1 && window().liveReady(); }));
+  EXPECT_FALSE(window().hoverButton(ctl::kPlus)->isVisible());
+  key(Qt::Key_Plus, false);
+  ASSERT_TRUE(waitFor([&] { return ptz().size() == 4; }));
+  EXPECT_EQ(ptz()[3], (std::array<int, 2>{0, 9}));
+  EXPECT_FALSE(window().ptzMoving());
+
+  // Camera keys work again on the next channel with a camera.
+  ASSERT_TRUE(showChannel(2));
+  tap(Qt::Key_Down);
+  ASSERT_TRUE(waitFor([&] { return ptz().size() == 6; }));
+  EXPECT_EQ(ptz()[4], (std::array<int, 2>{2, 2}));
+  EXPECT_EQ(ptz()[5], (std::array<int, 2>{2, 0}));
 }
 
 TEST_F(KeyboardTest, AudioAndFullScreenKeys) {

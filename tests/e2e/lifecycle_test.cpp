@@ -4,6 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "app/control_ids.h"
 #include "e2e/viewer_fixture.h"
 #include "protocol/command_codes.h"
@@ -71,13 +75,33 @@ TEST_F(LifecycleTest, AudioSwitchedOffBeforeItsLoginNeverStarts) {
   start();
   connectAndWait();
   ASSERT_TRUE(showChannel(0));
+  // Switched off before the DVR offered the audio connection: it is never opened.
   press(ctl::kAudioOn);
   press(ctl::kAudioOff);
   EXPECT_FALSE(window().audioOn());
   waitFor([] { return false; }, 800);
+  EXPECT_TRUE(recorder.requests("audio").empty());
   EXPECT_EQ(recorder.count(REQ_AUDIOSTART), 0u);
-  EXPECT_TRUE(waitFor([&] { return !window().client()->audio().isConnected(); }, 2000));
+
+  // Switched off while the accepted login is on its way to the window: the window hears of the
+  // login only after the switch (its thread is busy meanwhile), and must not start audio.
+  press(ctl::kAudioOn);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::ranges::count(recorder.requests("audio"), std::string("RSP_AUTHLOGIN")) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(std::ranges::count(recorder.requests("audio"), std::string("RSP_AUTHLOGIN")), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the DVR's RSP_AUTHRESULT
+  ASSERT_TRUE(window().client()->audio().isConnected());
+  press(ctl::kAudioOff);
+  waitFor([] { return false; }, 800);
+  EXPECT_EQ(recorder.count(REQ_AUDIOSTART), 0u);
+  EXPECT_FALSE(window().client()->audio().isConnected());
   EXPECT_TRUE(window().hoverButton(ctl::kAudioOn)->isVisible());
+  // Audio still comes on afterwards.
+  press(ctl::kAudioOn);
+  EXPECT_TRUE(waitFor([&] { return recorder.count(REQ_AUDIOSELECT) == 1; }));
 }
 
 }  // namespace
