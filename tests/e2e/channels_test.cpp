@@ -142,6 +142,27 @@ TEST_F(ChannelTest, ATimedOutSwitchGoesBackAndCanBeRetried) {
   EXPECT_TRUE(framesFlow());
 }
 
+// The DVR loses its answer to the close: the switch times out and the old channel starts again
+// on the live stream that still runs.
+TEST_F(ChannelTest, ASwitchWhoseCloseIsNeverAnsweredGoesBack) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(1));
+  command("fault control drop 1");  // RSP_LIVECLOSE
+  press(ctl::kFirstChannel + 2);
+  ASSERT_TRUE(waitFor([&] { return window().statusText().startsWith("Request timeout."); }, 8000));
+  EXPECT_EQ(window().statusText().toStdString(), "Request timeout. [Channel 2]");
+  ASSERT_TRUE(waitFor([&] {
+    return window().client()->stream().requestedChannel() == 1 &&
+           !window().timerRunning(timers::kSwitchTimeout);
+  }));
+  EXPECT_TRUE(framesFlow());
+  EXPECT_EQ(window().statusText().toStdString(), "Request timeout. [Channel 2]");
+  ASSERT_TRUE(showChannel(2));
+  EXPECT_TRUE(framesFlow());
+  EXPECT_NE(window().client(), nullptr);
+}
+
 // The first channel asked for doesn't exist (channel 5 of a 4-channel DVR, as --channel 5 asks):
 // nothing is shown, the status says so, and every channel can be pressed, that one again too.
 TEST_F(ChannelTest, AFailedFirstStartLeavesEveryChannelPressable) {
