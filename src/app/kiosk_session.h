@@ -4,6 +4,7 @@
 // screen, and at the quit time saves a screenshot and closes the window. Status texts and
 // message boxes can be logged; boxes never block such a run.
 #include <QElapsedTimer>
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -49,6 +50,7 @@ class CKioskSession final : public QObject, public IDialogHost {
   void tryFullScreen();
   void tryCameraMove();
   void quit();
+  static bool saveScreenshot(const QImage& picture, const std::string& path);
   void closeWindow();
   void reconnectWhenIdle();
   void reconnectDone(bool ok);
