@@ -70,6 +70,15 @@ int loudSamples(const std::string& wav) {
   return loud;
 }
 
+// Removes a folder with everything in it, names that aren't UTF-8 included (QDir can't).
+struct RemovedAtEnd {
+  std::string path;
+  ~RemovedAtEnd() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
 // A private password file holding these bytes.
 QString writePasswordFile(const QTemporaryDir& dir, const QByteArray& content) {
   const QString path = dir.path() + QStringLiteral("/password");
@@ -153,6 +162,7 @@ TEST_F(KioskRunTest, ConnectsShowsChannelPlaysAudioAndQuitsOrderly) {
   const QString passwordFile = writePasswordFile(dir, "demo\n");
   // Output names that aren't UTF-8 are created byte for byte.
   const std::string folder = dir.path().toStdString();
+  const RemovedAtEnd cleanup{folder};
   const std::string shot = folder + "/shot-\xe9.png";
   const std::string wav = folder + "/audio-\xe9.wav";
   const std::string clip = folder + "/clip-\xe9.mkv";
