@@ -88,7 +88,13 @@ void CKioskSession::messageBox(QWidget* parent, const QString& text, MessageIcon
 
 int CKioskSession::execDialog(QDialog& dialog) {
   auto* connectDialog = qobject_cast<CConnectDlg*>(&dialog);
-  if (connectDialog == nullptr || !connectPending_) return realHost_.execDialog(dialog);
+  if (connectDialog == nullptr || !connectPending_) {
+    // Left open by the user, it would hold the window past the quit time: quit() ends it.
+    openDialogs_.emplace_back(&dialog);
+    const int result = realHost_.execDialog(dialog);
+    openDialogs_.pop_back();
+    return result;
+  }
   // The Connect dialog answered with the command line's target, through its own Connect button.
   connectPending_ = false;
   connectDialog->initDialog();
@@ -191,6 +197,9 @@ void CKioskSession::quit() {
   tourTimer_.stop();
   fullScreenTimer_.stop();
   cameraTimer_.stop();
+  for (auto it = openDialogs_.rbegin(); it != openDialogs_.rend(); ++it) {
+    if (*it != nullptr && *it != &window_.fullScreenDialog()) (*it)->reject();
+  }
   window_.leaveFullScreen();
   if (options_.diagnostics) {
     // What the first session showed up to now is what its faults left.

@@ -120,6 +120,13 @@ TEST(ViewerProgram, HelpAndVersion) {
   EXPECT_TRUE(version.out.contains("1.0.0.0 (015)"));
 }
 
+// The quit time also comes when the Connect dialog is left open.
+TEST(ViewerProgram, QuitAfterEndsWithTheConnectDialogOpen) {
+  QTemporaryDir data;
+  const ViewerRun run = runViewer({"--quit-after", "1", "--data-dir", data.path()}, 20000);
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+}
+
 // Passwords the login can't carry end the run before any connect, in one line.
 TEST(ViewerProgram, PasswordsTheLoginCannotCarryExitWithStatus2) {
   QTemporaryDir dir;
