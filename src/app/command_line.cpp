@@ -86,7 +86,7 @@ bool parseHostPort(const std::string& text, std::string* host, uint16_t* port, s
     if (error != nullptr) *error = why;
     return false;
   };
-  if (text.find('[') != std::string::npos || text.find(':') != text.rfind(':'))
+  if (text.find_first_of("[]") != std::string::npos || text.find(':') != text.rfind(':'))
     return fail("IPv6 addresses are not supported: the DVR connection is IPv4 only");
   std::string name = text;
   std::string portText;
@@ -98,8 +98,9 @@ bool parseHostPort(const std::string& text, std::string* host, uint16_t* port, s
   if (name.empty()) return fail("the host is missing");
   if (name.size() > 253) return fail("the host name is longer than 253 characters");
   for (char c : name) {
-    if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) >= 0x7F)
-      return fail("the host holds a blank, control or non-ASCII character");
+    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                         (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+    if (!allowed) return fail("a host name holds only letters, digits, '.', '-' and '_'");
   }
   int value = kDefaultDvrPort;
   if (!portText.empty() && !parseInt(portText, 1, 65535, &value))

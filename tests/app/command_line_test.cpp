@@ -98,6 +98,9 @@ TEST(CommandLine, HostAndPortForms) {
       {":9000", false, "", 0},
       {"host:90a", false, "", 0},
       {"ho st", false, "", 0},
+      {"ho/st", false, "", 0},
+      {"h\xc3\xb6st", false, "", 0},
+      {"my-dvr_2.example", true, "my-dvr_2.example", kDefaultDvrPort},
       {"[::1", false, "", 0},
       {"", false, "", 0},
   };
@@ -114,7 +117,7 @@ TEST(CommandLine, HostAndPortForms) {
 
 // The DVR connections are IPv4 only: an IPv6 form could never connect, so it is refused as such.
 TEST(CommandLine, Ipv6FormsAreRefusedAsSuch) {
-  for (const char* text : {"[::1]:9000", "::1", "[fe80::1]", "fe80::1:9000", "[10.0.0.5]"}) {
+  for (const char* text : {"[::1]:9000", "::1", "[fe80::1]", "fe80::1:9000", "[10.0.0.5]", "]"}) {
     std::string host;
     uint16_t port = 0;
     std::string why;
