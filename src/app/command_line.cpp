@@ -5,8 +5,20 @@
 #include <functional>
 #include <map>
 
+#include "app/password_source.h"
+
 namespace {
+bool allDigits(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// Plain decimal digits only: no sign, blanks, hex or exponent, which from_chars would take.
 bool parseInt(const std::string& text, int low, int high, int* value) {
+  if (!allDigits(text) || text.size() > 9) return false;
   int parsed = 0;
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, parsed);
@@ -15,49 +27,84 @@ bool parseInt(const std::string& text, int low, int high, int* value) {
   return true;
 }
 
-bool parseSeconds(const std::string& text, double low, double* value) {
-  if (text.empty() || text.size() > 32) return false;
-  size_t used = 0;
+// DIGITS or DIGITS.DIGITS within low..kMaxOptionSeconds.
+std::string parseSeconds(const std::string& text, double low, const char* lowText, double* value) {
+  const std::string range = std::string("seconds must be a decimal number from ") + lowText +
+                            " to " + std::to_string(static_cast<long>(kMaxOptionSeconds));
+  const size_t dot = text.find('.');
+  const std::string whole = text.substr(0, dot);
+  const std::string fraction = dot == std::string::npos ? "1" : text.substr(dot + 1);
+  if (text.size() > 32 || !allDigits(whole) || !allDigits(fraction)) return range;
   double parsed = 0;
-  try {
-    parsed = std::stod(text, &used);
-  } catch (...) {
-    return false;
-  }
-  if (used != text.size() || !std::isfinite(parsed) || parsed < low || parsed > 1e7) return false;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, parsed, std::chars_format::fixed);
+  if (ec != std::errc() || ptr != end || !std::isfinite(parsed) || parsed < low ||
+      parsed > kMaxOptionSeconds)
+    return range;
   *value = parsed;
+  return {};
+}
+
+// Folders go through the platform's text paths, which can't carry a name that isn't UTF-8.
+bool isUtf8(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t more = 0;
+    uint32_t point = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      more = 1;
+      point = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      more = 2;
+      point = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      more = 3;
+      point = lead & 0x07u;
+    } else {
+      return false;
+    }
+    if (i + more >= text.size()) return false;
+    for (size_t k = 1; k <= more; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0u) != 0x80u) return false;
+      point = (point << 6) | (next & 0x3Fu);
+    }
+    const uint32_t smallest = more == 1 ? 0x80 : more == 2 ? 0x800 : 0x10000;
+    if (point < smallest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+    i += more + 1;
+  }
   return true;
 }
 }  // namespace
 
-bool parseHostPort(const std::string& text, std::string* host, uint16_t* port) {
+bool parseHostPort(const std::string& text, std::string* host, uint16_t* port, std::string* error) {
+  const auto fail = [&](const std::string& why) {
+    if (error != nullptr) *error = why;
+    return false;
+  };
+  if (text.find_first_of("[]") != std::string::npos || text.find(':') != text.rfind(':'))
+    return fail("IPv6 addresses are not supported: the DVR connection is IPv4 only");
   std::string name = text;
   std::string portText;
-  if (!text.empty() && text.front() == '[') {
-    const size_t close = text.find(']');
-    if (close == std::string::npos) return false;
-    name = text.substr(1, close - 1);
-    const std::string rest = text.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') return false;
-      portText = rest.substr(1);
-      if (portText.empty()) return false;
-    }
-  } else if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
-    if (text.find(':') != colon) {
-      name = text;  // a bare IPv6 literal
-    } else {
-      name = text.substr(0, colon);
-      portText = text.substr(colon + 1);
-      if (portText.empty()) return false;
-    }
+  if (const size_t colon = text.find(':'); colon != std::string::npos) {
+    name = text.substr(0, colon);
+    portText = text.substr(colon + 1);
+    if (portText.empty()) return fail("the port after ':' is missing");
   }
-  if (name.empty() || name.size() > 259) return false;
+  if (name.empty()) return fail("the host is missing");
+  if (name.size() > 253) return fail("the host name is longer than 253 characters");
   for (char c : name) {
-    if (static_cast<unsigned char>(c) <= ' ') return false;
+    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                         (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+    if (!allowed) return fail("a host name holds only letters, digits, '.', '-' and '_'");
   }
   int value = kDefaultDvrPort;
-  if (!portText.empty() && !parseInt(portText, 1, 65535, &value)) return false;
+  if (!portText.empty() && !parseInt(portText, 1, 65535, &value))
+    return fail("the port must be a number from 1 to 65535");
   *host = name;
   *port = static_cast<uint16_t>(value);
   return true;
@@ -66,9 +113,33 @@ bool parseHostPort(const std::string& text, std::string* host, uint16_t* port) {
 bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* options,
                       std::string* error) {
   CommandLineOptions parsed;
-  using Setter = std::function<bool(const std::string&)>;
+  // A setter answers an empty string, or why the value is refused.
+  using Setter = std::function<std::string(const std::string&)>;
+  const auto text = [](std::string* field) -> Setter {
+    return [field](const std::string& v) -> std::string {
+      *field = v;  // kept byte for byte: a file name need not be UTF-8
+      return v.empty() ? "it is empty" : "";
+    };
+  };
+  const auto folder = [](std::string* field) -> Setter {
+    return [field](const std::string& v) -> std::string {
+      *field = v;
+      if (v.empty()) return "it is empty";
+      return isUtf8(v) ? "" : "a folder name must be valid UTF-8";
+    };
+  };
+  const auto number = [](int* field, int low, int high) -> Setter {
+    return [=](const std::string& v) -> std::string {
+      if (parseInt(v, low, high, field)) return {};
+      return "it must be a number from " + std::to_string(low) + " to " + std::to_string(high);
+    };
+  };
+  const auto seconds = [](double* field, double low, const char* lowText) -> Setter {
+    return [=](const std::string& v) { return parseSeconds(v, low, lowText, field); };
+  };
   const std::map<std::string, bool*> flags = {
       {"--help", &parsed.help},
+      {"-h", &parsed.help},
       {"--version", &parsed.version},
       {"--audio", &parsed.audio},
       {"--fullscreen", &parsed.fullScreen},
@@ -81,49 +152,26 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
   };
   const std::map<std::string, Setter> valued = {
       {"--connect",
-       [&](const std::string& v) { return parseHostPort(v, &parsed.host, &parsed.port); }},
+       [&](const std::string& v) {
+         std::string why;
+         return parseHostPort(v, &parsed.host, &parsed.port, &why) ? std::string() : why;
+       }},
       {"--user",
        [&](const std::string& v) {
          parsed.user = v;
-         return !v.empty() && v.size() <= 259;
+         return loginTextProblem(v);
        }},
-      {"--password-file",
-       [&](const std::string& v) {
-         parsed.passwordFile = v;
-         return !v.empty();
-       }},
-      {"--channel", [&](const std::string& v) { return parseInt(v, 1, 16, &parsed.channel); }},
-      {"--tour", [&](const std::string& v) { return parseSeconds(v, 0.5, &parsed.tourSeconds); }},
-      {"--link-timeout",
-       [&](const std::string& v) { return parseSeconds(v, 1, &parsed.linkTimeoutSeconds); }},
-      {"--zoom", [&](const std::string& v) { return parseInt(v, 1, 4, &parsed.zoom); }},
-      {"--data-dir",
-       [&](const std::string& v) {
-         parsed.dataDir = v;
-         return !v.empty();
-       }},
-      {"--audio-out",
-       [&](const std::string& v) {
-         parsed.audioOut = v;
-         return !v.empty();
-       }},
-      {"--quit-after",
-       [&](const std::string& v) { return parseSeconds(v, 0.1, &parsed.quitAfterSeconds); }},
-      {"--screenshot",
-       [&](const std::string& v) {
-         parsed.screenshot = v;
-         return !v.empty();
-       }},
-      {"--record",
-       [&](const std::string& v) {
-         parsed.record = v;
-         return !v.empty();
-       }},
-      {"--capture-dir",
-       [&](const std::string& v) {
-         parsed.captureDir = v;
-         return !v.empty();
-       }},
+      {"--password-file", text(&parsed.passwordFile)},
+      {"--channel", number(&parsed.channel, 1, 16)},
+      {"--tour", seconds(&parsed.tourSeconds, 0.5, "0.5")},
+      {"--link-timeout", seconds(&parsed.linkTimeoutSeconds, 1, "1")},
+      {"--zoom", number(&parsed.zoom, 1, 4)},
+      {"--data-dir", folder(&parsed.dataDir)},
+      {"--audio-out", text(&parsed.audioOut)},
+      {"--quit-after", seconds(&parsed.quitAfterSeconds, 0.1, "0.1")},
+      {"--screenshot", text(&parsed.screenshot)},
+      {"--record", text(&parsed.record)},
+      {"--capture-dir", folder(&parsed.captureDir)},
   };
 
   for (size_t i = 0; i < args.size(); ++i) {
@@ -161,8 +209,11 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       }
       value = args[++i];
     }
-    if (!option->second(value)) {
-      *error = "invalid value '" + value + "' for " + name;
+    if (const std::string why = option->second(value); !why.empty()) {
+      // A value with a line break would make the error more than one line.
+      const bool printable = value.find_first_of("\r\n") == std::string::npos;
+      *error = "invalid value " + (printable ? "'" + value + "' " : std::string()) + "for " + name +
+               ": " + why;
       return false;
     }
   }
@@ -179,15 +230,16 @@ std::string commandLineHelp() {
          "Live-view client for networked digital video recorders.\n"
          "Without --connect or --demo the Connect dialog comes up.\n"
          "\n"
-         "  --connect HOST[:PORT]   connect at start (default port 9000)\n"
+         "  --connect HOST[:PORT]   connect at start (default port 9000; IPv4 only)\n"
          "  --user ID               user ID for --connect\n"
          "  --password-file FILE    file whose first line is the password\n"
-         "                          (or set PELLOXVIEW_PASSWORD)\n"
+         "                          (or set PELLOXVIEW_PASSWORD; 1..32 printable ASCII)\n"
          "  --channel N             once connected, show channel N (1..16)\n"
          "  --audio                 once connected, switch audio on\n"
          "  --fullscreen            show the picture full screen once it runs\n"
          "  --tour SECONDS          move to the next channel every SECONDS\n"
          "  --link-timeout SECONDS  control-link silence that counts as lost (default 20)\n"
+         "                          (SECONDS: a decimal number up to 2147483)\n"
          "  --zoom N                zoom the whole window 1..4\n"
          "  --data-dir DIR          directory of the address book\n"
          "  --audio-out FILE.wav    write the audio to a WAV file instead of the sound device\n"
@@ -197,5 +249,5 @@ std::string commandLineHelp() {
          "  --record FILE.mkv       record the first channel shown (Matroska)\n"
          "  --capture-dir DIR       folder of snapshots (key S) and recordings (key R)\n"
          "  -v, --verbose           print every status text and message box on stderr\n"
-         "  --help, --version\n";
+         "  -h, --help, --version\n";
 }

@@ -34,13 +34,17 @@ struct CommandLineOptions {
 };
 
 inline constexpr uint16_t kDefaultDvrPort = 9000;
+// Seconds options end up as int milliseconds in timers: larger values would wrap.
+inline constexpr double kMaxOptionSeconds = 2147483;
 
 // Parses the arguments after the program name. False with a one-line message in *error.
 bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* options,
                       std::string* error);
 
-// Splits HOST[:PORT] ([V6]:PORT for IPv6 literals). False for an empty host or a bad port.
-bool parseHostPort(const std::string& text, std::string* host, uint16_t* port);
+// Splits HOST[:PORT]. False for an empty host, a bad port or an IPv6 form (the DVR connections
+// are IPv4 only); *error, when given, then says why.
+bool parseHostPort(const std::string& text, std::string* host, uint16_t* port,
+                   std::string* error = nullptr);
 
 // The --help text.
 std::string commandLineHelp();

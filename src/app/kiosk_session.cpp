@@ -1,11 +1,17 @@
 #include "app/kiosk_session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QBuffer>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "app/control_ids.h"
@@ -46,7 +52,10 @@ void CKioskSession::log(const QString& line) const {
 }
 
 void CKioskSession::start() {
-  platform::setDialogHost(this);
+  // A run the command line drives never waits on a box; kiosk options alone leave the dialogs to
+  // the user.
+  if (!target_.host.isEmpty() || options_.quitAfterSeconds > 0 || options_.verbose)
+    platform::setDialogHost(this);
   if (!target_.host.isEmpty()) {
     connectPending_ = true;
     QTimer::singleShot(0, &window_, [this] {
@@ -79,7 +88,13 @@ void CKioskSession::messageBox(QWidget* parent, const QString& text, MessageIcon
 
 int CKioskSession::execDialog(QDialog& dialog) {
   auto* connectDialog = qobject_cast<CConnectDlg*>(&dialog);
-  if (connectDialog == nullptr || !connectPending_) return realHost_.execDialog(dialog);
+  if (connectDialog == nullptr || !connectPending_) {
+    // Left open by the user, it would hold the window past the quit time: quit() ends it.
+    openDialogs_.emplace_back(&dialog);
+    const int result = realHost_.execDialog(dialog);
+    openDialogs_.pop_back();
+    return result;
+  }
   // The Connect dialog answered with the command line's target, through its own Connect button.
   connectPending_ = false;
   connectDialog->initDialog();
@@ -102,8 +117,16 @@ void CKioskSession::onConnected() {
   connectedOnce_ = true;
   const WindowId id = window_.windowId();
   if (options_.channel > 0) {
-    platform::sendMessage(id, msg::kCommand,
-                          static_cast<uintptr_t>(ctl::kFirstChannel + options_.channel - 1), 0);
+    // Only what a user could press: a channel the DVR masks or lacks is skipped.
+    const CChannelButton* button = window_.channelButton(options_.channel - 1);
+    if (button != nullptr && button->isEnabled()) {
+      platform::sendMessage(id, msg::kCommand,
+                            static_cast<uintptr_t>(ctl::kFirstChannel + options_.channel - 1), 0);
+    } else {
+      std::fprintf(stderr, "pelloxview: channel %d is not available on this DVR; not shown\n",
+                   options_.channel);
+      std::fflush(stderr);
+    }
   }
   if (options_.audio) platform::sendMessage(id, msg::kCommand, ctl::kAudioOn, 0);
   if (options_.tourSeconds > 0) tourTimer_.start(static_cast<int>(options_.tourSeconds * 1000));
@@ -149,14 +172,34 @@ void CKioskSession::tryCameraMove() {
   });
 }
 
-void CKioskSession::quit() {
-  if (!options_.screenshot.empty()) {
-    const QString path = QString::fromStdString(options_.screenshot);
-    if (window_.grabWindow().save(path, "PNG")) screenshotPath_ = path;
+// The name's bytes go to the file system as given (Qt's text paths would change a name that isn't
+// UTF-8).
+bool CKioskSession::saveScreenshot(const QImage& picture, const std::string& path) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG")) return false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  qsizetype written = 0;
+  while (written < png.size()) {
+    const ssize_t n =
+        ::write(fd, png.constData() + written, static_cast<size_t>(png.size() - written));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += n;
   }
+  return ::close(fd) == 0 && written == png.size();
+}
+
+void CKioskSession::quit() {
+  if (!options_.screenshot.empty() && saveScreenshot(window_.grabWindow(), options_.screenshot))
+    screenshotPath_ = QFile::decodeName(QByteArray::fromStdString(options_.screenshot));
   tourTimer_.stop();
   fullScreenTimer_.stop();
   cameraTimer_.stop();
+  for (auto it = openDialogs_.rbegin(); it != openDialogs_.rend(); ++it) {
+    if (*it != nullptr && *it != &window_.fullScreenDialog()) (*it)->reject();
+  }
   window_.leaveFullScreen();
   if (options_.diagnostics) {
     // What the first session showed up to now is what its faults left.

@@ -3,14 +3,18 @@
 // takes, then presses the channel button, switches audio on, tours the channels, goes full
 // screen, and at the quit time saves a screenshot and closes the window. Status texts and
 // message boxes can be logged; boxes never block such a run.
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "platform/dialog_host.h"
@@ -49,6 +53,7 @@ class CKioskSession final : public QObject, public IDialogHost {
   void tryFullScreen();
   void tryCameraMove();
   void quit();
+  static bool saveScreenshot(const QImage& picture, const std::string& path);
   void closeWindow();
   void reconnectWhenIdle();
   void reconnectDone(bool ok);
@@ -60,6 +65,7 @@ class CKioskSession final : public QObject, public IDialogHost {
   bool connectPending_ = false;
   bool connectedOnce_ = false;
   CQtDialogHost realHost_;
+  std::vector<QPointer<QDialog>> openDialogs_;  // run by realHost_, outermost first
   QTimer tourTimer_;
   QTimer fullScreenTimer_;
   QTimer cameraTimer_;

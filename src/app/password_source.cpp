@@ -4,12 +4,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
 
+#include "protocol/message_header.h"
+
 namespace {
 constexpr size_t kMaxPasswordFile = 4096;
+}
+
+std::string loginTextProblem(std::string_view text) {
+  const std::string carries = " (a DVR login carries 1 to " + std::to_string(kCredentialFieldSize) +
+                              " printable ASCII characters)";
+  if (text.empty()) return "it is empty" + carries;
+  if (text.size() > kCredentialFieldSize)
+    return "it is longer than " + std::to_string(kCredentialFieldSize) + " bytes" + carries;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == 0) return "it holds a NUL byte" + carries;
+    if (byte >= 0x80) return "it holds a non-ASCII byte" + carries;
+    if (byte < 0x20 || byte == 0x7F) return "it holds a control character" + carries;
+  }
+  return {};
 }
 
 PasswordResult readPassword(const std::string& path) {
@@ -18,6 +36,10 @@ PasswordResult readPassword(const std::string& path) {
     const char* fromEnvironment = std::getenv("PELLOXVIEW_PASSWORD");
     if (fromEnvironment == nullptr || *fromEnvironment == '\0') {
       result.error = "no password: use --password-file FILE or set PELLOXVIEW_PASSWORD";
+      return result;
+    }
+    if (const std::string why = loginTextProblem(fromEnvironment); !why.empty()) {
+      result.error = "the password in PELLOXVIEW_PASSWORD can't be used: " + why;
       return result;
     }
     result.password = fromEnvironment;
@@ -53,6 +75,11 @@ PasswordResult readPassword(const std::string& path) {
   if (end != std::string::npos) text.resize(end);
   if (text.empty()) {
     result.error = "password file '" + path + "' holds no password on its first line";
+    return result;
+  }
+  if (const std::string why = loginTextProblem(text); !why.empty()) {
+    std::fill(text.begin(), text.end(), '\0');
+    result.error = "the password in '" + path + "' can't be used: " + why;
     return result;
   }
   result.password = std::move(text);

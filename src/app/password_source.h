@@ -2,6 +2,7 @@
 // Where a --connect run gets its password: the first line of a file, else PELLOXVIEW_PASSWORD.
 // The file is read once; one that others may read gets a warning.
 #include <string>
+#include <string_view>
 
 struct PasswordResult {
   bool ok = false;
@@ -12,3 +13,7 @@ struct PasswordResult {
 
 // path empty: the environment variable.
 PasswordResult readPassword(const std::string& path);
+
+// Why a user ID or password can't go into a DVR login (1..32 printable ASCII bytes); empty when
+// it can. Never repeats the text.
+std::string loginTextProblem(std::string_view text);

@@ -99,14 +99,11 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
   services.captureDirectory = QString::fromStdString(options.captureDir);
   auto window = std::make_unique<CViewerDlg>(services);
   window->initDialog();
-  if (!options.record.empty()) window->recordOnNextPicture(QString::fromStdString(options.record));
+  if (!options.record.empty()) window->recordOnNextPicture(options.record);
 
-  const bool kiosk = !target.host.isEmpty() || options.quitAfterSeconds > 0 || options.verbose;
-  std::unique_ptr<CKioskSession> session;
-  if (kiosk) {
-    session = std::make_unique<CKioskSession>(*window, options, target);
-    session->start();
-  }
+  // Always there: the kiosk options act on the first "Connected.", also of a dialog's Connect.
+  auto session = std::make_unique<CKioskSession>(*window, options, target);
+  session->start();
   if (target.host.isEmpty()) {
     // Without a target the Connect dialog comes up, as it does for every Connect.
     QMetaObject::invokeMethod(
@@ -120,7 +117,7 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
   // The orderly disconnect posted by the close runs now; its replies get a short while.
   platform::processMessagesUntil([&] { return window->client() == nullptr; }, kDisconnectWaitMs);
   const uint64_t framesDrawn = window->display().endCount();
-  if (session && options.demo && headless) {
+  if (options.demo && headless) {
     std::printf("pelloxview: demo showed: %s\n",
                 session->statusTexts().join(QStringLiteral(" | ")).toUtf8().constData());
     std::printf("pelloxview: frames drawn: %llu\n", static_cast<unsigned long long>(framesDrawn));

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/connect_request.h"
 #include "platform/display.h"
@@ -98,7 +99,7 @@ class CViewerDlg final : public QDialog,
 
   // Records the live stream to path from the next picture that starts (the command line's
   // --record).
-  void recordOnNextPicture(const QString& path);
+  void recordOnNextPicture(const std::string& path);  // the name's bytes as given
   CLiveTap* liveTap() const { return liveTap_.get(); }
   // Read access (tests, kiosk).
   const QString& statusText() const { return statusText_; }
@@ -222,7 +223,7 @@ class CViewerDlg final : public QDialog,
   // Snapshot and recording (viewer_dlg_capture.cpp).
   void takeSnapshot();
   void toggleRecording();
-  void startRecordingTo(const QString& path);
+  void startRecordingTo(const std::string& path);
   void stopRecording();
   void onRecordingEnded();
   QString captureFolder(bool video) const;
@@ -294,7 +295,7 @@ class CViewerDlg final : public QDialog,
   std::unique_ptr<CAudioDlg> audioWindow_;
   // Between the connections and the decoder, renderer and player; outlives every client.
   std::unique_ptr<CLiveTap> liveTap_;
-  QString pendingRecordPath_;
+  std::string pendingRecordPath_;
   std::string reportedRecording_;
   std::unique_ptr<CDvrClient> client_;
   bool destroyed_ = false;

@@ -61,15 +61,16 @@ void CViewerDlg::toggleRecording() {
     setStatusText(QStringLiteral("No picture to record."));
     return;
   }
-  startRecordingTo(captureFileName(true));
+  startRecordingTo(captureFileName(true).toStdString());
 }
 
-void CViewerDlg::startRecordingTo(const QString& path) {
+void CViewerDlg::startRecordingTo(const std::string& path) {
   std::string error;
-  if (liveTap_->startRecording(path.toStdString(), &error)) {
-    setStatusText(QStringLiteral("Recording %1").arg(path));
+  const QString shown = QString::fromStdString(path);
+  if (liveTap_->startRecording(path, &error)) {
+    setStatusText(QStringLiteral("Recording %1").arg(shown));
   } else {
-    setStatusText(QStringLiteral("Can't record %1: %2").arg(path, QString::fromStdString(error)));
+    setStatusText(QStringLiteral("Can't record %1: %2").arg(shown, QString::fromStdString(error)));
   }
 }
 
@@ -82,7 +83,7 @@ void CViewerDlg::stopRecording() {
   if (onCapture) onCapture(path);
 }
 
-void CViewerDlg::recordOnNextPicture(const QString& path) {
+void CViewerDlg::recordOnNextPicture(const std::string& path) {
   pendingRecordPath_ = path;
 }
 

@@ -118,7 +118,7 @@ void CViewerDlg::onLiveStart(const uint8_t* body, uint32_t /*length*/) {
     showPicture(true);
   }
   if (!restarted) setStatusText(QString());
-  if (shown >= 0 && !pendingRecordPath_.isEmpty() && liveTap_) {
+  if (shown >= 0 && !pendingRecordPath_.empty() && liveTap_) {
     startRecordingTo(pendingRecordPath_);
     pendingRecordPath_.clear();
   }

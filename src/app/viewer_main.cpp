@@ -21,7 +21,8 @@ bool hasDisplay() {
 }  // namespace
 
 int viewerMain(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args;
+  if (argc > 1) args.assign(argv + 1, argv + argc);
   CommandLineOptions options;
   std::string error;
   if (!parseCommandLine(args, &options, &error)) {
@@ -62,7 +63,12 @@ int viewerMain(int argc, char** argv) {
   const int zoom = options.zoom > 0 ? options.zoom : rememberedZoom();
   if (zoom > 0) qputenv("QT_SCALE_FACTOR", QByteArray::number(zoom));
 
-  QApplication app(argc, argv);
+  // Qt sees only the program's name: its own options (-platform, -style, ...) could otherwise be
+  // taken from the values of the viewer's options.
+  int qtArgc = 1;
+  char programName[] = "pelloxview";
+  char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : programName, nullptr};
+  QApplication app(qtArgc, qtArgv);
   QApplication::setApplicationName(QStringLiteral("PelloxView"));
   QApplication::setApplicationVersion(QStringLiteral("1.0.0.0 (015)"));
   const int status = CViewerApp().run(options, password);

@@ -92,14 +92,15 @@ TEST(CommandLine, HostAndPortForms) {
       {"10.0.0.5", true, "10.0.0.5", kDefaultDvrPort},
       {"10.0.0.5:1", true, "10.0.0.5", 1},
       {"host:65535", true, "host", 65535},
-      {"[::1]:9000", true, "::1", 9000},
-      {"::1", true, "::1", kDefaultDvrPort},
       {"host:0", false, "", 0},
       {"host:65536", false, "", 0},
       {"host:", false, "", 0},
       {":9000", false, "", 0},
       {"host:90a", false, "", 0},
       {"ho st", false, "", 0},
+      {"ho/st", false, "", 0},
+      {"h\xc3\xb6st", false, "", 0},
+      {"my-dvr_2.example", true, "my-dvr_2.example", kDefaultDvrPort},
       {"[::1", false, "", 0},
       {"", false, "", 0},
   };
@@ -111,6 +112,95 @@ TEST(CommandLine, HostAndPortForms) {
       EXPECT_EQ(host, c.host) << c.text;
       EXPECT_EQ(port, c.port) << c.text;
     }
+  }
+}
+
+// The DVR connections are IPv4 only: an IPv6 form could never connect, so it is refused as such.
+TEST(CommandLine, Ipv6FormsAreRefusedAsSuch) {
+  for (const char* text : {"[::1]:9000", "::1", "[fe80::1]", "fe80::1:9000", "[10.0.0.5]", "]"}) {
+    std::string host;
+    uint16_t port = 0;
+    std::string why;
+    EXPECT_FALSE(parseHostPort(text, &host, &port, &why)) << text;
+    EXPECT_NE(why.find("IPv4 only"), std::string::npos) << text << ": " << why;
+    EXPECT_NE(refusal({"--connect", text}).find("IPv6"), std::string::npos) << text;
+  }
+}
+
+// Every seconds option becomes int milliseconds in a timer: the largest accepted value must fit.
+TEST(CommandLine, SecondsOptionsAreBoundedSoTheirMillisecondsFit) {
+  for (const std::string& option :
+       std::vector<std::string>{"--quit-after", "--tour", "--link-timeout"}) {
+    const auto o = parsed({option, "2147483"});
+    const double seconds = option == "--quit-after" ? o.quitAfterSeconds
+                           : option == "--tour"     ? o.tourSeconds
+                                                    : o.linkTimeoutSeconds;
+    EXPECT_DOUBLE_EQ(seconds, 2147483);
+    EXPECT_LE(seconds * 1000, 2147483647.0);
+    for (const char* value : {"2200000", "2147483.5", "1e7", "99999999999999999999"}) {
+      const std::string error = refusal({option, value});
+      EXPECT_NE(error.find("2147483"), std::string::npos)
+          << option << " " << value << ": " << error;
+    }
+  }
+  EXPECT_DOUBLE_EQ(parsed({"--tour", "0.5"}).tourSeconds, 0.5);
+  EXPECT_DOUBLE_EQ(parsed({"--quit-after=12.25"}).quitAfterSeconds, 12.25);
+}
+
+// Numbers are plain decimals: what strtod or from_chars would also take is refused.
+TEST(CommandLine, NumbersInOtherFormsAreRefused) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--tour", "0x10"},
+           {"--tour", " 5"},
+           {"--tour", "5 "},
+           {"--tour", "+5"},
+           {"--tour", "1e1"},
+           {"--tour", "inf"},
+           {"--tour", ".5"},
+           {"--tour", "5."},
+           {"--quit-after", "\t3"},
+           {"--link-timeout", "0X1F"},
+           {"--channel", " 5"},
+           {"--channel", "+5"},
+           {"--channel", "0x5"},
+           {"--zoom", "-0"},
+           {"--connect", "host: 9000"},
+           {"--connect", "host:+9000"},
+       }) {
+    const std::string error = refusal(args);
+    EXPECT_NE(error.find(args[0]), std::string::npos) << args[1] << ": " << error;
+  }
+}
+
+TEST(CommandLine, ShortHelpIsAccepted) {
+  EXPECT_TRUE(parsed({"-h"}).help);
+  EXPECT_TRUE(parsed({"--help"}).help);
+}
+
+// The login body carries 32 printable ASCII bytes for the user ID: more or others are refused
+// instead of being cut or changed on the wire.
+TEST(CommandLine, UserIdMustFitTheLogin) {
+  EXPECT_EQ(parsed({"--user", std::string(32, 'u')}).user, std::string(32, 'u'));
+  EXPECT_NE(refusal({"--user", std::string(33, 'u')}).find("32"), std::string::npos);
+  EXPECT_NE(refusal({"--user", "j\xe9r\xf4me"}).find("ASCII"), std::string::npos);
+  EXPECT_NE(refusal({"--user", "a\tb"}).find("control"), std::string::npos);
+}
+
+// File names go to the file system byte for byte; folders, which pass through text paths, must
+// be UTF-8 and are refused otherwise instead of being changed.
+TEST(CommandLine, FileNamesKeepTheirBytes) {
+  const std::string latin1 = "/tmp/caf\xe9";
+  const auto o = parsed({"--record", latin1 + ".mkv", "--screenshot", latin1 + ".png",
+                         "--audio-out", latin1 + ".wav", "--password-file", latin1});
+  EXPECT_EQ(o.record, latin1 + ".mkv");
+  EXPECT_EQ(o.screenshot, latin1 + ".png");
+  EXPECT_EQ(o.audioOut, latin1 + ".wav");
+  EXPECT_EQ(o.passwordFile, latin1);
+  EXPECT_EQ(parsed({"--data-dir", "/tmp/caf\xc3\xa9"}).dataDir, "/tmp/caf\xc3\xa9");
+  for (const char* option : {"--data-dir", "--capture-dir"}) {
+    EXPECT_NE(refusal({option, latin1}).find("UTF-8"), std::string::npos);
+    EXPECT_NE(refusal({option, "/tmp/\xc0\xaf"}).find("UTF-8"), std::string::npos);  // overlong
+    EXPECT_NE(refusal({option, "/tmp/\xe2\x82"}).find("UTF-8"), std::string::npos);  // cut short
   }
 }
 
@@ -129,6 +219,8 @@ TEST(CommandLine, BadInputIsRefusedWithOneLine) {
            {"--connect", "a:b"},
            {"--audio=yes"},
            {"--connect", "x", "--demo"},
+           {"--screenshot", "a\nb", "--zoom", "9"},
+           {"--zoom", "a\nb"},
        }) {
     const std::string error = refusal(args);
     EXPECT_FALSE(error.empty()) << args[0];
@@ -169,12 +261,54 @@ TEST(PasswordSource, FileFirstLineAndEnvironment) {
   EXPECT_FALSE(read.ok);
   EXPECT_NE(read.error.find(path), std::string::npos);
 
+  // 32 bytes fill the login's password field exactly.
+  std::ofstream(path, std::ios::trunc) << std::string(32, 'p') << "\n";
+  read = readPassword(path);
+  EXPECT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(read.password, std::string(32, 'p'));
+  std::remove(path);
+
   setenv("PELLOXVIEW_PASSWORD", "from-env", 1);
   read = readPassword("");
   EXPECT_TRUE(read.ok);
   EXPECT_EQ(read.password, "from-env");
   unsetenv("PELLOXVIEW_PASSWORD");
   EXPECT_FALSE(readPassword("").ok);
+}
+
+// A password the login body can't carry is refused before any connect, in one line that never
+// repeats it: a leading NUL (an empty password on the wire), bytes beyond ASCII (Latin-1 would
+// otherwise be changed) and more than 32 bytes (otherwise cut).
+TEST(PasswordSource, PasswordsTheLoginCannotCarryAreRefused) {
+  char path[] = "/tmp/pv-password-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  const std::string cases[] = {std::string("\0secret\n", 8),
+                               std::string("sec\0ret\n", 8),
+                               "s\xe9\x63ret\n",
+                               "s\xc3\xa9\x63ret\n",
+                               std::string(33, 's') + "\n",
+                               "sec\tret\n",
+                               "sec\x7fret\n"};
+  for (const std::string& content : cases) {
+    std::ofstream(path, std::ios::trunc | std::ios::binary) << content;
+    const PasswordResult read = readPassword(path);
+    EXPECT_FALSE(read.ok) << content;
+    EXPECT_TRUE(read.password.empty());
+    EXPECT_NE(read.error.find("login carries 1 to 32 printable ASCII"), std::string::npos)
+        << read.error;
+    EXPECT_EQ(read.error.find('\n'), std::string::npos);
+    EXPECT_EQ(read.error.find("ret"), std::string::npos) << read.error;
+  }
+  std::remove(path);
+  for (const std::string& value : {std::string("s\xe9\x63ret"), std::string(33, 's')}) {
+    setenv("PELLOXVIEW_PASSWORD", value.c_str(), 1);
+    const PasswordResult read = readPassword("");
+    EXPECT_FALSE(read.ok);
+    EXPECT_NE(read.error.find("PELLOXVIEW_PASSWORD"), std::string::npos);
+  }
+  unsetenv("PELLOXVIEW_PASSWORD");
 }
 
 }  // namespace
