@@ -166,7 +166,7 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
   }
   // A termination signal closes the window as its close button does (once: a window that is
   // already closed waits for its orderly disconnect).
-  CQuitSignals quitSignals([&] {
+  auto quitSignals = std::make_unique<CQuitSignals>([&] {
     if (!window || !window->isVisible()) return;
     // An open Connect dialog would hold the window's close back until someone answers it.
     if (window->connectDialog().isVisible()) window->connectDialog().reject();
@@ -197,6 +197,9 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
   checkOutputs(options, *window, session.get(), &outcome);
   session.reset();
   window.reset();
+  // Nothing is left to close: a signal from here on ends the process (and the pipe is not
+  // counted as left over).
+  quitSignals.reset();
   if (options.diagnostics) reportDiagnostics(heartbeat, before);
   if (options.demo && headless) {
     const qint64 bytes = QFileInfo(QString::fromStdString(options.audioOut)).size();
