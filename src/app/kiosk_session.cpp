@@ -92,7 +92,8 @@ void CKioskSession::wipePassword() {
 // Until "Connected.", a client that is gone means the first Connect failed (refused, timed out,
 // a failed preparation); the run ends there unless it is to connect again.
 void CKioskSession::checkConnect() {
-  if (connectedOnce_ || outcome_.connectFailed()) {
+  // A window closed by its user or a signal ends the attempt without a verdict on it.
+  if (connectedOnce_ || outcome_.connectFailed() || ending_ || !window_.isVisible()) {
     connectWatch_.stop();
     return;
   }
@@ -103,7 +104,7 @@ void CKioskSession::checkConnect() {
     if (!statusTexts_[i].endsWith(QStringLiteral(" Connecting..."))) reason = statusTexts_[i];
   }
   outcome_.notConnected(reason);
-  if (options_.connectAgain || ending_) return;
+  if (options_.connectAgain) return;
   ending_ = true;
   stopSteps();
   closeWindow();

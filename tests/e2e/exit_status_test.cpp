@@ -102,12 +102,29 @@ TEST(ExitStatusProgram, QuitTimeBeforeConnectedIsStatus3) {
   const ViewerRun run = runViewer(
       dir, {"--connect", QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port)), "--user",
             "demo", "--password-file", writePassword(dir, "demo"), "--quit-after", "1"});
-  ::close(listener);
   EXPECT_EQ(run.status, 3) << run.err.toStdString();
   const QStringList lines = ownLines(run.err);
   ASSERT_EQ(lines.size(), 1) << run.err.toStdString();
   EXPECT_TRUE(lines[0].contains("not connected: no \"Connected.\" within 1 s"))
       << lines[0].toStdString();
+
+  // A signal meanwhile is the user closing the window: no verdict on the connect.
+  std::atomic<pid_t> pid{0};
+  std::thread stopper([&] {
+    for (int i = 0; i < 100 && pid == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    if (pid != 0) ::kill(pid, SIGTERM);
+  });
+  const ViewerRun stopped =
+      runViewer(dir,
+                {"--connect", QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port)), "--user",
+                 "demo", "--password-file", writePassword(dir, "demo")},
+                {}, 30000, [&](pid_t started) { pid = started; });
+  stopper.join();
+  ::close(listener);
+  EXPECT_EQ(stopped.status, 0) << stopped.err.toStdString();
+  EXPECT_TRUE(ownLines(stopped.err).isEmpty()) << stopped.err.toStdString();
 }
 
 TEST_F(ExitStatusTest, RefusedLoginNamesTheRefusal) {
