@@ -70,12 +70,12 @@ void checkRecording(const CViewerDlg& window, const QString& path, const QString
     }
     return;
   }
-  // Never begun: the window said why (it couldn't create the file), or no picture came.
+  // Another recording (the R key) came after it, or it never began: the window said which.
   for (qsizetype i = statusTexts.size() - 1; i >= 0; --i) {
-    if (statusTexts[i].contains(path)) {
-      outcome->outputFailed(option, path, statusTexts[i]);
-      return;
-    }
+    const QString& text = statusTexts[i];
+    if (!text.contains(path) || text.startsWith(QStringLiteral("Recording "))) continue;
+    if (text != QStringLiteral("Saved ") + path) outcome->outputFailed(option, path, text);
+    return;
   }
   outcome->outputFailed(option, path, QStringLiteral("no picture to record"));
 }
