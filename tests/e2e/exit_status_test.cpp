@@ -154,6 +154,14 @@ TEST_F(ExitStatusTest, OutputsNotWrittenInFullAreStatus4AndNamed) {
   EXPECT_TRUE(lines[0].contains("--screenshot /dev/full")) << lines[0].toStdString();
   EXPECT_TRUE(lines[0].contains("--audio-out /dev/full")) << lines[0].toStdString();
   EXPECT_EQ(recorder.requests("control").back(), "REQ_DISCONNECT");  // still the orderly end
+
+  // A recording onto a full disk.
+  const ViewerRun full = runViewer(
+      dir,
+      connectArgs() + QStringList{"--channel", "1", "--quit-after", "3", "--record", "/dev/full"});
+  EXPECT_EQ(full.status, 4) << full.err.toStdString();
+  EXPECT_TRUE(full.err.contains("pelloxview: not written in full: --record /dev/full: "))
+      << full.err.toStdString();
 }
 
 TEST_F(ExitStatusTest, WholeOutputsAndALinkLostAfterConnectedAreStatus0) {
