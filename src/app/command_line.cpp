@@ -146,6 +146,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       {"--demo", &parsed.demo},
       {"-v", &parsed.verbose},
       {"--verbose", &parsed.verbose},
+      {"--allow-core-dumps", &parsed.allowCoreDumps},
       {"--diagnostics", &parsed.diagnostics},
       {"--connect-again", &parsed.connectAgain},
       {"--move-camera", &parsed.moveCamera},
@@ -240,7 +241,8 @@ std::string commandLineHelp() {
          "  --tour SECONDS          move to the next channel every SECONDS\n"
          "  --link-timeout SECONDS  control-link silence that counts as lost (default 20)\n"
          "                          (SECONDS: a decimal number up to 2147483)\n"
-         "  --zoom N                zoom the whole window 1..4\n"
+         "  --zoom N                zoom the whole window 1..4; remembered for later runs\n"
+         "                          (in pelloxview.conf in the data directory)\n"
          "  --data-dir DIR          directory of the address book\n"
          "  --audio-out FILE.wav    write the audio to a WAV file instead of the sound device\n"
          "  --demo                  start the built-in demo DVR and connect to it\n"
@@ -249,5 +251,12 @@ std::string commandLineHelp() {
          "  --record FILE.mkv       record the first channel shown (Matroska)\n"
          "  --capture-dir DIR       folder of snapshots (key S) and recordings (key R)\n"
          "  -v, --verbose           print every status text and message box on stderr\n"
-         "  -h, --help, --version\n";
+         "  --allow-core-dumps      debugging: keep core dumps on (they can hold the password)\n"
+         "  -h, --help, --version\n"
+         "\n"
+         "Exit status: 0 all went well (a link lost after \"Connected.\" included), 1 no display\n"
+         "for the Connect dialog or no demo DVR, 2 a bad option or password file, 3 --connect or\n"
+         "--demo never reached \"Connected.\", 4 --record, --screenshot or --audio-out not "
+         "written\n"
+         "in full. SIGINT, SIGTERM and SIGHUP close the window as its close button does.\n";
 }

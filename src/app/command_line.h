@@ -26,6 +26,7 @@ struct CommandLineOptions {
   std::string record;      // record the first channel shown to this Matroska file
   std::string captureDir;  // folder of snapshots (S) and recordings (R)
   bool verbose = false;
+  bool allowCoreDumps = false;  // debugging: keep core dumps (they can hold the password)
   // Hidden, for fault campaigns: UI heartbeat and leftover threads and descriptors at exit, and
   // one more Connect to the same DVR once the first session is over.
   bool diagnostics = false;

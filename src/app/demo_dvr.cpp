@@ -66,6 +66,9 @@ bool CDemoDvr::start(QString* error) {
     // The demo DVR never outlives the viewer.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(1);
+    // Out of the terminal's process group: Ctrl-C reaches the viewer, which then disconnects
+    // from a DVR that is still there.
+    ::setpgid(0, 0);
     ::dup2(out[1], STDOUT_FILENO);
     const int null = ::open("/dev/null", O_WRONLY);
     if (null >= 0) ::dup2(null, STDERR_FILENO);

@@ -1,8 +1,5 @@
 #include "app/kiosk_session.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QBuffer>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -13,7 +10,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "app/checked_file.h"
 #include "app/control_ids.h"
 #include "app/headless.h"
 #include "app/viewer_dlg.h"
@@ -23,8 +22,18 @@
 #include "ui/connect_dlg.h"
 #include "ui/control_id.h"
 
-CKioskSession::CKioskSession(CViewerDlg& window, const CommandLineOptions& options, Target target)
-    : window_(window), options_(options), target_(std::move(target)) {
+namespace {
+// Zeroes a string's characters where no one else shares them, then empties it.
+void wipe(QString& text) {
+  if (text.isDetached())
+    explicit_bzero(text.data(), static_cast<size_t>(text.size()) * sizeof(QChar));
+  text.clear();
+}
+}  // namespace
+
+CKioskSession::CKioskSession(CViewerDlg& window, const CommandLineOptions& options, Target target,
+                             CRunOutcome& outcome)
+    : window_(window), options_(options), target_(std::move(target)), outcome_(outcome) {
   window_.onStatusText = [this](const QString& text) {
     statusTexts_.append(text);
     log(QStringLiteral("status: ") + text);
@@ -37,9 +46,12 @@ CKioskSession::CKioskSession(CViewerDlg& window, const CommandLineOptions& optio
   connect(&cameraTimer_, &QTimer::timeout, this, &CKioskSession::tryCameraMove);
   reconnectTimer_.setInterval(50);
   connect(&reconnectTimer_, &QTimer::timeout, this, &CKioskSession::reconnectWhenIdle);
+  connectWatch_.setInterval(100);
+  connect(&connectWatch_, &QTimer::timeout, this, &CKioskSession::checkConnect);
 }
 
 CKioskSession::~CKioskSession() {
+  wipePassword();
   window_.onStatusText = nullptr;
   window_.onConnected = nullptr;
   if (&platform::dialogHost() == this) platform::setDialogHost(nullptr);
@@ -60,6 +72,11 @@ void CKioskSession::start() {
     connectPending_ = true;
     QTimer::singleShot(0, &window_, [this] {
       platform::sendMessage(window_.windowId(), msg::kCommand, ctl::kConnect, 0);
+      // The attempt has its client now, or has failed already.
+      connectStarted_ = true;
+      if (!options_.connectAgain) wipePassword();
+      connectWatch_.start();
+      checkConnect();
     });
   }
   if (options_.quitAfterSeconds > 0) {
@@ -73,7 +90,33 @@ void CKioskSession::start() {
   }
 }
 
+void CKioskSession::wipePassword() {
+  wipe(target_.password);
+}
+
+// Until "Connected.", a client that is gone means the first Connect failed (refused, timed out,
+// a failed preparation); the run ends there unless it is to connect again.
+void CKioskSession::checkConnect() {
+  // A window closed by its user or a signal ends the attempt without a verdict on it.
+  if (connectedOnce_ || outcome_.connectFailed() || ending_ || !window_.isVisible()) {
+    connectWatch_.stop();
+    return;
+  }
+  if (!connectStarted_ || window_.client() != nullptr) return;
+  connectWatch_.stop();
+  QString reason = firstMessage_;
+  for (qsizetype i = statusTexts_.size() - 1; reason.isEmpty() && i >= 0; --i) {
+    if (!statusTexts_[i].endsWith(QStringLiteral(" Connecting..."))) reason = statusTexts_[i];
+  }
+  outcome_.notConnected(reason);
+  if (options_.connectAgain) return;
+  ending_ = true;
+  stopSteps();
+  closeWindow();
+}
+
 void CKioskSession::messageBox(QWidget* parent, const QString& text, MessageIcon icon) {
+  if (connectStarted_ && !connectedOnce_ && firstMessage_.isEmpty()) firstMessage_ = text;
   messages_.append(text);
   log(QStringLiteral("message: ") + text);
   if (isHeadlessPlatform()) return;
@@ -102,7 +145,9 @@ int CKioskSession::execDialog(QDialog& dialog) {
   findControl<QLineEdit>(connectDialog, CConnectDlg::kPortId)
       ->setText(QString::number(target_.port));
   findControl<QLineEdit>(connectDialog, CConnectDlg::kUserIdId)->setText(target_.user);
-  findControl<QLineEdit>(connectDialog, CConnectDlg::kPasswordId)->setText(target_.password);
+  // A copy of its own for the dialog, so that this one can be wiped.
+  findControl<QLineEdit>(connectDialog, CConnectDlg::kPasswordId)
+      ->setText(QString(target_.password.constData(), target_.password.size()));
   connectDialog->onConnect();
   findControl<QLineEdit>(connectDialog, CConnectDlg::kPasswordId)->clear();
   return connectDialog->result();
@@ -115,6 +160,7 @@ void CKioskSession::onConnected() {
   }
   if (connectedOnce_) return;
   connectedOnce_ = true;
+  connectWatch_.stop();
   const WindowId id = window_.windowId();
   if (options_.channel > 0) {
     // Only what a user could press: a channel the DVR masks or lacks is skipped.
@@ -172,28 +218,24 @@ void CKioskSession::tryCameraMove() {
   });
 }
 
-// The name's bytes go to the file system as given (Qt's text paths would change a name that isn't
-// UTF-8).
-bool CKioskSession::saveScreenshot(const QImage& picture, const std::string& path) {
+// Saves the window as PNG; a file that didn't get every byte is a failed output.
+void CKioskSession::saveScreenshot() {
+  if (options_.screenshot.empty()) return;
+  const QString path = QFile::decodeName(QByteArray::fromStdString(options_.screenshot));
   QByteArray png;
   QBuffer buffer(&png);
-  if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG")) return false;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  qsizetype written = 0;
-  while (written < png.size()) {
-    const ssize_t n =
-        ::write(fd, png.constData() + written, static_cast<size_t>(png.size() - written));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += n;
+  buffer.open(QIODevice::WriteOnly);
+  QString error;
+  if (!window_.grabWindow().save(&buffer, "PNG")) {
+    error = QStringLiteral("the picture could not be encoded");
+  } else if (writeWholeFile(options_.screenshot, png, &error)) {
+    screenshotPath_ = path;
+    return;
   }
-  return ::close(fd) == 0 && written == png.size();
+  outcome_.outputFailed(QStringLiteral("--screenshot"), path, error);
 }
 
-void CKioskSession::quit() {
-  if (!options_.screenshot.empty() && saveScreenshot(window_.grabWindow(), options_.screenshot))
-    screenshotPath_ = QFile::decodeName(QByteArray::fromStdString(options_.screenshot));
+void CKioskSession::stopSteps() {
   tourTimer_.stop();
   fullScreenTimer_.stop();
   cameraTimer_.stop();
@@ -201,6 +243,28 @@ void CKioskSession::quit() {
     if (*it != nullptr && *it != &window_.fullScreenDialog()) (*it)->reject();
   }
   window_.leaveFullScreen();
+}
+
+void CKioskSession::endRun() {
+  if (ending_) return;
+  ending_ = true;
+  reconnectTimer_.stop();
+  saveScreenshot();
+  stopSteps();
+  closeWindow();
+}
+
+void CKioskSession::quit() {
+  if (ending_) return;
+  // A scripted run whose time is up before "Connected." never got its session.
+  if (!target_.host.isEmpty() && !connectedOnce_) {
+    const QString last = statusTexts_.isEmpty() ? QString() : statusTexts_.last();
+    outcome_.notConnected(QStringLiteral("no \"Connected.\" within %1 s%2")
+                              .arg(options_.quitAfterSeconds)
+                              .arg(last.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(last)));
+  }
+  saveScreenshot();
+  stopSteps();
   if (options_.diagnostics) {
     // What the first session showed up to now is what its faults left.
     std::fprintf(stderr, "diagnostics: frames-last-second=%llu\n",
@@ -218,11 +282,16 @@ void CKioskSession::quit() {
     reconnectTimer_.start();
     return;
   }
+  ending_ = true;
   closeWindow();
 }
 
 void CKioskSession::closeWindow() {
-  QTimer::singleShot(0, &window_, [this] { window_.close(); });
+  QTimer::singleShot(0, &window_, [this] {
+    // An open Connect dialog (a run without --connect) would hold the close back for good.
+    if (window_.connectDialog().isVisible()) window_.connectDialog().reject();
+    window_.close();
+  });
 }
 
 void CKioskSession::reconnectWhenIdle() {

@@ -2,7 +2,9 @@
 // A run driven from the command line: connects at start through the same Connect path a user
 // takes, then presses the channel button, switches audio on, tours the channels, goes full
 // screen, and at the quit time saves a screenshot and closes the window. Status texts and
-// message boxes can be logged; boxes never block such a run.
+// message boxes can be logged; boxes never block such a run. A connect that never reaches
+// "Connected." and a screenshot that can't be saved go into the run's outcome; the first ends
+// the run at once.
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QImage>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/run_outcome.h"
 #include "platform/dialog_host.h"
 
 class CViewerDlg;
@@ -32,11 +35,15 @@ class CKioskSession final : public QObject, public IDialogHost {
     QString password;
   };
 
-  CKioskSession(CViewerDlg& window, const CommandLineOptions& options, Target target);
+  CKioskSession(CViewerDlg& window, const CommandLineOptions& options, Target target,
+                CRunOutcome& outcome);
   ~CKioskSession() override;
 
   // Installs itself as the dialog host and starts the connect (if any) and the quit timer.
   void start();
+  // Ends the run now the way the quit time does (screenshot, orderly close), never with another
+  // Connect: a termination signal.
+  void endRun();
 
   // IDialogHost.
   void messageBox(QWidget* parent, const QString& text, MessageIcon icon) override;
@@ -53,8 +60,11 @@ class CKioskSession final : public QObject, public IDialogHost {
   void tryFullScreen();
   void tryCameraMove();
   void quit();
-  static bool saveScreenshot(const QImage& picture, const std::string& path);
+  void stopSteps();
+  void saveScreenshot();
   void closeWindow();
+  void checkConnect();
+  void wipePassword();
   void reconnectWhenIdle();
   void reconnectDone(bool ok);
   void log(const QString& line) const;
@@ -62,8 +72,13 @@ class CKioskSession final : public QObject, public IDialogHost {
   CViewerDlg& window_;
   const CommandLineOptions options_;
   Target target_;
+  CRunOutcome& outcome_;
   bool connectPending_ = false;
+  bool connectStarted_ = false;  // the first Connect went out (its client exists or it failed)
   bool connectedOnce_ = false;
+  bool ending_ = false;   // the window is being closed
+  QTimer connectWatch_;   // until "Connected.": did the attempt end without it?
+  QString firstMessage_;  // the first message box of the first Connect
   CQtDialogHost realHost_;
   std::vector<QPointer<QDialog>> openDialogs_;  // run by realHost_, outermost first
   QTimer tourTimer_;

@@ -4,20 +4,26 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/demo_dvr.h"
 #include "app/diagnostics.h"
 #include "app/headless.h"
 #include "app/kiosk_session.h"
 #include "app/password_source.h"
+#include "app/quit_signals.h"
+#include "app/run_outcome.h"
 #include "app/viewer_dlg.h"
 #include "platform/data_directory.h"
 #include "platform/display_qt_backend.h"
 #include "platform/message_window.h"
 #include "platform/wave_out.h"
+#include "recording/live_tap.h"
+#include "ui/connect_dlg.h"
 
 namespace {
 constexpr int kDisconnectWaitMs = 2000;
@@ -48,9 +54,54 @@ void reportDiagnostics(const CUiHeartbeat& heartbeat, const ResourceSnapshot& be
 QString tempPath(const char* name) {
   return QDir::tempPath() + QLatin1Char('/') + QString::fromLatin1(name);
 }
+
+// --record: the file holds pictures and its writer reported no failure.
+void checkRecording(const CViewerDlg& window, const QString& path, const QStringList& statusTexts,
+                    CRunOutcome* outcome) {
+  const QString option = QStringLiteral("--record");
+  const recording::RecordingStats stats = window.liveTap() != nullptr
+                                              ? window.liveTap()->recordingStats()
+                                              : recording::RecordingStats{};
+  if (QString::fromStdString(stats.path) == path) {
+    if (!stats.error.empty()) {
+      outcome->outputFailed(option, path, QString::fromStdString(stats.error));
+    } else if (stats.videoFrames == 0 || QFileInfo(path).size() == 0) {
+      outcome->outputFailed(option, path, QStringLiteral("nothing was recorded"));
+    }
+    return;
+  }
+  // Another recording (the R key) came after it, or it never began: the window said which.
+  for (qsizetype i = statusTexts.size() - 1; i >= 0; --i) {
+    const QString& text = statusTexts[i];
+    if (!text.contains(path) || text.startsWith(QStringLiteral("Recording "))) continue;
+    if (text != QStringLiteral("Saved ") + path) outcome->outputFailed(option, path, text);
+    return;
+  }
+  outcome->outputFailed(option, path, QStringLiteral("no picture to record"));
+}
+
+// The outputs the command line asked for, once the window has closed.
+void checkOutputs(const CommandLineOptions& options, const CViewerDlg& window,
+                  const CKioskSession* session, CRunOutcome* outcome) {
+  if (!options.record.empty()) {
+    checkRecording(window, QString::fromStdString(options.record),
+                   session != nullptr ? session->statusTexts() : QStringList(), outcome);
+  }
+  const std::string audioError = platform::waveOutFileError();
+  if (!options.audioOut.empty() && !audioError.empty()) {
+    outcome->outputFailed(QStringLiteral("--audio-out"), QString::fromStdString(options.audioOut),
+                          QString::fromStdString(audioError));
+  }
+  if (!options.screenshot.empty() && (session == nullptr || session->screenshotPath().isEmpty())) {
+    // A failed save is already reported; otherwise the window closed before the quit time.
+    outcome->outputFailed(QStringLiteral("--screenshot"),
+                          QString::fromStdString(options.screenshot),
+                          QStringLiteral("the window was closed before the quit time"));
+  }
+}
 }  // namespace
 
-int CViewerApp::run(const CommandLineOptions& given, const std::string& password) {
+int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
   CommandLineOptions options = given;
   // Taken before anything of the viewer exists: what is left over at the end is the viewer's.
   const ResourceSnapshot before = takeResourceSnapshot();
@@ -66,7 +117,7 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
     QString error;
     if (!demo.start(&error)) {
       std::fprintf(stderr, "pelloxview: %s\n", error.toUtf8().constData());
-      return 1;
+      return exit_status::kFailed;
     }
     target = {demo.host(), demo.port(), QString::fromLatin1(CDemoDvr::kUser),
               QString::fromLatin1(CDemoDvr::kPassword)};
@@ -88,6 +139,10 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
     target = {QString::fromStdString(options.host), options.port,
               QString::fromStdString(options.user), QString::fromStdString(password)};
   }
+  // From here on the kiosk session holds the only copy of the password.
+  explicit_bzero(password.data(), password.size());
+  password.clear();
+  const bool hasTarget = !target.host.isEmpty();
   if (!options.audioOut.empty()) {
     platform::selectWaveOut("wav:" + options.audioOut);
   }
@@ -101,10 +156,19 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
   window->initDialog();
   if (!options.record.empty()) window->recordOnNextPicture(options.record);
 
+  CRunOutcome outcome;
   // Always there: the kiosk options act on the first "Connected.", also of a dialog's Connect.
-  auto session = std::make_unique<CKioskSession>(*window, options, target);
+  auto session = std::make_unique<CKioskSession>(*window, options, std::move(target), outcome);
   session->start();
-  if (target.host.isEmpty()) {
+  // A termination signal closes the window as its close button does (once: a window that is
+  // already closed waits for its orderly disconnect).
+  auto quitSignals = std::make_unique<CQuitSignals>([&] {
+    if (!window || !window->isVisible()) return;
+    // An open Connect dialog would hold the window's close back until someone answers it.
+    if (window->connectDialog().isVisible()) window->connectDialog().reject();
+    session->endRun();
+  });
+  if (!hasTarget) {
     // Without a target the Connect dialog comes up, as it does for every Connect.
     QMetaObject::invokeMethod(
         window.get(), [w = window.get()] { platform::sendMessage(w->windowId(), 0x0111, 1004, 0); },
@@ -122,15 +186,26 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
                 session->statusTexts().join(QStringLiteral(" | ")).toUtf8().constData());
     std::printf("pelloxview: frames drawn: %llu\n", static_cast<unsigned long long>(framesDrawn));
   }
+  checkOutputs(options, *window, session.get(), &outcome);
   session.reset();
   window.reset();
+  // Nothing is left to close: a signal from here on ends the process (and the pipe is not
+  // counted as left over).
+  quitSignals.reset();
   if (options.diagnostics) reportDiagnostics(heartbeat, before);
   if (options.demo && headless) {
     const qint64 bytes = QFileInfo(QString::fromStdString(options.audioOut)).size();
     std::printf("pelloxview: audio played: %.1f s (%s)\n",
                 bytes > 44 ? static_cast<double>(bytes - 44) / 16000.0 : 0.0,
                 options.audioOut.c_str());
-    std::printf("pelloxview: screenshot: %s\n", options.screenshot.c_str());
+    if (!outcome.outputFailedFor(QStringLiteral("--screenshot")))
+      std::printf("pelloxview: screenshot: %s\n", options.screenshot.c_str());
+    std::fflush(stdout);
   }
-  return 0;
+  const QString reason = outcome.reasonLine();
+  if (!reason.isEmpty()) {
+    std::fprintf(stderr, "pelloxview: %s\n", reason.toUtf8().constData());
+    std::fflush(stderr);
+  }
+  return outcome.exitStatus();
 }

@@ -6,8 +6,8 @@
 class CViewerApp {
  public:
   // Runs the whole viewer for parsed options (after a QApplication exists). Returns the exit
-  // status.
-  int run(const CommandLineOptions& options, const std::string& password);
+  // status. The password (empty without --connect) is wiped once the session holds it.
+  int run(const CommandLineOptions& options, std::string& password);
 };
 
 // The entry point's work: parses, prepares the platform, creates the QApplication and runs.

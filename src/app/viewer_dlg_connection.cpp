@@ -1,6 +1,8 @@
 // The connection workflow: Connect, Disconnect, the address book button, starting a connection
 // (2024), closing live viewing (2025), the control connection's result and loss (2041, 2042),
 // the live stream's loss (2051) and the connect timeout (timer 300).
+#include <cstring>
+
 #include "app/control_ids.h"
 #include "app/viewer_dlg.h"
 #include "audio/audio_dlg.h"
@@ -52,6 +54,8 @@ void CViewerDlg::onConnectCommand() {
     update();
     const auto started = platform::sendMessage(windowId(), msg::kConnectRequest, 0,
                                                reinterpret_cast<intptr_t>(&request));
+    // The client keeps its own copy of the password.
+    explicit_bzero(request.password.data(), request.password.size());
     if (started.value_or(kRefused) == kHandled) return;
     // Nothing was started: back to not connected, never a window that waits for nothing.
   }

@@ -76,6 +76,13 @@ bool selectWaveOut(std::string_view backend) {
   return true;
 }
 
+std::string waveOutFileError() {
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  const auto* file = dynamic_cast<const CWavFileWaveOut*>(r.chosen.get());
+  return file != nullptr ? file->error() : std::string();
+}
+
 void setWaveOut(IWaveOut* device) {
   Registry& r = registry();
   std::lock_guard lock(r.mutex);

@@ -111,6 +111,10 @@ IWaveOut& waveOut();
 // or "none". False for an unknown name, or when the device is already in use.
 bool selectWaveOut(std::string_view backend);
 
+// Why the WAV-file backend could not write its file in full; empty when it could, or when
+// another backend was chosen.
+std::string waveOutFileError();
+
 // Replaces the process's device (tests); nullptr restores the chosen backend.
 void setWaveOut(IWaveOut* device);
 

@@ -1,5 +1,7 @@
 #include "protocol/connection_state.h"
 
+#include <cstring>
+
 namespace {
 int setText(std::mutex& mutex, std::string& field, std::string_view text) {
   if (text.empty()) return 0;
@@ -8,6 +10,10 @@ int setText(std::mutex& mutex, std::string& field, std::string_view text) {
   return 1;
 }
 }  // namespace
+
+ConnectionState::~ConnectionState() {
+  explicit_bzero(password_.data(), password_.size());
+}
 
 int ConnectionState::setUserId(std::string_view text) {
   return setText(textMutex_, userId_, text);
@@ -77,6 +83,7 @@ void ConnectionState::reset() {
   {
     std::lock_guard lock(textMutex_);
     userId_.clear();
+    explicit_bzero(password_.data(), password_.size());
     password_.clear();
     address_.clear();
     displayName_.clear();

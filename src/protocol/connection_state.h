@@ -18,7 +18,7 @@ struct ModelInfo {
 class ConnectionState {
  public:
   ConnectionState() { reset(); }
-  virtual ~ConnectionState() = default;
+  virtual ~ConnectionState();  // the password's bytes are wiped
 
   // Text setters refuse (0) an empty text and keep the previous value; else 1. Texts are UTF-8;
   // on the wire they are cut to their fields.

@@ -92,6 +92,14 @@ TEST(CampaignVerdict, RefusalsLinkLossesAndErrorBoxes) {
                    .empty());
 }
 
+// The viewer's exit status follows the first session: 3 when it never showed "Connected.", even
+// when the second Connect (after the session's end) did.
+TEST(CampaignVerdict, FirstSessionConnectedDecidesTheExitStatus) {
+  EXPECT_TRUE(firstSessionConnected(parseViewerStderr(soundRun("127.0.0.1 Connected."))));
+  EXPECT_FALSE(firstSessionConnected(parseViewerStderr(soundRun(""))));
+  EXPECT_FALSE(firstSessionConnected(parseViewerStderr(soundRun("127.0.0.1 Connecting failure."))));
+}
+
 TEST(CampaignScenario, SameSeedSameRunAndEveryKindDrawn) {
   std::set<std::string> kinds;
   for (uint64_t seed = 0; seed < 2000; ++seed) {

@@ -84,6 +84,11 @@ ViewerReport parseViewerStderr(const std::string& text) {
   return report;
 }
 
+bool firstSessionConnected(const ViewerReport& report) {
+  return std::any_of(report.statuses.begin(), report.statuses.end(),
+                     [](const std::string& s) { return endsWith(s, " Connected."); });
+}
+
 std::vector<std::string> checkReport(const Scenario& scenario, const ViewerReport& report) {
   std::vector<std::string> failures;
   for (const auto& line : report.sanitizerLines) failures.push_back("sanitizer: " + line);

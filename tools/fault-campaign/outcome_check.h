@@ -21,5 +21,8 @@ struct ViewerReport {
 
 ViewerReport parseViewerStderr(const std::string& text);
 
+// The first session showed "Connected." (the viewer's exit status depends on it).
+bool firstSessionConnected(const ViewerReport& report);
+
 // Every deviation from what the scenario allows, empty when the run is sound.
 std::vector<std::string> checkReport(const Scenario& scenario, const ViewerReport& report);

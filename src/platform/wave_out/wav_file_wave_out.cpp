@@ -1,6 +1,8 @@
 #include "platform/wave_out/wav_file_wave_out.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
 namespace platform {
@@ -46,6 +48,7 @@ std::unique_ptr<IWaveOutput> CWavFileWaveOut::createOutput(WaveOutHandle, const 
   if (file_ == nullptr) {
     file_ = std::fopen(path_.c_str(), "wb");
     if (file_ == nullptr) {
+      failLocked("cannot create the file");
       *error = kMmNoDriver;
       return nullptr;
     }
@@ -60,7 +63,16 @@ std::unique_ptr<IWaveOutput> CWavFileWaveOut::createOutput(WaveOutHandle, const 
   return std::make_unique<CWavFileOutput>(*this);
 }
 
-void CWavFileWaveOut::writeHeaderLocked() {
+std::string CWavFileWaveOut::error() const {
+  std::lock_guard lock(fileMutex_);
+  return error_;
+}
+
+void CWavFileWaveOut::failLocked(const char* what) {
+  if (error_.empty()) error_ = std::string(what) + ": " + std::strerror(errno);
+}
+
+bool CWavFileWaveOut::writeHeaderLocked() {
   std::array<uint8_t, 44> h{};
   const uint8_t riff[4] = {'R', 'I', 'F', 'F'}, wave[4] = {'W', 'A', 'V', 'E'};
   const uint8_t fmt[4] = {'f', 'm', 't', ' '}, data[4] = {'d', 'a', 't', 'a'};
@@ -77,8 +89,12 @@ void CWavFileWaveOut::writeHeaderLocked() {
   put16(&h[34], format_.bitsPerSample);
   std::copy_n(data, 4, h.begin() + 36);
   put32(&h[40], dataBytes_);
-  std::fseek(file_, 0, SEEK_SET);
-  std::fwrite(h.data(), 1, h.size(), file_);
+  if (std::fseek(file_, 0, SEEK_SET) != 0 ||
+      std::fwrite(h.data(), 1, h.size(), file_) != h.size()) {
+    failLocked("cannot write the file");
+    return false;
+  }
+  return true;
 }
 
 bool CWavFileWaveOut::append(const uint8_t* data, uint32_t length) {
@@ -86,12 +102,17 @@ bool CWavFileWaveOut::append(const uint8_t* data, uint32_t length) {
   if (file_ == nullptr) return false;
   // The sizes in the header are 32-bit; stop short of wrapping them.
   if (length > std::numeric_limits<uint32_t>::max() - 36 - dataBytes_) return false;
-  std::fseek(file_, 0, SEEK_END);
-  if (std::fwrite(data, 1, length, file_) != length) return false;
+  if (std::fseek(file_, 0, SEEK_END) != 0 || std::fwrite(data, 1, length, file_) != length) {
+    failLocked("cannot write the file");
+    return false;
+  }
   dataBytes_ += length;
   // Keep the file complete after every block, so it can be read while the device is open.
-  writeHeaderLocked();
-  std::fflush(file_);
+  if (!writeHeaderLocked()) return false;
+  if (std::fflush(file_) != 0) {
+    failLocked("cannot write the file");
+    return false;
+  }
   return true;
 }
 

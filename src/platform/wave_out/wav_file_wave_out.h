@@ -20,6 +20,8 @@ class CWavFileWaveOut final : public CWaveOutDevice {
 
   // Appends samples; false when the file can't be written. Called with the device's lock held.
   bool append(const uint8_t* data, uint32_t length);
+  // Why the file could not be created or written in full; empty while all went well.
+  std::string error() const;
 
  protected:
   std::unique_ptr<IWaveOutput> createOutput(WaveOutHandle handle, const WaveFormat& format,
@@ -27,13 +29,15 @@ class CWavFileWaveOut final : public CWaveOutDevice {
   std::u16string deviceName() const override { return u"WAV file"; }
 
  private:
-  void writeHeaderLocked();
+  bool writeHeaderLocked();
+  void failLocked(const char* what);
 
   const std::string path_;
-  std::mutex fileMutex_;  // guards the fields below
+  mutable std::mutex fileMutex_;  // guards the fields below
   std::FILE* file_ = nullptr;
   WaveFormat format_;
   uint32_t dataBytes_ = 0;
+  std::string error_;  // the first failure
 };
 
 }  // namespace platform
