@@ -254,7 +254,8 @@ TEST_F(KioskRunTest, KioskOptionsActOnAConnectFromTheDialog) {
     QTimer::singleShot(0, viewer, [viewer] { viewer->close(); });
   });
   watch.start();
-  EXPECT_EQ(CViewerApp().run(options, std::string()), 0);
+  std::string noPassword;
+  EXPECT_EQ(CViewerApp().run(options, noPassword), 0);
   EXPECT_TRUE(fullScreenOnChannel2);
   ASSERT_FALSE(recorder.bodies(REQ_LIVESTART).empty());
   EXPECT_EQ(recorder.bodies(REQ_LIVESTART).at(0).at(3), 0x02);  // mask of channel 2
