@@ -93,6 +93,10 @@ TEST(emulatorConnections, AConnectionThatNeverLogsInIsClosedAfterTheLoginTimeout
   ScriptedConnection prompt(dvr.port());
   EXPECT_EQ(prompt.login("demo", "demo"), 1);
   EXPECT_FALSE(prompt.closedByPeer(1000));  // a logged-in session is not timed out
+  // The time starts when the login request is out, not while a stall holds it back.
+  dvr.command("fault control stall 1 login");
+  ScriptedConnection stalled(dvr.port());
+  EXPECT_EQ(stalled.login("demo", "demo"), 1);
 }
 
 TEST(emulatorConnections, NoThreadForAConnectionClosesItAndTheDvrGoesOn) {

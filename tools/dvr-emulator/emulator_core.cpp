@@ -205,13 +205,21 @@ std::string fixedText(const std::vector<uint8_t>& body, size_t offset, size_t wi
 }  // namespace
 
 bool awaitLogin(EmulatorCore& core, WireConnection& connection, Credentials* credentials) {
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                            std::chrono::duration<double>(core.config().loginTimeoutSeconds));
+  const auto timeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(core.config().loginTimeoutSeconds));
+  auto deadline = std::chrono::steady_clock::now() + timeout;
   while (true) {
+    // While a stall holds REQ_AUTHLOGIN back, the peer's time has not begun.
+    const bool stalled = connection.stallingOutput();
+    if (stalled) deadline = std::chrono::steady_clock::now() + timeout;
     ReceivedMessage message;
-    const auto status = connection.read(millisecondsUntil(deadline), &message);
+    const auto status = connection.read(
+        stalled ? std::min(millisecondsUntil(deadline), 100) : millisecondsUntil(deadline),
+        &message);
     if (status == WireConnection::ReadStatus::Closed) return false;
+    if (status == WireConnection::ReadStatus::Timeout &&
+        (stalled || std::chrono::steady_clock::now() < deadline))
+      continue;
     if (status == WireConnection::ReadStatus::Timeout) {
       // Idle connections that never log in would otherwise hold a thread each.
       core.stats().loginTimeouts.fetch_add(1);
