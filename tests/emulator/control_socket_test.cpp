@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ControlSocketTest : public ::testing::Test {
+class emulatorControlSocket : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/pv-ctlsock-XXXXXX";
@@ -55,7 +55,7 @@ class ControlSocketTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ControlSocketTest, NeverReplacesAFileALinkOrASocketInUse) {
+TEST_F(emulatorControlSocket, NeverReplacesAFileALinkOrASocketInUse) {
   emutest::RunningEmulator dvr;
   {
     std::ofstream(path_) << "precious";
@@ -91,7 +91,7 @@ TEST_F(ControlSocketTest, NeverReplacesAFileALinkOrASocketInUse) {
   }
 }
 
-TEST_F(ControlSocketTest, ReplacesAStaleSocketAndRemovesOnlyItsOwn) {
+TEST_F(emulatorControlSocket, ReplacesAStaleSocketAndRemovesOnlyItsOwn) {
   emutest::RunningEmulator dvr;
   ::close(bindSocket(false));  // left behind by a run that ended
   {
