@@ -92,3 +92,20 @@ TEST(emulatorLogin, LiveStreamAndAudioConnectionsLogInOnTheirOwn) {
   ScriptedConnection secondLive(readBe16(reopen->body.data() + 2));
   EXPECT_EQ(secondLive.login("demo", "demo"), 2053);
 }
+
+TEST(emulatorLogin, UserNamesFromTheNetworkAreLoggedEscaped) {
+  RunningEmulator dvr;
+  dvr.emulator().core().log().setQuiet(false);
+  testing::internal::CaptureStderr();
+  {
+    ScriptedConnection viewer(dvr.port());
+    EXPECT_EQ(viewer.login("\x1b]2;owned\x07\x1b[2J\\x\xff", "demo"), 2051);
+  }
+  dvr.emulator().core().log().setQuiet(true);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("'\\x1b]2;owned\\x07\\x1b[2J\\\\x\\xff'"), std::string::npos) << log;
+  for (const char c : log) {
+    const auto byte = static_cast<unsigned char>(c);
+    EXPECT_TRUE(c == '\n' || (byte >= 0x20 && byte < 0x7F)) << "raw byte " << int(byte);
+  }
+}

@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,19 +30,10 @@ void writeText(int fd, const std::string& text) {
 bool CommandInput::start(int inputFd, int outputFd, const std::string& socketPath,
                          std::string* error) {
   if (!socketPath.empty()) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof addr.sun_path) {
-      if (error) *error = "control socket path too long";
-      return false;
-    }
-    std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size());
-    ::unlink(socketPath.c_str());
-    socket_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!socket_.valid() ||
-        ::bind(socket_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(socket_.get(), 4) != 0) {
-      if (error) *error = "cannot open control socket " + socketPath + ": " + std::strerror(errno);
+    std::string reason;
+    socket_ = openControlSocket(socketPath, &socketIdentity_, &reason);
+    if (!socket_.valid()) {
+      if (error) *error = reason;
       return false;
     }
     socketPath_ = socketPath;
@@ -59,7 +49,7 @@ void CommandInput::stop() {
   if (streamThread_.joinable()) streamThread_.join();
   if (socketThread_.joinable()) socketThread_.join();
   if (!socketPath_.empty()) {
-    ::unlink(socketPath_.c_str());
+    removeControlSocket(socketPath_, socketIdentity_);
     socketPath_.clear();
   }
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "control_socket.h"
 #include "dvr_emulator.h"
 #include "socket_io.h"
 
@@ -28,6 +29,7 @@ class CommandInput {
   WakeEvent stop_;
   UniqueFd socket_;
   std::string socketPath_;
+  ControlSocketIdentity socketIdentity_;
   std::thread streamThread_;
   std::thread socketThread_;
 };

@@ -266,8 +266,12 @@ std::string CommandInterpreter::stats() {
         << session->startedMask << std::dec << " audio "
         << (session->audioStarted && session->audioChannel >= 0
                 ? std::string("channel ") + std::to_string(session->audioChannel + 1)
-                : std::string("off"))
-        << "\n";
+                : std::string("off"));
+    for (int channel = 0; channel < kMaxChannels; ++channel) {
+      const uint64_t frames = session->framesServed[static_cast<size_t>(channel)].load();
+      if (frames != 0) out << " ch" << channel + 1 << "-frames " << frames;
+    }
+    out << "\n";
   }
   out << core_.stats().describe();
   const auto now = std::chrono::steady_clock::now();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <cstdio>
 #include <utility>
 
 #include "emulator_core.h"
@@ -15,6 +16,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kDisconnectGrace = std::chrono::seconds(10);
+
+std::string hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%x", value);
+  return text;
+}
+
+// Of the requested channels, those that run after the start: the ones already running, then
+// the lowest others while the session stays within `limit` channels.
+uint32_t channelsToStart(uint32_t requested, uint32_t running, int limit) {
+  uint32_t started = requested & running;
+  int room = limit - std::popcount(running);
+  for (uint32_t rest = requested & ~running; rest != 0 && room > 0; --room) {
+    const uint32_t lowest = rest & (~rest + 1);
+    started |= lowest;
+    rest &= ~lowest;
+  }
+  return started;
+}
 
 Clock::duration seconds(double value) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
@@ -204,12 +224,19 @@ void ControlSession::handle(const ReceivedMessage& message) {
       reply(RSP_LIVESETUP, statusBody(kLiveSetupBodySize, status(RSP_LIVESETUP)));
       break;
     case REQ_LIVESTART: {
-      const uint32_t started = word(0) & core_.enabledMask() & 0xFFFFu;
+      const uint32_t requested = word(0) & core_.enabledMask() & 0xFFFFu;
       uint16_t result = status(RSP_LIVESTART);
-      if (started == 0 && result == kStatusOk) result = 0;
-      if (result == kStatusOk) {
+      uint32_t started = 0;
+      {
         std::lock_guard lock(session_->mutex);
-        session_->startedMask |= started;
+        started = channelsToStart(requested, session_->startedMask, config.maxLiveChannels);
+        if (started == 0 && result == kStatusOk) result = 0;
+        if (result == kStatusOk) session_->startedMask |= started;
+      }
+      if (result == kStatusOk && started != requested) {
+        core_.log().info(std::string("session ") + std::to_string(session_->id) +
+                         ": live start of mask 0x" + hex(requested) + " started 0x" + hex(started) +
+                         " (--max-live-channels " + std::to_string(config.maxLiveChannels) + ")");
       }
       reply(RSP_LIVESTART, liveMaskBody(result, result == kStatusOk ? started : 0));
       break;
@@ -356,13 +383,15 @@ void runNotice(EmulatorCore& core, const std::shared_ptr<WireConnection>& connec
 void runControlPort(EmulatorCore& core, const std::shared_ptr<WireConnection>& connection) {
   if (!connection->sendLoginRequest()) return;
   Credentials credentials;
-  if (!awaitLogin(*connection, &credentials)) return;
+  if (!awaitLogin(core, *connection, &credentials)) return;
   if (credentials.user == kNoticeUserId && credentials.password == kNoticePassword) {
     runNotice(core, connection);
     return;
   }
   Account account;
-  uint16_t result = core.checkAccount(credentials.user, credentials.password, &account);
+  const auto checked = checkLogin(core, *connection, credentials, &account);
+  if (!checked) return;
+  uint16_t result = *checked;
   if (auto refusal = core.faults().takeRefusal(ConnectionKind::Control)) result = *refusal;
   if (result == kStatusOk && core.sessionCount() >= core.config().maxSessions) result = 2050;
   if (result == kStatusOk && core.config().singleLogin) {
@@ -372,10 +401,10 @@ void runControlPort(EmulatorCore& core, const std::shared_ptr<WireConnection>& c
   }
   if (result != kStatusOk) {
     connection->setKind(ConnectionKind::Control, 0);
-    connection->send(RSP_AUTHRESULT, authResultBody(result, false));
     core.stats().loginsRefused.fetch_add(1);
     core.log().info(std::string("#") + std::to_string(connection->id()) + " login of '" +
                     credentials.user + std::string("' refused with ") + std::to_string(result));
+    connection->send(RSP_AUTHRESULT, authResultBody(result, false));
     lingerAfterRefusal(*connection);
     return;
   }

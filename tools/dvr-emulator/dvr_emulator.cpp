@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <system_error>
 #include <vector>
 
 #include "command_interpreter.h"
@@ -9,7 +10,8 @@
 namespace dvremu {
 
 DvrEmulator::DvrEmulator(EmulatorConfig config)
-    : core_(std::make_unique<EmulatorCore>(std::move(config))) {}
+    : core_(std::make_unique<EmulatorCore>(std::move(config))),
+      threadStarter_([](std::function<void()> work) { return std::thread(std::move(work)); }) {}
 
 DvrEmulator::~DvrEmulator() {
   stop();
@@ -77,6 +79,11 @@ void DvrEmulator::acceptLoop() {
 }
 
 void DvrEmulator::spawn(UniqueFd fd, const ListenerPurpose& purpose) {
+  const int limit = core_->config().maxConnections;
+  if (runningWorkers() >= limit) {
+    refuse(std::move(fd), std::to_string(limit) + " connections open (--max-connections)");
+    return;
+  }
   auto connection =
       std::make_shared<WireConnection>(std::move(fd), core_->nextConnectionId(), core_->services());
   connection->setKind(purpose.kind, purpose.session ? purpose.session->id : 0);
@@ -89,23 +96,55 @@ void DvrEmulator::spawn(UniqueFd fd, const ListenerPurpose& purpose) {
                          : std::string()));
   auto done = std::make_shared<std::atomic<bool>>(false);
   EmulatorCore& core = *core_;
-  std::thread thread([&core, connection, purpose, done] {
-    switch (purpose.kind) {
-      case ConnectionKind::Live:
-        runLiveStream(core, connection, purpose.session);
-        break;
-      case ConnectionKind::Audio:
-        runAudio(core, connection, purpose.session);
-        break;
-      default:
-        runControlPort(core, connection);
-        break;
-    }
+  std::thread thread;
+  try {
+    thread = threadStarter_([&core, connection, purpose, done] {
+      switch (purpose.kind) {
+        case ConnectionKind::Live:
+          runLiveStream(core, connection, purpose.session);
+          break;
+        case ConnectionKind::Audio:
+          runAudio(core, connection, purpose.session);
+          break;
+        default:
+          runControlPort(core, connection);
+          break;
+      }
+      connection->shutdown();
+      done->store(true);
+    });
+  } catch (const std::system_error& failure) {
+    // Out of threads (or memory for one): this connection goes, the DVR stays up.
+    core_->stats().connectionsRefused.fetch_add(1);
     connection->shutdown();
-    done->store(true);
-  });
+    core_->log().info(std::string("#") + std::to_string(connection->id()) +
+                      " closed: no thread for it (" + failure.what() + ")");
+    return;
+  }
   std::lock_guard lock(workersMutex_);
   workers_.push_back({std::move(thread), connection, done});
+}
+
+void DvrEmulator::refuse(UniqueFd fd, const std::string& reason) {
+  const std::string peer = peerName(fd.get());
+  core_->stats().connectionsRefused.fetch_add(1);  // counted before the peer can see the close
+  fd.reset();
+  ++refusalsUnlogged_;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastRefusalLog_ < std::chrono::seconds(1)) return;
+  core_->log().info("connection from " + peer + " closed: " + reason +
+                    (refusalsUnlogged_ > 1
+                         ? " (" + std::to_string(refusalsUnlogged_) + " since the last report)"
+                         : std::string()));
+  lastRefusalLog_ = now;
+  refusalsUnlogged_ = 0;
+}
+
+int DvrEmulator::runningWorkers() {
+  std::lock_guard lock(workersMutex_);
+  int running = 0;
+  for (const auto& worker : workers_) running += worker.done->load() ? 0 : 1;
+  return running;
 }
 
 void DvrEmulator::reapFinished(bool all) {

@@ -1,8 +1,11 @@
 #pragma once
-// The emulated DVR: listens on the control port, runs one thread per connection, and takes
-// control commands. Everything it started is joined by stop() (or the destructor).
+// The emulated DVR: listens on the control port, runs one thread per connection (at most
+// --max-connections at once), and takes control commands. Everything it started is joined by
+// stop() (or the destructor).
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -35,10 +38,17 @@ class DvrEmulator {
 
   EmulatorCore& core() { return *core_; }
 
+  // How connection threads are started; tests replace it (before start) with one that fails.
+  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+  void setThreadStarter(ThreadStarter starter) { threadStarter_ = std::move(starter); }
+
  private:
   void acceptLoop();
   void spawn(UniqueFd fd, const ListenerPurpose& purpose);
   void reapFinished(bool all);
+  int runningWorkers();
+  // Closes a connection that can't be served, with a log line at most once a second.
+  void refuse(UniqueFd fd, const std::string& reason);
 
   std::unique_ptr<EmulatorCore> core_;
   uint16_t port_ = 0;
@@ -46,6 +56,9 @@ class DvrEmulator {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> quit_{false};
   WakeEvent quitEvent_;
+  ThreadStarter threadStarter_;
+  std::chrono::steady_clock::time_point lastRefusalLog_;  // acceptor thread only
+  uint64_t refusalsUnlogged_ = 0;                         // acceptor thread only
 
   struct Worker {
     std::thread thread;

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "password_file.h"
+
 namespace dvremu {
 namespace {
 
@@ -37,6 +39,18 @@ bool parseListen(const std::string& text, EmulatorConfig& config) {
   config.listenAddress = text.substr(0, colon);
   config.listenPort = static_cast<uint16_t>(*port);
   return true;
+}
+
+// What the 64-byte login body can carry: up to 32 bytes per field, no NUL inside.
+std::string credentialProblem(const std::string& what, const std::string& text) {
+  if (text.empty()) return what + " must not be empty";
+  if (text.size() > 32) return what + " is longer than the 32 bytes a login carries";
+  if (text.find('\0') != std::string::npos) return what + " holds a NUL byte";
+  return {};
+}
+
+bool isLoopback(const std::string& address) {
+  return address.rfind("127.", 0) == 0;
 }
 
 }  // namespace
@@ -141,12 +155,18 @@ A DVR that speaks the viewer's protocol: live cameras, PTZ, audio, notices and f
 Listening and accounts
   --listen ADDR:PORT        control port (port 0 picks a free one)        [127.0.0.1:9000]
   --user NAME               the configured account's user id              [admin]
-  --password TEXT           its password                                  [admin]
+  --password TEXT           its password (visible to other users in ps)   [admin]
+  --password-file FILE      read the password from the file's first line instead
+                            (or set DVR_EMULATOR_PASSWORD); empty passwords are refused
   --admin                   the configured account has administrator rights
   --account USER:PASS[:admin]  one more account (repeatable)
   --refuse-status N         status for a refused login [2051 unknown user, 2052 bad password]
   --max-sessions N          control sessions at once; more are refused with 2050   [16]
   --single-login            a second login of the same user is refused with 2
+  --max-connections N       connections at once; more are closed at once  [256]
+  --login-timeout SEC       close a connection that has not logged in by then [10]
+                            (after 3 failed logins from a host its next tries wait,
+                            0.5 s doubling up to 8 s)
 
 DVR identity and cameras
   --model TEXT              model identifier in the product info          [BXF2L3]
@@ -164,6 +184,8 @@ DVR identity and cameras
   --disabled-mask-b MASK                                                  [0]
   --ptz-trailer RxC         bytes 79 and 80 of the active-camera reply    [16x4]
   --filler N                filler bytes (0x00) before each frame marker  [0]
+  --max-live-channels N     channels one session may have started; REQ_LIVESTART
+                            starts the lowest of the mask up to N         [16]
 
 Audio
   --audio-codec g726|adpcm  4-bit G.726 at 32 kbit/s or 3-bit codes at 24 kbit/s  [g726]
@@ -194,6 +216,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
   EmulatorConfig& config = result.config;
   Account primary{"admin", "admin", false};
   std::vector<Account> extra;
+  bool passwordGiven = false;
+  std::string passwordFile;
   ChannelConfig all;
   std::vector<std::pair<int, std::string>> perChannel;
   bool maskAGiven = false;
@@ -231,6 +255,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (!value(&primary.user) || primary.user.empty()) return fail("--user needs a name");
     } else if (option == "--password") {
       if (!value(&primary.password)) return fail("--password needs a value");
+      if (primary.password.empty()) return fail("--password must not be empty");
+      passwordGiven = true;
+    } else if (option == "--password-file") {
+      if (!value(&passwordFile) || passwordFile.empty())
+        return fail("--password-file needs a file");
     } else if (option == "--admin") {
       primary.admin = true;
     } else if (option == "--account") {
@@ -240,6 +269,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
           (parts.size() == 3 && parts[2] != "admin")) {
         return fail("--account needs USER:PASS[:admin]");
       }
+      if (const auto problem = credentialProblem("--account password", parts[1]); !problem.empty())
+        return fail(problem);
       extra.push_back({parts[0], parts[1], parts.size() == 3});
     } else if (option == "--refuse-status") {
       if (!number(0xFFFF, &n) || n == 1) return fail("--refuse-status needs a status other than 1");
@@ -249,6 +280,17 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
       config.maxSessions = static_cast<int>(n);
     } else if (option == "--single-login") {
       config.singleLogin = true;
+    } else if (option == "--max-connections") {
+      if (!number(65536, &n) || n == 0) return fail("--max-connections needs 1..65536");
+      config.maxConnections = static_cast<int>(n);
+    } else if (option == "--login-timeout") {
+      const auto seconds = value(&text) ? parseDouble(text) : std::nullopt;
+      if (!seconds || *seconds <= 0.0 || *seconds > 3600.0)
+        return fail("--login-timeout needs seconds, more than 0 and at most 3600");
+      config.loginTimeoutSeconds = *seconds;
+    } else if (option == "--max-live-channels") {
+      if (!number(kMaxChannels, &n) || n == 0) return fail("--max-live-channels needs 1..16");
+      config.maxLiveChannels = static_cast<int>(n);
     } else if (option == "--model") {
       if (!value(&config.model)) return fail("--model needs a text");
       if (config.model.size() > 7) return fail("--model takes at most 7 characters");
@@ -360,9 +402,37 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
   const uint32_t enabled =
       config.channelCount >= 32 ? 0xFFFFFFFFu : ((1u << config.channelCount) - 1u);
   if (!maskAGiven) config.disabledMaskA = 0xFFFFu & ~enabled;
+  if (!passwordFile.empty()) {
+    if (passwordGiven) return fail("give --password or --password-file, not both");
+    PasswordRead read = readPasswordFile(passwordFile);
+    if (!read.ok) return fail(read.error);
+    if (!read.warning.empty()) result.warnings.push_back(read.warning);
+    primary.password = std::move(read.password);
+  } else if (!passwordGiven) {
+    if (const char* fromEnvironment = std::getenv(kPasswordVariable)) {
+      if (*fromEnvironment == '\0') return fail(std::string(kPasswordVariable) + " is empty");
+      primary.password = fromEnvironment;
+    }
+  }
+  if (const auto problem = credentialProblem("--user", primary.user); !problem.empty())
+    return fail(problem);
+  if (const auto problem = credentialProblem("the password", primary.password); !problem.empty())
+    return fail(problem);
+  for (const auto& account : extra) {
+    if (account.user.size() > 32) return fail("--account user is longer than 32 bytes");
+  }
   config.accounts.clear();
   config.accounts.push_back(primary);
   for (auto& account : extra) config.accounts.push_back(account);
+  if (!isLoopback(config.listenAddress)) {
+    for (const auto& account : config.accounts) {
+      if (account.user == "admin" && account.password == "admin") {
+        result.warnings.push_back("listening on " + config.listenAddress +
+                                  " with the well-known account admin/admin: anyone who reaches "
+                                  "this address can log in (set --user and --password-file)");
+      }
+    }
+  }
   return result;
 }
 

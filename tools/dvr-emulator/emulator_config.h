@@ -42,7 +42,9 @@ struct EmulatorConfig {
   std::vector<Account> accounts{{"admin", "admin", true}};
   std::optional<uint16_t> refuseStatus;  // status for an unknown account (default 2051/2052)
   int maxSessions = 16;
-  bool singleLogin = false;  // a second control login of the same user is refused with 2
+  int maxConnections = 256;           // connections (threads) at once; more are closed at once
+  double loginTimeoutSeconds = 10.0;  // a connection that hasn't logged in by then is closed
+  bool singleLogin = false;           // a second control login of the same user is refused with 2
 
   std::string model = "BXF2L3";
   uint8_t videoStandard = 1;
@@ -53,7 +55,8 @@ struct EmulatorConfig {
   uint32_t disabledMaskB = 0;
   uint8_t ptzTrailerRows = 16;  // bytes 79 and 80 of the active-camera reply
   uint8_t ptzTrailerColumns = 4;
-  int fillerBytes = 0;  // bytes before the frame marker
+  int fillerBytes = 0;                 // bytes before the frame marker
+  int maxLiveChannels = kMaxChannels;  // channels one session may have started at once
   LiveCloseMode liveClose = LiveCloseMode::Keep;
 
   AudioCodec audioCodec = AudioCodec::G726;
@@ -72,12 +75,14 @@ struct EmulatorConfig {
 };
 
 // Parses the command line. Returns an error text, or empty on success; help and version set
-// the flags and stop parsing.
+// the flags and stop parsing. The configured account's password comes from --password-file,
+// --password or the DVR_EMULATOR_PASSWORD environment variable, in that order (default admin).
 struct ParsedCommandLine {
   EmulatorConfig config;
   bool showHelp = false;
   bool showVersion = false;
   std::string error;
+  std::vector<std::string> warnings;  // one line each, for standard error
 };
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
 std::string usageText();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "protocol/command_codes.h"
+#include "reply_bodies.h"
 
 namespace dvremu {
 
@@ -203,18 +204,53 @@ std::string fixedText(const std::vector<uint8_t>& body, size_t offset, size_t wi
 }
 }  // namespace
 
-bool awaitLogin(WireConnection& connection, Credentials* credentials) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+bool awaitLogin(EmulatorCore& core, WireConnection& connection, Credentials* credentials) {
+  const auto timeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(core.config().loginTimeoutSeconds));
+  auto deadline = std::chrono::steady_clock::now() + timeout;
   while (true) {
+    // While a stall holds REQ_AUTHLOGIN back, the peer's time has not begun.
+    const bool stalled = connection.stallingOutput();
+    if (stalled) deadline = std::chrono::steady_clock::now() + timeout;
     ReceivedMessage message;
-    const auto status = connection.read(millisecondsUntil(deadline), &message);
+    const auto status = connection.read(
+        stalled ? std::min(millisecondsUntil(deadline), 100) : millisecondsUntil(deadline),
+        &message);
     if (status == WireConnection::ReadStatus::Closed) return false;
-    if (status == WireConnection::ReadStatus::Timeout) return false;
+    if (status == WireConnection::ReadStatus::Timeout &&
+        (stalled || std::chrono::steady_clock::now() < deadline))
+      continue;
+    if (status == WireConnection::ReadStatus::Timeout) {
+      // Idle connections that never log in would otherwise hold a thread each.
+      core.stats().loginTimeouts.fetch_add(1);
+      core.log().info(std::string("#") + std::to_string(connection.id()) + " from " +
+                      connection.peer() + ": no login in time; closing");
+      return false;
+    }
     if (message.header.command != RSP_AUTHLOGIN) continue;
     credentials->user = fixedText(message.body, 0, 32);
     credentials->password = fixedText(message.body, 32, 32);
     return true;
   }
+}
+
+std::optional<uint16_t> checkLogin(EmulatorCore& core, WireConnection& connection,
+                                   const Credentials& credentials, Account* account) {
+  using Clock = std::chrono::steady_clock;
+  const std::string& peer = connection.peer();
+  const std::string host = peer.substr(0, peer.rfind(':'));
+  const auto slot = core.throttle().reserve(host, Clock::now());
+  while (Clock::now() < slot) {
+    if (connection.isShutdown()) return std::nullopt;
+    if (waitReadable(core.wake().fd(), -1, std::min(millisecondsUntil(slot), 100)) != 0)
+      return std::nullopt;  // the DVR is stopping
+  }
+  const uint16_t result = core.checkAccount(credentials.user, credentials.password, account);
+  if (result == kStatusOk)
+    core.throttle().recordSuccess(host);
+  else
+    core.throttle().recordFailure(host, Clock::now());
+  return result;
 }
 
 void lingerAfterRefusal(WireConnection& connection) {

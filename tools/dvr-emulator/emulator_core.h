@@ -16,6 +16,7 @@
 #include "emulator_stats.h"
 #include "event_log.h"
 #include "fault_plan.h"
+#include "login_throttle.h"
 #include "socket_io.h"
 #include "wire_connection.h"
 
@@ -37,6 +38,9 @@ struct SessionState {
   int audioListener = 0;
   uint16_t livePort = 0;
   uint16_t audioPort = 0;
+
+  // Frames served to this session per channel (from 0); its live-stream thread counts.
+  std::array<std::atomic<uint64_t>, kMaxChannels> framesServed{};
 };
 
 // Who a listening socket accepts for.
@@ -54,6 +58,7 @@ class EmulatorCore {
   EventLog& log() { return log_; }
   EmulatorStats& stats() { return stats_; }
   FaultPlan& faults() { return faults_; }
+  LoginThrottle& throttle() { return throttle_; }
   WakeEvent& wake() { return wake_; }
   SharedServices services() { return {log_, stats_, faults_, wake_.fd()}; }
   Clock::time_point epoch() const { return epoch_; }
@@ -119,6 +124,7 @@ class EmulatorCore {
   EventLog log_;
   EmulatorStats stats_;
   FaultPlan faults_;
+  LoginThrottle throttle_;
   WakeEvent wake_;
   WakeEvent listenerChange_;
   const Clock::time_point epoch_;
@@ -151,12 +157,17 @@ void runAudio(EmulatorCore& core, const std::shared_ptr<WireConnection>& connect
               const std::shared_ptr<SessionState>& session);
 
 // Waits for the viewer's RSP_AUTHLOGIN after REQ_AUTHLOGIN went out; false when the
-// connection ends or nothing comes within the time-out.
+// connection ends or nothing comes within the login time-out.
 struct Credentials {
   std::string user;
   std::string password;
 };
-bool awaitLogin(WireConnection& connection, Credentials* credentials);
+bool awaitLogin(EmulatorCore& core, WireConnection& connection, Credentials* credentials);
+// Checks a login's account once the throttle lets this host try again (failed logins from a
+// host slow its next ones down). Returns 1 or the refusal status; empty when the connection
+// ended or the DVR stopped during the wait.
+std::optional<uint16_t> checkLogin(EmulatorCore& core, WireConnection& connection,
+                                   const Credentials& credentials, Account* account);
 // Keeps a refused connection open until the viewer closes it (or a few seconds pass), so the
 // refusal is read before the link goes.
 void lingerAfterRefusal(WireConnection& connection);

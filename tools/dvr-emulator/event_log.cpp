@@ -9,7 +9,8 @@ namespace dvremu {
 namespace {
 std::mutex gWriteMutex;  // keeps lines from different threads whole
 
-void writeLine(const std::string& line) {
+void writeLine(const std::string& raw) {
+  const std::string line = printableText(raw);
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis =
@@ -23,6 +24,25 @@ void writeLine(const std::string& line) {
   std::fprintf(stderr, "%s dvr-emulator: %s\n", stamp, line.c_str());
 }
 }  // namespace
+
+std::string printableText(const std::string& text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\\') {
+      out += "\\\\";
+    } else if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    }
+  }
+  return out;
+}
 
 void EventLog::info(const std::string& line) const {
   if (!quiet_.load(std::memory_order_relaxed)) writeLine(line);

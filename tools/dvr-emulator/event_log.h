@@ -27,6 +27,10 @@ struct FrameSendEvent {
 };
 using FrameSendSink = std::function<void(const FrameSendEvent&)>;
 
+// The text with every byte outside printable ASCII as \xNN and a backslash doubled, so what a
+// peer sends (a user name, say) can't reach the operator's terminal as control sequences.
+std::string printableText(const std::string& text);
+
 class EventLog {
  public:
   void info(const std::string& line) const;

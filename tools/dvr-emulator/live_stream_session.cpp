@@ -1,5 +1,7 @@
-// The live-stream connection: one RSP_LIVEFRAME for each REQ_LIVEFRAME, paced to the channel's
-// frame rate.
+// The live-stream connection: one RSP_LIVEFRAME for each REQ_LIVEFRAME, each channel paced to
+// its own frame rate, so one connection carries every started channel at once.
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -39,24 +41,44 @@ class LiveStream {
 };
 
 void LiveStream::run() {
-  std::deque<uint8_t> pending;
-  Clock::time_point due = Clock::now();
+  std::deque<uint8_t> pending;             // requested channel numbers, oldest first
+  std::array<Clock::time_point, 256> due;  // per channel number: when its next frame may go
+  due.fill(Clock::now());
+  auto waitingFor = [&pending](uint8_t number) {
+    return std::find(pending.begin(), pending.end(), number) != pending.end();
+  };
   while (true) {
+    int timeoutMs = -1;
+    if (!pending.empty()) {
+      auto soonest = due[pending.front()];
+      for (const uint8_t number : pending) soonest = std::min(soonest, due[number]);
+      timeoutMs = millisecondsUntil(soonest);
+    }
     ReceivedMessage message;
-    const auto got = connection_->read(pending.empty() ? -1 : millisecondsUntil(due), &message);
+    const auto got = connection_->read(timeoutMs, &message);
     if (got == WireConnection::ReadStatus::Closed) return;
     if (got == WireConnection::ReadStatus::Message && message.header.command == REQ_LIVEFRAME &&
         !message.body.empty() && pending.size() < kMaxPendingRequests) {
-      if (pending.empty() && Clock::now() > due) due = Clock::now();
-      pending.push_back(message.body[0]);
+      const uint8_t number = message.body[0];
+      core_.stats().countChannelRequest(number - 1);
+      // A channel nobody pulled for a while starts afresh instead of catching up.
+      if (!waitingFor(number) && Clock::now() > due[number]) due[number] = Clock::now();
+      pending.push_back(number);
     }
-    while (!pending.empty() && Clock::now() >= due) {
-      const auto period = serve(pending.front());
-      pending.pop_front();
+    // Every channel whose frame is due gets it, oldest request first; the others wait their turn.
+    for (auto it = pending.begin(); it != pending.end();) {
+      const uint8_t number = *it;
+      if (Clock::now() < due[number]) {
+        ++it;
+        continue;
+      }
+      it = pending.erase(it);
+      const auto period = serve(number);
       if (connection_->isShutdown()) return;
       // The next frame is due one period after this one was; a late viewer gets no burst.
       const auto now = Clock::now();
-      due = std::max(due + period, now - period);
+      due[number] = std::max(due[number] + period, now - period);
+      it = pending.begin();  // a second request of this channel waits for its new due time
     }
   }
 }
@@ -149,8 +171,8 @@ Clock::duration LiveStream::serve(uint8_t number) {
   core_.log().recordFrameSend({channel, frameNumber});
   if (connection_->sendParts(RSP_LIVEFRAME, RSP_LIVEFRAME, {head_, {payload, payloadSize}},
                              &edit)) {
-    core_.stats().framesServed.fetch_add(1, std::memory_order_relaxed);
-    core_.stats().frameBytesServed.fetch_add(payloadSize, std::memory_order_relaxed);
+    core_.stats().countFrame(channel, payloadSize);
+    session_->framesServed[static_cast<size_t>(channel)].fetch_add(1, std::memory_order_relaxed);
   }
   return period;
 }

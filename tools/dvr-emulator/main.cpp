@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dvr-emulator: %s\n", parsed.error.c_str());
     return 2;
   }
+  for (const auto& warning : parsed.warnings)
+    std::fprintf(stderr, "dvr-emulator: warning: %s\n", warning.c_str());
 
   // Signals are taken by the main thread only; every thread started later inherits the mask.
   sigset_t signals;

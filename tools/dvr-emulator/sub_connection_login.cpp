@@ -10,9 +10,11 @@ bool loginSubConnection(EmulatorCore& core, WireConnection& connection, Connecti
   connection.setKind(kind, session.id);
   if (!connection.sendLoginRequest()) return false;
   Credentials credentials;
-  if (!awaitLogin(connection, &credentials)) return false;
+  if (!awaitLogin(core, connection, &credentials)) return false;
   Account account;
-  uint16_t result = core.checkAccount(credentials.user, credentials.password, &account);
+  const auto checked = checkLogin(core, connection, credentials, &account);
+  if (!checked) return false;
+  uint16_t result = *checked;
   if (auto refusal = core.faults().takeRefusal(kind)) result = *refusal;
   connection.send(RSP_AUTHRESULT, authResultBody(result, result == kStatusOk && account.admin));
   const std::string what = std::string(connectionKindName(kind)) + " connection #" +

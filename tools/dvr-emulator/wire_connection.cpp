@@ -119,6 +119,10 @@ bool WireConnection::holdingOutput() const {
   return silent_.load() || stallEnd_.load() != 0;
 }
 
+bool WireConnection::stallingOutput() const {
+  return !silent_.load() && stallEnd_.load() != 0;
+}
+
 namespace {
 MessageRole roleOf(uint32_t command, const FrameEdit* frame) {
   if (command == REQ_AUTHLOGIN) return MessageRole::LoginRequest;

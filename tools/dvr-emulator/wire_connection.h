@@ -96,6 +96,8 @@ class WireConnection {
   // True while a stall holds messages back or the connection is silent: what is sent now does
   // not reach the peer yet, so the peer can't be expected to answer it.
   bool holdingOutput() const;
+  // True while a stall (not silence) holds messages back: they will reach the peer later.
+  bool stallingOutput() const;
 
   // From any thread: ends the connection; its thread sees the end on its next read.
   void shutdown();
