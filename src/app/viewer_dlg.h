@@ -125,7 +125,7 @@ class CViewerDlg final : public QDialog,
   CChannelButton* channelButton(int channel) const;
   CHoverButton* hoverButton(int controlId) const;
   QDialog& fullScreenDialog() { return *fullScreenDialog_; }
-  // Ends the full-screen dialog if it runs (kiosk quit).
+  // Ends the full-screen dialog if it runs (kiosk quit, every teardown).
   void leaveFullScreen();
   // A tap at a point in window coordinates, as a pen-down on the window itself would give it.
   void tapWindow(QPoint point);
@@ -264,6 +264,7 @@ class CViewerDlg final : public QDialog,
   QString statusText_;
   bool fullScreen_ = false;
   bool pictureShown_ = false;  // the display widget shows in the picture area
+  bool markerShown_ = false;   // the channel marker stands above a channel (layouts keep it)
   bool audioOn_ = false;
   bool idle_ = true;
   bool connected_ = false;

@@ -33,11 +33,13 @@ void CViewerDlg::disableChannelButtons() {
 void CViewerDlg::moveMarkerTo(int channel) {
   channelMarker_->setGeometry(markerRect(channel));
   channelMarker_->show();
+  markerShown_ = true;
 }
 
 void CViewerDlg::parkMarker() {
   channelMarker_->setGeometry(markerRect(0));
   channelMarker_->hide();
+  markerShown_ = false;
 }
 
 void CViewerDlg::onChannelButton(int channel) {

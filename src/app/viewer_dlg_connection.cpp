@@ -68,6 +68,8 @@ void CViewerDlg::onConnectCommand() {
 
 int CViewerDlg::onConnectRequest(ConnectRequest* request) {
   disconnectRequested_ = false;
+  // A power-off or setup notice belongs to the session that got it.
+  dvrLeft_ = false;
   if (request == nullptr) return kRefused;
 
   auto client = std::make_unique<CDvrClient>();
@@ -117,6 +119,8 @@ int CViewerDlg::onCloseLiveViewing(uintptr_t channel) {
 
 // What every teardown shares: controls back to "not connected", picture and audio gone.
 void CViewerDlg::resetControlsAfterTeardown() {
+  // A picture that has gone must not stay on the wall: full screen ends with the session.
+  leaveFullScreen();
   killTimer(timers::kConnectTimeout);
   killTimer(timers::kSwitchTimeout);
   setControlEnabled(ctl::kConnect, true);
@@ -140,9 +144,10 @@ void CViewerDlg::endSession() {
   connectDialog_->clearAddress();
   switchAudioOff();
   shownChannel_ = -1;
+  deleteClient();
+  // Cleared once no live stream is left to draw over it.
   showPicture(false);
   repaintWindow(true);
-  deleteClient();
   connected_ = false;
 }
 
@@ -194,36 +199,20 @@ void CViewerDlg::onDisconnectCommand() {
   // a second Disconnect while it waits finishes locally.
   if (clientConnected() && connected_ && !disconnecting_ && client_->stream().isRunning()) {
     closeAudioForDisconnect();
+    disconnecting_ = true;  // RSP_LIVECLOSE now continues the disconnect, nothing else
     onCloseLiveViewing(0);
-    if (liveClosePending_) {
-      disconnecting_ = true;
-      return;
-    }
+    if (liveClosePending_) return;
+    disconnecting_ = false;
   }
 
-  setControlEnabled(ctl::kConnect, true);
-  setControlVisible(ctl::kConnect, true);
-  setControlEnabled(ctl::kDisconnect, false);
-  setControlVisible(ctl::kDisconnect, false);
-  disableChannelButtons();
-  parkMarker();
-  videoDecoder_->endChannel();
-  frameRenderer_->reset();
-  stopRecording();
-  if (liveTap_) liveTap_->clearSnapshot();
-  setStatusText(QString());
-  connectDialog_->clearAddress();
-  switchAudioOff();
-  shownChannel_ = -1;
-  idle_ = true;
-  ptzMoving_ = false;
-  pressedStopCode_ = -1;
-  showPicture(false);
-  repaintWindow(true);
-  connected_ = false;
-  disconnecting_ = false;
-  liveClosePending_ = false;
+  // The local way: every connection this session opened closes now (the client takes its live
+  // stream, audio and notice connections with it), so nothing stays logged in at the DVR and
+  // nobody waits for a client that can't answer any more.
   if (client_) client_->disconnectControl();
+  resetControlsAfterTeardown();
+  setStatusText(QString());
+  endSession();
+  idle_ = true;
 }
 
 void CViewerDlg::onAddressBookCommand() {

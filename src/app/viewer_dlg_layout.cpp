@@ -17,8 +17,8 @@
 #include "ui/hover_button.h"
 #include "ui/skin_artwork.h"
 #include "ui/skin_slider.h"
-#include "video/codec/video_codec_library.h"
 #include "video/frame_renderer.h"
+#include "video/video_decoder.h"
 
 namespace {
 constexpr QRect kPictureArea(14, 43, 214, 160);
@@ -257,13 +257,15 @@ void CViewerDlg::applyLayout(int layout) {
     }
   };
   if (layout == 0) {
-    setControlVisible(ctl::kConnect, false);
-    setControlVisible(ctl::kDisconnect, true);
+    // Connect or Disconnect by the connection: a client lives from the start of a connection
+    // to its teardown, so coming back from full screen or layout 1 always leaves a way on.
+    setControlVisible(ctl::kConnect, !client_);
+    setControlVisible(ctl::kDisconnect, client_ != nullptr);
     setControlVisible(ctl::kViewOption, true);
     setControlVisible(ctl::kVolume, true);
     setControlVisible(ctl::kAddressBook, true);
     setControlVisible(audioOn_ ? ctl::kAudioOff : ctl::kAudioOn, true);
-    setControlVisible(ctl::kChannelMarker, true);
+    setControlVisible(ctl::kChannelMarker, markerShown_);
     for (CChannelButton* button : channelButtons_) button->setVisible(true);
     if ((ptzMask_ & channelMask(selectedChannel_)) != 0) showCameraControls(true);
   } else if (layout == 1) {
@@ -306,7 +308,7 @@ void CViewerDlg::placeDisplay() {
 
 void CViewerDlg::showPicture(bool shown) {
   pictureShown_ = shown;
-  if (!shown) display_.fill(0);
+  if (!shown) display_.clear();
   placeDisplay();
 }
 
@@ -326,17 +328,11 @@ void CViewerDlg::onPictureTap(QPoint point) {
 
 void CViewerDlg::setFullScreen(bool on) {
   display_.GXSuspend();
-  IVideoCodecLibrary& library =
-      services_.codecLibrary ? *services_.codecLibrary : videoCodecLibrary();
-  const bool codec = client_ && client_->stream().codecMode() != 0;
+  // Both paths follow the view whatever the coding is now: a switch in full screen may bring a
+  // channel of the other coding, or the DVR may change it.
+  videoDecoder_->setFullScreen(on);
+  frameRenderer_->setFullScreen(on ? 1 : 0);
   if (on) {
-    if (codec) {
-      library.channelCreation(kDecViewerChannel, kDecFullScreenView.width, kDecFullScreenView.left,
-                              kDecFullScreenView.top, kDecFullScreenView.modeFlags,
-                              kDecFullScreenView.last);
-    } else {
-      frameRenderer_->setFullScreen(1);
-    }
     hideAll();
     if (QScreen* screen = this->screen()) fullScreenDialog_->setGeometry(screen->geometry());
     fullScreenDialog_->setWindowState(Qt::WindowFullScreen);
@@ -346,12 +342,6 @@ void CViewerDlg::setFullScreen(bool on) {
     setTimer(timers::kResumeDrawing, timers::kDisplayDelayMs);
     update();
     return;
-  }
-  if (codec) {
-    library.channelCreation(kDecViewerChannel, kDecWindowView.width, kDecWindowView.left,
-                            kDecWindowView.top, kDecWindowView.modeFlags, kDecWindowView.last);
-  } else {
-    frameRenderer_->setFullScreen(0);
   }
   displayReady_ = false;  // until the display is open again (timer 100)
   applyLayout(layout_);
@@ -364,7 +354,7 @@ void CViewerDlg::setFullScreen(bool on) {
 }
 
 void CViewerDlg::leaveFullScreen() {
-  if (fullScreenDialog_->isVisible()) {
+  if (fullScreen_ || fullScreenDialog_->isVisible()) {
     fullScreen_ = false;
     displayReady_ = false;
     fullScreenDialog_->done(0);

@@ -242,6 +242,9 @@ void CViewerDlg::onAuthResult(const ReplyRecord& record, int16_t status) {
 
   const uint64_t session = record.session;
   const QString text = loginRefusalText(status);
+  // The box waits for the user: no connect or switch timeout may end the session under it.
+  killTimer(timers::kConnectTimeout);
+  killTimer(timers::kSwitchTimeout);
   if (!text.isEmpty()) showMessage(text);
   // The box runs its own event loop: the client may have gone meanwhile.
   if (!client_ || (session != 0 && client_->session() != session)) return;
@@ -304,7 +307,9 @@ void CViewerDlg::onLiveClose(uint16_t status) {
     return;
   }
   if (!client_) return;
-  if (!idle_) {
+  // Which close this answers is the orderly disconnect's own flag; idle only tells a first
+  // preparation from a switch.
+  if (!disconnecting_) {
     // A channel switch: the old live-stream connection goes before the new one is asked for,
     // whether or not the DVR closed it already.
     // The old connection's end may still be reported; it stays expected until the new one has

@@ -150,6 +150,11 @@ int CViewerDlg::onMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
 }
 
 int CViewerDlg::onCommand(int id) {
+  // The orderly disconnect owns the live stream and audio until the DVR has answered: a channel
+  // or audio command then would turn its RSP_LIVECLOSE into a switch, or reopen what it closed.
+  const bool channelOrAudio = (id >= ctl::kFirstChannel && id <= ctl::kLastChannel) ||
+                              id == ctl::kAudioOn || id == ctl::kAudioOff;
+  if (disconnecting_ && channelOrAudio) return kHandled;
   if (id >= ctl::kFirstChannel && id <= ctl::kLastChannel) {
     onChannelButton(id - ctl::kFirstChannel);
     return kHandled;
@@ -181,7 +186,8 @@ int CViewerDlg::onCommand(int id) {
       applyLayout(0);
       return kHandled;
     case ctl::kLayout1:
-      applyLayout(1);
+      // The version button is the only way between the layouts: it switches back and forth.
+      applyLayout(layout_ == 1 ? 0 : 1);
       return kHandled;
     default:
       return kRefused;

@@ -96,6 +96,13 @@ void Display::fill(uint16_t value) {
   whileHeld([&] { std::fill_n(memory_.get(), display::kPixels, value); });
 }
 
+void Display::clear() {
+  whileHeld([&] {
+    std::fill_n(memory_.get(), display::kPixels, uint16_t{0});
+    backend_.present(memory_.get());
+  });
+}
+
 void Display::setEndObserver(std::function<void()> observer) {
   std::lock_guard lock(drawMutex_);
   endObserver_ = std::move(observer);

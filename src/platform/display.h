@@ -79,6 +79,9 @@ class Display {
   std::vector<uint16_t> snapshot() const;
   // Overwrites the whole memory with one value, likewise between frames (tests, clearing).
   void fill(uint16_t value);
+  // UI thread. Clears the memory to black between frames and hands it to the backend as a
+  // finished picture, so the last live picture never outlives the session on screen.
+  void clear();
   // Any thread but the drawing one: called on the drawing thread at the end of every frame,
   // after the backend's present and while the memory is still held (benchmarks time a picture's
   // arrival with it). Empty removes it.

@@ -67,8 +67,8 @@ bool CVideoDecoder::createChannelLocked(const uint8_t* sequenceHeader, uint32_t 
     endChannelLocked();
     return false;
   }
-  // Always the window view: the window re-places the channel itself while full screen is shown.
-  const DecChannelPlacement& view = kDecWindowView;
+  // A channel that opens in full screen (a switch to a codec channel there) starts full screen.
+  const DecChannelPlacement& view = fullScreen_ ? kDecFullScreenView : kDecWindowView;
   if (library_.channelCreation(kDecViewerChannel, view.width, view.left, view.top, view.modeFlags,
                                view.last) > 0) {
     endChannelLocked();
@@ -83,6 +83,20 @@ bool CVideoDecoder::endChannel() {
   std::lock_guard lock(mutex_);
   endChannelLocked();
   return true;
+}
+
+void CVideoDecoder::setFullScreen(bool on) {
+  std::lock_guard lock(mutex_);
+  fullScreen_ = on;
+  if (!workingBuffer_) return;  // the next channel opens in this view
+  const DecChannelPlacement& view = on ? kDecFullScreenView : kDecWindowView;
+  library_.channelCreation(kDecViewerChannel, view.width, view.left, view.top, view.modeFlags,
+                           view.last);
+}
+
+bool CVideoDecoder::fullScreen() const {
+  std::lock_guard lock(mutex_);
+  return fullScreen_;
 }
 
 void CVideoDecoder::endChannelLocked() {

@@ -38,6 +38,10 @@ class CVideoDecoder : public ICodecFrameSink {
   bool createChannel(const uint8_t* sequenceHeader, uint32_t length);
   // Closes the decoder channel and forgets the sequence header. Always true.
   bool endChannel();
+  // The view every channel is placed in, from now on: the window's picture area, or the whole
+  // display turned (full screen). An open channel is re-placed and keeps its decoder state.
+  void setFullScreen(bool on);
+  bool fullScreen() const;
   // Decodes one codec frame (FrameHeader first) into the display memory.
   bool decodeFrame(const uint8_t* frame, uint32_t length) override;
 
@@ -62,6 +66,7 @@ class CVideoDecoder : public ICodecFrameSink {
   mutable std::mutex mutex_;  // guards the fields below
   bool open_ = false;
   bool firstFrame_ = false;
+  bool fullScreen_ = false;
   std::unique_ptr<uint8_t[]> workingBuffer_;
   std::array<uint8_t, kSequenceHeaderSize> sequenceHeader_{};
 };

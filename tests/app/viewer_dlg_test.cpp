@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QPushButton>
 
 #include <array>
 
@@ -123,6 +124,28 @@ TEST_F(ViewerDlgTest, LayoutsShowTheirControls) {
   EXPECT_EQ(w.viewOption(), 4);
   send(msg::kCommand, ctl::kViewOption, 0);
   EXPECT_EQ(w.viewOption(), 1);
+}
+
+// The full-width version button is the only way between the layouts: a click on it switches
+// back, and layout 0 then offers what the connection allows (here: Connect).
+TEST_F(ViewerDlgTest, VersionButtonSwitchesBetweenTheLayouts) {
+  CViewerDlg& w = make();
+  auto* version = w.findChild<QPushButton*>(QString::number(ctl::kLayout1));
+  ASSERT_NE(version, nullptr);
+  version->click();
+  EXPECT_EQ(w.layout(), 1);
+  EXPECT_FALSE(w.hoverButton(ctl::kConnect)->isVisible());
+  EXPECT_FALSE(w.channelButton(0)->isVisible());
+  version->click();
+  EXPECT_EQ(w.layout(), 0);
+  EXPECT_TRUE(w.hoverButton(ctl::kConnect)->isVisible());
+  EXPECT_TRUE(w.hoverButton(ctl::kConnect)->isEnabled());
+  EXPECT_FALSE(w.hoverButton(ctl::kDisconnect)->isVisible());
+  EXPECT_FALSE(w.hoverButton(ctl::kChannelMarker)->isVisible());
+  EXPECT_TRUE(w.channelButton(15)->isVisible());
+  EXPECT_FALSE(w.hoverButton(ctl::kPlus)->isVisible());
+  version->click();
+  EXPECT_EQ(w.layout(), 1);
 }
 
 TEST_F(ViewerDlgTest, EscapeAndReturnNeverCloseTheWindow) {

@@ -133,6 +133,28 @@ TEST_F(VideoDecoderTest, FullScreenPlacementDrawsThePictureTurned) {
   EXPECT_TRUE(library.ends.empty());
 }
 
+// The view is the decoder's to keep: a channel that opens while full screen is shown (a switch
+// to a codec channel there) opens full screen at once, and leaving re-places the open channel,
+// which goes on decoding in the window.
+TEST_F(VideoDecoderTest, ChannelsOpenInTheViewShownNow) {
+  decoder.setFullScreen(true);
+  const auto pictures = encodeMpeg4(352, 240, 6, 6);
+  CReferenceDecoder fullReference(320);
+  for (size_t i = 0; i < 3; ++i) {
+    ASSERT_TRUE(decode(dvrFrame(pictures[i].packet)));
+    const std::vector<uint16_t> expected = fullReference.decode(pictures[i].packet);
+    EXPECT_EQ(maxComponentDifference(shownPicture(display.snapshot(), true), expected), 0) << i;
+  }
+  decoder.setFullScreen(false);
+  display.fill(kSentinel);
+  for (size_t i = 3; i < pictures.size(); ++i) ASSERT_TRUE(decode(dvrFrame(pictures[i].packet)));
+  EXPECT_EQ(writtenOutsideWindowArea(display.snapshot(), kSentinel), 0);
+  const CRecordingCodecLibrary::Creation full{1, 320, 0, 0, 7u, 1};
+  const CRecordingCodecLibrary::Creation window{1, 214, 14, 43, 0xC0000007u, 1};
+  EXPECT_EQ(library.creations, (std::vector{full, window}));
+  EXPECT_TRUE(library.ends.empty());
+}
+
 // Three key pictures with the same configuration, and pictures between them whose first bytes
 // differ from the stored header but hold no 00 00 01 01: one creation for all.
 TEST_F(VideoDecoderTest, UnchangedSequenceHeaderKeepsTheChannel) {
