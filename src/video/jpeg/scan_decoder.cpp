@@ -122,10 +122,9 @@ class ScanDecoder {
     coefficients_[0] = int16_t(predictions_[k] * q[0]);
 
     const uint32_t* ac = component.ac->fast;
-    // next: the position after the last coefficient; the one a step lands on is next - 1.
-    const uint8_t* qBefore = q - 1;
-    const uint8_t* zigZagBefore = kZigZag.data() - 1;
-    uint32_t next = 1;
+    // next: the position after the last coefficient; the one a step lands on is next - 1. A
+    // pointer-sized index lets the - 1 fold into the loads' addressing.
+    size_t next = 1;
     for (;;) {
       reader_.fill(c);
       const uint32_t entry = ac[c.peek(kLookupBits)];
@@ -143,7 +142,7 @@ class ScanDecoder {
         // The kind bits are 0, so the low 6 bits are the count: the shift needs no mask.
         c.buffer <<= entry & 63;
         c.bits -= lookup::consumed(entry);
-        coefficients_[zigZagBefore[next]] = int16_t(lookup::value(entry) * qBefore[next]);
+        coefficients_[kZigZag[next - 1]] = int16_t(lookup::value(entry) * q[next - 1]);
         continue;
       }
       if ((entry & lookup::kKindMask) == lookup::kEnd) {
@@ -154,7 +153,7 @@ class ScanDecoder {
         // The code is known; its extra bits don't fit the look-up (size 1..15: sizes of 0 are
         // the other kinds).
         c.skip(lookup::consumed(entry));
-        next += uint32_t(lookup::symbol(entry) >> 4);
+        next += size_t(lookup::symbol(entry) >> 4);
         if (next > 63) break;
         const int size = lookup::symbol(entry) & 15;
         coefficients_[kZigZag[next]] =
@@ -165,7 +164,7 @@ class ScanDecoder {
       // Passed by value, so that the loop's cursor and position stay in registers.
       const AcStep step = acSymbol(c, *component.ac, entry, q, int(next));
       c = step.cursor;
-      next = uint32_t(step.i);
+      next = size_t(step.i);
       if (!step.more) break;
     }
     reader_.setCursor(c);
