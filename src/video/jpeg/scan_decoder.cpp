@@ -122,16 +122,15 @@ class ScanDecoder {
     coefficients_[0] = int16_t(predictions_[k] * q[0]);
 
     const uint32_t* ac = component.ac->fast;
-    // next: the position after the last coefficient; the one a step lands on is next - 1. A
-    // pointer-sized index lets the - 1 fold into the loads' addressing.
-    size_t next = 1;
+    // last: the position of the last coefficient (0 before any AC one); a step lands on it.
+    uint32_t last = 0;
     for (;;) {
       reader_.fill(c);
       const uint32_t entry = ac[c.peek(kLookupBits)];
       if ((entry & lookup::kKindMask) == lookup::kValue) [[likely]] {  // code and value at once
-        next += lookup::step(entry);
-        if (next >= 64) [[unlikely]] {
-          if (next > 64) {  // beyond coefficient 63: the extra bits stay unread
+        last += lookup::step(entry);
+        if (last >= 63) [[unlikely]] {
+          if (last > 63) {  // beyond coefficient 63: the extra bits stay unread
             c.skip(lookup::codeLength(entry));
             break;
           }
@@ -142,7 +141,7 @@ class ScanDecoder {
         // The kind bits are 0, so the low 6 bits are the count: the shift needs no mask.
         c.buffer <<= entry & 63;
         c.bits -= lookup::consumed(entry);
-        coefficients_[kZigZag[next - 1]] = int16_t(lookup::value(entry) * q[next - 1]);
+        coefficients_[kZigZag[last]] = int16_t(lookup::value(entry) * q[last]);
         continue;
       }
       if ((entry & lookup::kKindMask) == lookup::kEnd) {
@@ -153,24 +152,24 @@ class ScanDecoder {
         // The code is known; its extra bits don't fit the look-up (size 1..15: sizes of 0 are
         // the other kinds).
         c.skip(lookup::consumed(entry));
-        next += size_t(lookup::symbol(entry) >> 4);
-        if (next > 63) break;
+        last += uint32_t(lookup::symbol(entry) >> 4) + 1;
+        if (last > 63) break;
         const int size = lookup::symbol(entry) & 15;
-        coefficients_[kZigZag[next]] =
-            int16_t(HuffmanTable::extendSized(c.take(size), size) * q[next]);
-        if (next++ == 63) break;
+        coefficients_[kZigZag[last]] =
+            int16_t(HuffmanTable::extendSized(c.take(size), size) * q[last]);
+        if (last == 63) break;
         continue;
       }
       // Passed by value, so that the loop's cursor and position stay in registers.
-      const AcStep step = acSymbol(c, *component.ac, entry, q, int(next));
+      const AcStep step = acSymbol(c, *component.ac, entry, q, int(last) + 1);
       c = step.cursor;
-      next = size_t(step.i);
+      last = uint32_t(step.i) - 1;
       if (!step.more) break;
     }
     reader_.setCursor(c);
-    // Only zero runs and no coefficient also come here with next above 1: the full transform of
+    // Only zero runs and no coefficient also come here with last above 0: the full transform of
     // a block with only its DC value gives the DC-only samples.
-    return next > 1;
+    return last > 0;
   }
 
   struct AcStep {
