@@ -7,6 +7,7 @@
 #include "video/jpeg/bit_reader.h"
 #include "video/jpeg/colour_convert.h"
 #include "video/jpeg/idct.h"
+#include "video/jpeg/scaled_idct.h"
 
 namespace jpeg {
 namespace {
@@ -57,16 +58,31 @@ class ScanDecoder {
         inverseDct_(selectInverseDct()) {}
 
   uint32_t run() {
-    bool covered = true;
-    for (int k = 0; k < scan_.componentCount; ++k) {
-      const ScanComponent& c = scan_.components[k];
-      covered = covered && (scan_.hmax / c.h) * c.h == scan_.hmax &&
-                (scan_.vmax / c.v) * c.v == scan_.vmax;
-    }
-    if (covered)
+    if (samplingCovered(scan_))
       decodeByRows();
     else
       decodeThroughMcuBuffer();
+    return reader_.bytePosition();
+  }
+
+  // Every block to size × size samples in its component's plane.
+  uint32_t runToPlanes(const Planes& planes) {
+    for (uint32_t cy = 0; cy < mcuRows(); ++cy) {
+      for (uint32_t cx = 0; cx < mcusAcross(); ++cx) {
+        for (int k = 0; k < scan_.componentCount; ++k) {
+          const ScanComponent& c = scan_.components[k];
+          const int size = planes.size[k];
+          const size_t stride = size_t(planes.stride[k]);
+          uint8_t* mcu = planes.samples[k] + size_t(cy) * size_t(c.v * size) * stride +
+                         size_t(cx) * size_t(c.h * size);
+          for (int by = 0; by < c.v; ++by)
+            for (int bx = 0; bx < c.h; ++bx)
+              decodeReducedBlock(k, mcu + size_t(by * size) * stride + size_t(bx * size),
+                                 int(stride), size);
+        }
+        afterMcu();
+      }
+    }
     return reader_.bytePosition();
   }
 
@@ -100,8 +116,10 @@ class ScanDecoder {
     return 0;
   }
 
-  // Decodes one block of component k into coefficients_ (dequantised, column by column).
-  // Returns false when no AC coefficient was coded.
+  // Decodes one block of component k into coefficients_ (dequantised, column by column); with
+  // kAc false the AC coefficients are read past but not kept. Returns false when no AC
+  // coefficient was coded.
+  template <bool kAc = true>
   __attribute__((always_inline)) bool decodeCoefficients(int k) {
     const ScanComponent& component = scan_.components[k];
     const uint8_t* q = component.quant;
@@ -135,13 +153,13 @@ class ScanDecoder {
             break;
           }
           c.skip(lookup::consumed(entry));
-          coefficients_[kZigZag[63]] = int16_t(lookup::value(entry) * q[63]);
+          if constexpr (kAc) coefficients_[kZigZag[63]] = int16_t(lookup::value(entry) * q[63]);
           break;
         }
         // The kind bits are 0, so the low 6 bits are the count: the shift needs no mask.
         c.buffer <<= entry & 63;
         c.bits -= lookup::consumed(entry);
-        coefficients_[kZigZag[last]] = int16_t(lookup::value(entry) * q[last]);
+        if constexpr (kAc) coefficients_[kZigZag[last]] = int16_t(lookup::value(entry) * q[last]);
         continue;
       }
       if ((entry & lookup::kKindMask) == lookup::kEnd) {
@@ -155,13 +173,13 @@ class ScanDecoder {
         last += uint32_t(lookup::symbol(entry) >> 4) + 1;
         if (last > 63) break;
         const int size = lookup::symbol(entry) & 15;
-        coefficients_[kZigZag[last]] =
-            int16_t(HuffmanTable::extendSized(c.take(size), size) * q[last]);
+        const int value = HuffmanTable::extendSized(c.take(size), size);
+        if constexpr (kAc) coefficients_[kZigZag[last]] = int16_t(value * q[last]);
         if (last == 63) break;
         continue;
       }
       // Passed by value, so that the loop's cursor and position stay in registers.
-      const AcStep step = acSymbol(c, *component.ac, entry, q, int(last) + 1);
+      const AcStep step = acSymbol(c, *component.ac, entry, kAc ? q : nullptr, int(last) + 1);
       c = step.cursor;
       last = uint32_t(step.i) - 1;
       if (!step.more) break;
@@ -178,7 +196,7 @@ class ScanDecoder {
     bool more;  // false: the block ends
   };
   // An AC symbol the look-up entry doesn't finish: a zero run, or a code or value too long for
-  // it. i: the position of the next coefficient.
+  // it. i: the position of the next coefficient. q null: the coefficient is not kept.
   __attribute__((noinline)) AcStep acSymbol(BitReader::Cursor c, const HuffmanTable& table,
                                             uint32_t entry, const uint8_t* q, int i) {
     int rs = 0xF0;
@@ -191,7 +209,7 @@ class ScanDecoder {
       i += run;
       if (i > 63) return {c, i, false};
       const int value = HuffmanTable::extendSized(c.take(size), size);
-      coefficients_[kZigZag[i]] = int16_t(value * q[i]);
+      if (q != nullptr) coefficients_[kZigZag[i]] = int16_t(value * q[i]);
       if (i == 63) return {c, i, false};
       return {c, i + 1, true};
     }
@@ -215,6 +233,28 @@ class ScanDecoder {
       for (int row = 0; row < 8; ++row) std::memset(out + row * stride, sample, 8);
       coefficients_[0] = 0;
     }
+  }
+
+  // A block at size × size samples: 8 the full transform, 4 and 2 the reduced ones, 1 the DC
+  // value alone (the AC coefficients are only read past).
+  void decodeReducedBlock(int k, uint8_t* out, int stride, int size) {
+    if (size == 8) {
+      decodeBlock(k, out, stride);
+      return;
+    }
+    if (size == 1) {
+      decodeCoefficients<false>(k);
+      *out = reducedDcSample(coefficients_[0]);
+      coefficients_[0] = 0;
+      return;
+    }
+    if (decodeCoefficients(k)) {
+      (size == 4 ? inverseDct4x4 : inverseDct2x2)(coefficients_, out, stride);
+      return;
+    }
+    const uint8_t sample = reducedDcSample(coefficients_[0]);
+    coefficients_[0] = 0;
+    for (int row = 0; row < size; ++row) std::memset(out + row * stride, sample, size_t(size));
   }
 
   // Every component fills its MCU area exactly: blocks go to per-component sample rows for one
@@ -317,8 +357,20 @@ class ScanDecoder {
 
 }  // namespace
 
+bool samplingCovered(const Scan& scan) {
+  for (int k = 0; k < scan.componentCount; ++k) {
+    const ScanComponent& c = scan.components[k];
+    if ((scan.hmax / c.h) * c.h != scan.hmax || (scan.vmax / c.v) * c.v != scan.vmax) return false;
+  }
+  return true;
+}
+
 uint32_t decodeScan(const Scan& scan, uint8_t* picture) {
   return ScanDecoder(scan, picture).run();
+}
+
+uint32_t decodeScanToPlanes(const Scan& scan, const Planes& planes) {
+  return ScanDecoder(scan, nullptr).runToPlanes(planes);
 }
 
 }  // namespace jpeg
