@@ -50,13 +50,14 @@ void inverseDct4x4(int16_t* coefficients, uint8_t* out, int stride) {
   int32_t ws[4][8];
   for (int c = 0; c < 8; ++c) {
     if (c == 4) continue;  // the second pass doesn't use column 4
-    const int16_t* in = coefficients + c * 8;
-    if ((in[1] | in[2] | in[3] | in[5] | in[6] | in[7]) == 0) {
-      const int32_t dc = int32_t(U(in[0]) << 2);
+    const int16_t* in = coefficients + c;
+    auto x = [in](int r) { return int32_t(in[r * 8]); };
+    if ((x(1) | x(2) | x(3) | x(5) | x(6) | x(7)) == 0) {
+      const int32_t dc = int32_t(U(x(0)) << 2);
       ws[0][c] = ws[1][c] = ws[2][c] = ws[3][c] = dc;
       continue;
     }
-    const Four f = fourPoint(in[0], in[1], in[2], in[3], in[5], in[6], in[7]);
+    const Four f = fourPoint(x(0), x(1), x(2), x(3), x(5), x(6), x(7));
     ws[0][c] = descale(f.a0, 12);
     ws[1][c] = descale(f.a1, 12);
     ws[2][c] = descale(f.a2, 12);
@@ -80,12 +81,13 @@ void inverseDct4x4(int16_t* coefficients, uint8_t* out, int stride) {
 void inverseDct2x2(int16_t* coefficients, uint8_t* out, int stride) {
   int32_t ws[2][8];
   for (int c : {0, 1, 3, 5, 7}) {  // the second pass uses only these columns
-    const int16_t* in = coefficients + c * 8;
-    if ((in[1] | in[3] | in[5] | in[7]) == 0) {
-      ws[0][c] = ws[1][c] = int32_t(U(in[0]) << 2);
+    const int16_t* in = coefficients + c;
+    auto x = [in](int r) { return int32_t(in[r * 8]); };
+    if ((x(1) | x(3) | x(5) | x(7)) == 0) {
+      ws[0][c] = ws[1][c] = int32_t(U(x(0)) << 2);
       continue;
     }
-    const Two t = twoPoint(in[0], in[1], in[3], in[5], in[7]);
+    const Two t = twoPoint(x(0), x(1), x(3), x(5), x(7));
     ws[0][c] = descale(t.a0, 13);
     ws[1][c] = descale(t.a1, 13);
   }
@@ -100,6 +102,24 @@ void inverseDct2x2(int16_t* coefficients, uint8_t* out, int stride) {
     out[0] = clampSample(descale(t.a0, 20));
     out[1] = clampSample(descale(t.a1, 20));
   }
+}
+
+}  // namespace jpeg
+
+namespace jpeg {
+
+ScaledInverseDctFn selectInverseDct4x4() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("sse4.1")) return inverseDct4x4Sse41;
+#endif
+  return inverseDct4x4;
+}
+
+ScaledInverseDctFn selectInverseDct2x2() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("sse4.1")) return inverseDct2x2Sse41;
+#endif
+  return inverseDct2x2;
 }
 
 }  // namespace jpeg

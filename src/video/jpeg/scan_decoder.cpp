@@ -26,6 +26,13 @@ constexpr std::array<uint8_t, 64> makeColumnOrder() {
   return order;
 }
 constexpr std::array<uint8_t, 64> kZigZag = makeColumnOrder();
+// The same, row by row: the order the reduced transforms take.
+constexpr std::array<uint8_t, 64> makeRowOrder() {
+  std::array<uint8_t, 64> order{};
+  for (size_t n = 0; n < 64; ++n) order[n] = kNaturalOrder[n];
+  return order;
+}
+constexpr std::array<uint8_t, 64> kRowZigZag = makeRowOrder();
 
 // Zero runs past coefficient 63 change nothing and go on until another symbol ends the block.
 // Only a reader standing at the end of the data, repeating its last byte, can come back to a
@@ -55,7 +62,9 @@ class ScanDecoder {
       : scan_(scan),
         picture_(picture),
         reader_(scan.data, scan.start, scan.end),
-        inverseDct_(selectInverseDct()) {}
+        inverseDct_(selectInverseDct()),
+        inverseDct4x4_(selectInverseDct4x4()),
+        inverseDct2x2_(selectInverseDct2x2()) {}
 
   uint32_t run() {
     if (samplingCovered(scan_))
@@ -116,10 +125,10 @@ class ScanDecoder {
     return 0;
   }
 
-  // Decodes one block of component k into coefficients_ (dequantised, column by column); with
-  // kAc false the AC coefficients are read past but not kept. Returns false when no AC
-  // coefficient was coded.
-  template <bool kAc = true>
+  // Decodes one block of component k into coefficients_ (dequantised, placed by kOrder: column
+  // by column, or row by row); with kAc false the AC coefficients are read past but not kept.
+  // Returns false when no AC coefficient was coded.
+  template <bool kAc = true, const std::array<uint8_t, 64>& kOrder = kZigZag>
   __attribute__((always_inline)) bool decodeCoefficients(int k) {
     const ScanComponent& component = scan_.components[k];
     const uint8_t* q = component.quant;
@@ -153,13 +162,13 @@ class ScanDecoder {
             break;
           }
           c.skip(lookup::consumed(entry));
-          if constexpr (kAc) coefficients_[kZigZag[63]] = int16_t(lookup::value(entry) * q[63]);
+          if constexpr (kAc) coefficients_[kOrder[63]] = int16_t(lookup::value(entry) * q[63]);
           break;
         }
         // The kind bits are 0, so the low 6 bits are the count: the shift needs no mask.
         c.buffer <<= entry & 63;
         c.bits -= lookup::consumed(entry);
-        if constexpr (kAc) coefficients_[kZigZag[last]] = int16_t(lookup::value(entry) * q[last]);
+        if constexpr (kAc) coefficients_[kOrder[last]] = int16_t(lookup::value(entry) * q[last]);
         continue;
       }
       if ((entry & lookup::kKindMask) == lookup::kEnd) {
@@ -174,12 +183,13 @@ class ScanDecoder {
         if (last > 63) break;
         const int size = lookup::symbol(entry) & 15;
         const int value = HuffmanTable::extendSized(c.take(size), size);
-        if constexpr (kAc) coefficients_[kZigZag[last]] = int16_t(value * q[last]);
+        if constexpr (kAc) coefficients_[kOrder[last]] = int16_t(value * q[last]);
         if (last == 63) break;
         continue;
       }
       // Passed by value, so that the loop's cursor and position stay in registers.
-      const AcStep step = acSymbol(c, *component.ac, entry, kAc ? q : nullptr, int(last) + 1);
+      const AcStep step =
+          acSymbol(c, *component.ac, entry, kAc ? q : nullptr, kOrder.data(), int(last) + 1);
       c = step.cursor;
       last = uint32_t(step.i) - 1;
       if (!step.more) break;
@@ -196,9 +206,11 @@ class ScanDecoder {
     bool more;  // false: the block ends
   };
   // An AC symbol the look-up entry doesn't finish: a zero run, or a code or value too long for
-  // it. i: the position of the next coefficient. q null: the coefficient is not kept.
+  // it. i: the position of the next coefficient. q null: the coefficient is not kept; order:
+  // where it goes.
   __attribute__((noinline)) AcStep acSymbol(BitReader::Cursor c, const HuffmanTable& table,
-                                            uint32_t entry, const uint8_t* q, int i) {
+                                            uint32_t entry, const uint8_t* q, const uint8_t* order,
+                                            int i) {
     int rs = 0xF0;
     if ((entry & lookup::kKindMask) == lookup::kZeroRun)
       c.skip(lookup::consumed(entry));
@@ -209,7 +221,7 @@ class ScanDecoder {
       i += run;
       if (i > 63) return {c, i, false};
       const int value = HuffmanTable::extendSized(c.take(size), size);
-      if (q != nullptr) coefficients_[kZigZag[i]] = int16_t(value * q[i]);
+      if (q != nullptr) coefficients_[order[i]] = int16_t(value * q[i]);
       if (i == 63) return {c, i, false};
       return {c, i + 1, true};
     }
@@ -236,8 +248,8 @@ class ScanDecoder {
   }
 
   // A block at size × size samples: 8 the full transform, 4 and 2 the reduced ones, 1 the DC
-  // value alone (the AC coefficients are only read past).
-  void decodeReducedBlock(int k, uint8_t* out, int stride, int size) {
+  // value alone (the AC coefficients are only read past). Out of line, as decodeBlock.
+  __attribute__((noinline)) void decodeReducedBlock(int k, uint8_t* out, int stride, int size) {
     if (size == 8) {
       decodeBlock(k, out, stride);
       return;
@@ -248,8 +260,8 @@ class ScanDecoder {
       coefficients_[0] = 0;
       return;
     }
-    if (decodeCoefficients(k)) {
-      (size == 4 ? inverseDct4x4 : inverseDct2x2)(coefficients_, out, stride);
+    if (decodeCoefficients<true, kRowZigZag>(k)) {
+      (size == 4 ? inverseDct4x4_ : inverseDct2x2_)(coefficients_, out, stride);
       return;
     }
     const uint8_t sample = reducedDcSample(coefficients_[0]);
@@ -349,6 +361,7 @@ class ScanDecoder {
   uint8_t* picture_;
   BitReader reader_;
   InverseDctFn inverseDct_;
+  ScaledInverseDctFn inverseDct4x4_, inverseDct2x2_;
   int16_t predictions_[3] = {};
   uint32_t mcuCount_ = 0;
   EndlessRunGuard endlessRun_;  // of the block being decoded
