@@ -62,12 +62,16 @@ class ScanDecoder {
       : scan_(scan),
         picture_(picture),
         reader_(scan.data, scan.start, scan.end),
-        inverseDct_(selectInverseDct()),
-        inverseDct4x4_(selectInverseDct4x4()),
-        inverseDct2x2_(selectInverseDct2x2()) {}
+        inverseDct_(selectInverseDct()) {}
 
   uint32_t run() {
-    if (samplingCovered(scan_))
+    bool covered = true;
+    for (int k = 0; k < scan_.componentCount; ++k) {
+      const ScanComponent& c = scan_.components[k];
+      covered = covered && (scan_.hmax / c.h) * c.h == scan_.hmax &&
+                (scan_.vmax / c.v) * c.v == scan_.vmax;
+    }
+    if (covered)
       decodeByRows();
     else
       decodeThroughMcuBuffer();
@@ -76,18 +80,23 @@ class ScanDecoder {
 
   // Every block to size × size samples in its component's plane.
   uint32_t runToPlanes(const Planes& planes) {
+    const ScaledInverseDctFn inverseDct4x4 = selectInverseDct4x4();
+    const ScaledInverseDctFn inverseDct2x2 = selectInverseDct2x2();
     for (uint32_t cy = 0; cy < mcuRows(); ++cy) {
       for (uint32_t cx = 0; cx < mcusAcross(); ++cx) {
         for (int k = 0; k < scan_.componentCount; ++k) {
           const ScanComponent& c = scan_.components[k];
           const int size = planes.size[k];
+          const ScaledInverseDctFn reduced = size == 4   ? inverseDct4x4
+                                             : size == 2 ? inverseDct2x2
+                                                         : nullptr;
           const size_t stride = size_t(planes.stride[k]);
           uint8_t* mcu = planes.samples[k] + size_t(cy) * size_t(c.v * size) * stride +
                          size_t(cx) * size_t(c.h * size);
           for (int by = 0; by < c.v; ++by)
             for (int bx = 0; bx < c.h; ++bx)
               decodeReducedBlock(k, mcu + size_t(by * size) * stride + size_t(bx * size),
-                                 int(stride), size);
+                                 int(stride), size, reduced);
         }
         afterMcu();
       }
@@ -248,8 +257,10 @@ class ScanDecoder {
   }
 
   // A block at size × size samples: 8 the full transform, 4 and 2 the reduced ones, 1 the DC
-  // value alone (the AC coefficients are only read past). Out of line, as decodeBlock.
-  __attribute__((noinline)) void decodeReducedBlock(int k, uint8_t* out, int stride, int size) {
+  // value alone (the AC coefficients are only read past). reduced: the transform for sizes 4
+  // and 2. Out of line, as decodeBlock.
+  __attribute__((noinline)) void decodeReducedBlock(int k, uint8_t* out, int stride, int size,
+                                                    ScaledInverseDctFn reduced) {
     if (size == 8) {
       decodeBlock(k, out, stride);
       return;
@@ -261,7 +272,7 @@ class ScanDecoder {
       return;
     }
     if (decodeCoefficients<true, kRowZigZag>(k)) {
-      (size == 4 ? inverseDct4x4_ : inverseDct2x2_)(coefficients_, out, stride);
+      reduced(coefficients_, out, stride);
       return;
     }
     const uint8_t sample = reducedDcSample(coefficients_[0]);
@@ -361,7 +372,6 @@ class ScanDecoder {
   uint8_t* picture_;
   BitReader reader_;
   InverseDctFn inverseDct_;
-  ScaledInverseDctFn inverseDct4x4_, inverseDct2x2_;
   int16_t predictions_[3] = {};
   uint32_t mcuCount_ = 0;
   EndlessRunGuard endlessRun_;  // of the block being decoded
