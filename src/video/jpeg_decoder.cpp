@@ -38,7 +38,8 @@ struct CJpegDecoder::State {
   uint32_t position = 0;  // marker segment being looked at
   uint32_t entropy = 0;   // where the entropy-coded data reader stands
   uint16_t restartInterval = 0;
-  uint8_t quant[16][64] = {};
+  // Each table after one unused byte, which the scan decoder's AC loop may address.
+  uint8_t quant[16][65] = {};
   // Slots 0..3 DC tables, 16..19 AC tables; allocated when a DHT segment defines them.
   std::unique_ptr<jpeg::HuffmanTable> huffman[20];
   bool frameRead = false;
@@ -180,7 +181,7 @@ void CJpegDecoder::State::readQuantisationTables() {
   const uint32_t segmentLength = be16(position + 2);
   uint32_t table = position + 4;
   while (table + 65 <= end) {
-    std::memcpy(quant[data[table] & 15], data + table + 1, 64);  // precision bits not examined
+    std::memcpy(quant[data[table] & 15] + 1, data + table + 1, 64);  // precision bits not examined
     table += 65;
     if (table >= end || data[table] == 0xFF) break;
   }
@@ -245,7 +246,7 @@ void CJpegDecoder::State::readScanAndDecode() {
   for (int k = 0; k < count; ++k) {
     // Scan component k takes frame component k's sampling and quantisation table.
     scan.components[k] = {huffman[selectors[k].dc].get(), huffman[16 + selectors[k].ac].get(),
-                          quant[components[k].quant & 15], components[k].h, components[k].v};
+                          quant[components[k].quant & 15] + 1, components[k].h, components[k].v};
   }
   scan.hmax = hmax;
   scan.vmax = vmax;

@@ -26,13 +26,21 @@ constexpr std::array<uint8_t, 64> makeColumnOrder() {
   return order;
 }
 constexpr std::array<uint8_t, 64> kZigZag = makeColumnOrder();
-// The same, row by row: the order the reduced transforms take.
-constexpr std::array<uint8_t, 64> makeRowOrder() {
+
+// An order with one unused entry in front: entry n + 1 is the place of the n-th coefficient, so
+// the AC loop, which counts the position after the last coefficient, indexes it directly.
+constexpr std::array<uint8_t, 65> padded(const std::array<uint8_t, 64>& order) {
+  std::array<uint8_t, 65> out{};
+  for (size_t n = 0; n < 64; ++n) out[n + 1] = order[n];
+  return out;
+}
+constexpr std::array<uint8_t, 65> kColumnOrderAfter = padded(kZigZag);
+// Row by row: the order the reduced transforms take.
+constexpr std::array<uint8_t, 65> kRowOrderAfter = padded([] {
   std::array<uint8_t, 64> order{};
   for (size_t n = 0; n < 64; ++n) order[n] = kNaturalOrder[n];
   return order;
-}
-constexpr std::array<uint8_t, 64> kRowZigZag = makeRowOrder();
+}());
 
 // Zero runs past coefficient 63 change nothing and go on until another symbol ends the block.
 // Only a reader standing at the end of the data, repeating its last byte, can come back to a
@@ -134,13 +142,14 @@ class ScanDecoder {
     return 0;
   }
 
-  // Decodes one block of component k into coefficients_ (dequantised, placed by kOrder: column
-  // by column, or row by row); with kAc false the AC coefficients are read past but not kept.
-  // Returns false when no AC coefficient was coded.
-  template <bool kAc = true, const std::array<uint8_t, 64>& kOrder = kZigZag>
+  // Decodes one block of component k into coefficients_ (dequantised, placed by kOrderAfter:
+  // column by column, or row by row); with kAc false the AC coefficients are read past but not
+  // kept. Returns false when no AC coefficient was coded.
+  template <bool kAc = true, const std::array<uint8_t, 65>& kOrderAfter = kColumnOrderAfter>
   __attribute__((always_inline)) bool decodeCoefficients(int k) {
     const ScanComponent& component = scan_.components[k];
     const uint8_t* q = component.quant;
+    const uint8_t* order = kOrderAfter.data() + 1;
     BitReader::Cursor c = reader_.cursor();
     // After a fill, a code (up to 16 bits) and its extra bits (up to 15) are in the buffer.
     reader_.fill(c);
@@ -158,26 +167,30 @@ class ScanDecoder {
     coefficients_[0] = int16_t(predictions_[k] * q[0]);
 
     const uint32_t* ac = component.ac->fast;
-    // last: the position of the last coefficient (0 before any AC one); a step lands on it.
-    uint32_t last = 0;
+    // next: the position after the last coefficient; the one a step lands on is next - 1, whose
+    // place and quantiser are kOrderAfter[next] and qBefore[next] (the table's byte in front of
+    // it belongs to the same array).
+    const uint8_t* qBefore = q - 1;
+    uint32_t next = 1;
     for (;;) {
       reader_.fill(c);
       const uint32_t entry = ac[c.peek(kLookupBits)];
       if ((entry & lookup::kKindMask) == lookup::kValue) [[likely]] {  // code and value at once
-        last += lookup::step(entry);
-        if (last >= 63) [[unlikely]] {
-          if (last > 63) {  // beyond coefficient 63: the extra bits stay unread
+        next += lookup::step(entry);
+        if (next >= 64) [[unlikely]] {
+          if (next > 64) {  // beyond coefficient 63: the extra bits stay unread
             c.skip(lookup::codeLength(entry));
             break;
           }
           c.skip(lookup::consumed(entry));
-          if constexpr (kAc) coefficients_[kOrder[63]] = int16_t(lookup::value(entry) * q[63]);
+          if constexpr (kAc) coefficients_[order[63]] = int16_t(lookup::value(entry) * q[63]);
           break;
         }
         // The kind bits are 0, so the low 6 bits are the count: the shift needs no mask.
         c.buffer <<= entry & 63;
         c.bits -= lookup::consumed(entry);
-        if constexpr (kAc) coefficients_[kOrder[last]] = int16_t(lookup::value(entry) * q[last]);
+        if constexpr (kAc)
+          coefficients_[kOrderAfter[next]] = int16_t(lookup::value(entry) * qBefore[next]);
         continue;
       }
       if ((entry & lookup::kKindMask) == lookup::kEnd) {
@@ -188,25 +201,24 @@ class ScanDecoder {
         // The code is known; its extra bits don't fit the look-up (size 1..15: sizes of 0 are
         // the other kinds).
         c.skip(lookup::consumed(entry));
-        last += uint32_t(lookup::symbol(entry) >> 4) + 1;
-        if (last > 63) break;
+        next += uint32_t(lookup::symbol(entry) >> 4);
+        if (next > 63) break;
         const int size = lookup::symbol(entry) & 15;
         const int value = HuffmanTable::extendSized(c.take(size), size);
-        if constexpr (kAc) coefficients_[kOrder[last]] = int16_t(value * q[last]);
-        if (last == 63) break;
+        if constexpr (kAc) coefficients_[order[next]] = int16_t(value * q[next]);
+        if (next++ == 63) break;
         continue;
       }
       // Passed by value, so that the loop's cursor and position stay in registers.
-      const AcStep step =
-          acSymbol(c, *component.ac, entry, kAc ? q : nullptr, kOrder.data(), int(last) + 1);
+      const AcStep step = acSymbol(c, *component.ac, entry, kAc ? q : nullptr, order, int(next));
       c = step.cursor;
-      last = uint32_t(step.i) - 1;
+      next = uint32_t(step.i);
       if (!step.more) break;
     }
     reader_.setCursor(c);
-    // Only zero runs and no coefficient also come here with last above 0: the full transform of
+    // Only zero runs and no coefficient also come here with next above 1: the full transform of
     // a block with only its DC value gives the DC-only samples.
-    return last > 0;
+    return next > 1;
   }
 
   struct AcStep {
@@ -271,7 +283,7 @@ class ScanDecoder {
       coefficients_[0] = 0;
       return;
     }
-    if (decodeCoefficients<true, kRowZigZag>(k)) {
+    if (decodeCoefficients<true, kRowOrderAfter>(k)) {
       reduced(coefficients_, out, stride);
       return;
     }

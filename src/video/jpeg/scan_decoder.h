@@ -11,7 +11,7 @@ namespace jpeg {
 struct ScanComponent {
   const HuffmanTable* dc;
   const HuffmanTable* ac;
-  const uint8_t* quant;  // 64 values in zig-zag order
+  const uint8_t* quant;  // 64 values in zig-zag order, after a byte of the same array
   int h, v;              // blocks across and down in one MCU
 };
 
