@@ -48,6 +48,7 @@ struct CJpegDecoder::State {
   uint8_t componentCount = 0;
   FrameComponent components[3] = {};
   std::unique_ptr<uint8_t[]> picture;
+  uint16_t pictureWidth = 0, pictureHeight = 0;
   uint64_t maxPixels = CJpegDecoder::kMaxPixels;
   Scaled* scaled = nullptr;  // set: scans go to the true-colour picture, not to picture
 
@@ -68,11 +69,12 @@ struct CJpegDecoder::State {
 CJpegDecoder::CJpegDecoder() : state_(std::make_unique<State>()) {}
 CJpegDecoder::~CJpegDecoder() = default;
 
+// With a picture, its own size: a frame header read after the scan may state another one.
 uint16_t CJpegDecoder::width() const {
-  return state_->width;
+  return state_->picture ? state_->pictureWidth : state_->width;
 }
 uint16_t CJpegDecoder::height() const {
-  return state_->height;
+  return state_->picture ? state_->pictureHeight : state_->height;
 }
 const uint8_t* CJpegDecoder::picture() const {
   return state_->picture.get();
@@ -259,6 +261,8 @@ void CJpegDecoder::State::readScanAndDecode() {
   }
   picture.reset();
   picture = std::make_unique_for_overwrite<uint8_t[]>(size_t(w) * h * 3);  // every byte is written
+  pictureWidth = width;
+  pictureHeight = height;
   entropy = jpeg::decodeScan(scan, picture.get());
 }
 

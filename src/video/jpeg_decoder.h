@@ -44,7 +44,8 @@ class CJpegDecoder {
   // A lower limit, e.g. for fuzzing; never above kMaxPixels.
   void setPixelLimit(uint64_t maxPixels);
 
-  // The picture's size, rounded up to whole MCUs; 0 before a frame header was read.
+  // The picture's size, rounded up to whole MCUs (once there is a picture, always its own size,
+  // whatever a later frame header says); 0 before a frame header was read.
   uint16_t width() const;
   uint16_t height() const;
   // The BGR picture (width × height × 3 bytes), or null when no scan was decoded.
