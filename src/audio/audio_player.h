@@ -64,8 +64,7 @@ class CAudioPlayer final : public IAudioSink {
   std::atomic<AudioCodecMode> mode_{AudioCodecMode::G726};
 
   // The UI thread (reset, the user's open and close, the notifications) and the audio receive
-  // thread (playing, and the close-open pair of a codec switch) both use the fields below;
-  // mutex_ guards them all.
+  // thread (playing) both use the fields below; mutex_ guards them all.
   mutable std::mutex mutex_;
   platform::WaveOutHandle device_ = platform::kNoWaveOut;
   std::array<platform::WaveHeader, kBlockCount> headers_;

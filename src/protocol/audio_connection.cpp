@@ -194,20 +194,15 @@ int32_t CAudioConnection::playBlock(bool g726, const uint8_t* body, uint32_t len
   const uint32_t payloadLength = length - kBlockPrefixSize;
   if (payloadLength > (g726 ? kMaxG726Payload : kMaxAdpcmPayload)) return S_DONE;
   const uint8_t* payload = body + kBlockPrefixSize;
-  if (g726) {
-    if (player_->mode() != AudioCodecMode::G726) {
-      player_->close();
-      player_->open(kNoWindow);
-      player_->setMode(AudioCodecMode::G726);
-    }
+  // A codec switch changes only the decoder. Closing and reopening the device here would drop
+  // the sound still queued, play the new coding's first block twice (once queued by hand, once
+  // by the open notification) and then a second of filler. The blocks stay prepared at 200 ms,
+  // the length of the DVR's blocks in either coding.
+  const AudioCodecMode mode = g726 ? AudioCodecMode::G726 : AudioCodecMode::Adpcm;
+  if (player_->mode() != mode) player_->setMode(mode);
+  if (g726)
     player_->playG726(payload, payloadLength);
-  } else {
-    if (player_->mode() == AudioCodecMode::G726) {
-      player_->close();
-      player_->open(kNoWindow);
-      player_->setMode(AudioCodecMode::Adpcm);
-    }
+  else
     player_->playAdpcm(payload, payloadLength);
-  }
   return S_DONE;
 }

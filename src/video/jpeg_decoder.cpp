@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <vector>
+
 #include "video/jpeg/huffman_table.h"
 #include "video/jpeg/scan_decoder.h"
 
@@ -20,21 +22,35 @@ struct ScanSelector {
 
 }  // namespace
 
+struct CJpegDecoder::Scaled {
+  int size = 8;  // samples a block side: 8 / denominator
+  PixelFormat format = PixelFormat::Bgrx32;
+  std::vector<uint8_t> planes[3];
+  std::vector<uint8_t> full;  // the BGR picture, for samplings the planes can't take
+  std::vector<uint8_t> picture;
+  uint16_t width = 0, height = 0;
+  bool produced = false;
+};
+
 struct CJpegDecoder::State {
   const uint8_t* data = nullptr;
   uint32_t end = 0;       // readable length after the alignment step
   uint32_t position = 0;  // marker segment being looked at
   uint32_t entropy = 0;   // where the entropy-coded data reader stands
   uint16_t restartInterval = 0;
-  uint8_t quant[16][64] = {};
+  // Each table after one unused byte, which the scan decoder's AC loop may address.
+  uint8_t quant[16][65] = {};
   // Slots 0..3 DC tables, 16..19 AC tables; allocated when a DHT segment defines them.
   std::unique_ptr<jpeg::HuffmanTable> huffman[20];
   bool frameRead = false;
   uint16_t width = 0, height = 0;
+  uint16_t imageWidth = 0, imageHeight = 0;  // as the frame header gives them
   uint8_t componentCount = 0;
   FrameComponent components[3] = {};
   std::unique_ptr<uint8_t[]> picture;
+  uint16_t pictureWidth = 0, pictureHeight = 0;
   uint64_t maxPixels = CJpegDecoder::kMaxPixels;
+  Scaled* scaled = nullptr;  // set: scans go to the true-colour picture, not to picture
 
   uint8_t at(uint32_t offset) const { return offset < end ? data[offset] : 0; }
   uint32_t be16(uint32_t offset) const { return uint32_t(at(offset)) << 8 | at(offset + 1); }
@@ -46,16 +62,19 @@ struct CJpegDecoder::State {
   void readQuantisationTables();
   void readFrameHeader();
   void readScanAndDecode();
+  void decodeScaledScan(const jpeg::Scan& scan);
+  void readSegments(uint8_t* data, uint32_t length);
 };
 
 CJpegDecoder::CJpegDecoder() : state_(std::make_unique<State>()) {}
 CJpegDecoder::~CJpegDecoder() = default;
 
+// With a picture, its own size: a frame header read after the scan may state another one.
 uint16_t CJpegDecoder::width() const {
-  return state_->width;
+  return state_->picture ? state_->pictureWidth : state_->width;
 }
 uint16_t CJpegDecoder::height() const {
-  return state_->height;
+  return state_->picture ? state_->pictureHeight : state_->height;
 }
 const uint8_t* CJpegDecoder::picture() const {
   return state_->picture.get();
@@ -65,9 +84,41 @@ void CJpegDecoder::setPixelLimit(uint64_t maxPixels) {
   state_->maxPixels = std::min(maxPixels, kMaxPixels);
 }
 
+uint16_t CJpegDecoder::scaledWidth() const {
+  return scaled_ && scaled_->produced ? scaled_->width : 0;
+}
+uint16_t CJpegDecoder::scaledHeight() const {
+  return scaled_ && scaled_->produced ? scaled_->height : 0;
+}
+const uint8_t* CJpegDecoder::scaledPicture() const {
+  return scaled_ && scaled_->produced ? scaled_->picture.data() : nullptr;
+}
+
 bool CJpegDecoder::decode(uint32_t length) {
-  State& s = *state_;
   if (data_ == nullptr) return false;
+  state_->readSegments(data_, length);
+  return state_->picture != nullptr;
+}
+
+bool CJpegDecoder::decodeScaled(uint32_t length, int denominator, PixelFormat format) {
+  if (!scaled_) scaled_ = std::make_unique<Scaled>();
+  scaled_->produced = false;
+  if (data_ == nullptr ||
+      !(denominator == 1 || denominator == 2 || denominator == 4 || denominator == 8))
+    return false;
+  const uint64_t limit = state_->maxPixels;
+  state_ = std::make_unique<State>();
+  state_->maxPixels = limit;
+  scaled_->size = 8 / denominator;
+  scaled_->format = format;
+  state_->scaled = scaled_.get();
+  state_->readSegments(data_, length);
+  state_->scaled = nullptr;
+  return scaled_->produced;
+}
+
+void CJpegDecoder::State::readSegments(uint8_t* bytes, uint32_t length) {
+  State& s = *this;
   // The last two bytes are the end-of-image marker: move it to the end of the length rounded
   // up to 4 bytes, zeroing what lies between.
   const uint64_t rounded = (uint64_t(length) + 3) & ~uint64_t(3);
@@ -75,15 +126,15 @@ bool CJpegDecoder::decode(uint32_t length) {
   if (rounded > length && rounded <= 0xFFFFFFFFu) {
     s.end = uint32_t(rounded);
     const uint32_t from = length >= 2 ? length - 2 : 0;
-    std::memset(data_ + from, 0, s.end - 2 - from);
-    data_[s.end - 2] = 0xFF;
-    data_[s.end - 1] = 0xD9;
+    std::memset(bytes + from, 0, s.end - 2 - from);
+    bytes[s.end - 2] = 0xFF;
+    bytes[s.end - 1] = 0xD9;
   }
-  s.data = data_;
+  s.data = bytes;
 
   uint32_t start = 0;
-  while (start + 1 < s.end && !(data_[start] == 0xFF && data_[start + 1] == 0xD8)) ++start;
-  if (start + 1 >= s.end) return false;
+  while (start + 1 < s.end && !(bytes[start] == 0xFF && bytes[start + 1] == 0xD8)) ++start;
+  if (start + 1 >= s.end) return;
   s.position = start + 2;
   s.entropy = s.position;
 
@@ -91,7 +142,7 @@ bool CJpegDecoder::decode(uint32_t length) {
   // position: other segments, restart interval, Huffman tables, quantisation tables, frame
   // header, scan. A marker none of them knows stops all progress.
   for (int pass = 0; pass < kMarkerPasses; ++pass) {
-    if (s.position + 3 < s.end && data_[s.position] == 0xFF && data_[s.position + 1] >= 0xE0)
+    if (s.position + 3 < s.end && bytes[s.position] == 0xFF && bytes[s.position + 1] >= 0xE0)
       s.position += 2 + s.be16(s.position + 2);
     if (s.markerAt(s.position, 0xDD) && s.position + 5 < s.end) {
       s.restartInterval = uint16_t(s.be16(s.position + 4));
@@ -107,7 +158,6 @@ bool CJpegDecoder::decode(uint32_t length) {
       s.readScanAndDecode();
     if (s.markerAt(s.entropy, 0xD9)) break;
   }
-  return s.picture != nullptr;
 }
 
 void CJpegDecoder::State::readHuffmanTables() {
@@ -133,7 +183,7 @@ void CJpegDecoder::State::readQuantisationTables() {
   const uint32_t segmentLength = be16(position + 2);
   uint32_t table = position + 4;
   while (table + 65 <= end) {
-    std::memcpy(quant[data[table] & 15], data + table + 1, 64);  // precision bits not examined
+    std::memcpy(quant[data[table] & 15] + 1, data + table + 1, 64);  // precision bits not examined
     table += 65;
     if (table >= end || data[table] == 0xFF) break;
   }
@@ -148,8 +198,8 @@ void CJpegDecoder::State::readFrameHeader() {
   // the component.
   if (count >= 1 && count <= 3) {
     frameRead = true;
-    height = uint16_t(be16(position + 5));
-    width = uint16_t(be16(position + 7));
+    height = imageHeight = uint16_t(be16(position + 5));
+    width = imageWidth = uint16_t(be16(position + 7));
     componentCount = count;
     for (uint32_t k = 0; k < count; ++k) {
       const uint32_t p = position + 10 + 3 * k;
@@ -198,14 +248,100 @@ void CJpegDecoder::State::readScanAndDecode() {
   for (int k = 0; k < count; ++k) {
     // Scan component k takes frame component k's sampling and quantisation table.
     scan.components[k] = {huffman[selectors[k].dc].get(), huffman[16 + selectors[k].ac].get(),
-                          quant[components[k].quant & 15], components[k].h, components[k].v};
+                          quant[components[k].quant & 15] + 1, components[k].h, components[k].v};
   }
   scan.hmax = hmax;
   scan.vmax = vmax;
   scan.width = w;
   scan.height = h;
   scan.restartInterval = restartInterval;
+  if (scaled != nullptr) {
+    decodeScaledScan(scan);
+    return;
+  }
   picture.reset();
   picture = std::make_unique_for_overwrite<uint8_t[]>(size_t(w) * h * 3);  // every byte is written
+  pictureWidth = width;
+  pictureHeight = height;
   entropy = jpeg::decodeScan(scan, picture.get());
+}
+
+void CJpegDecoder::State::decodeScaledScan(const jpeg::Scan& scan) {
+  Scaled& out = *scaled;
+  const int size = out.size, denominator = 8 / size;
+  const int bpp = jpeg::bytesPerPixel(out.format);
+  const uint32_t outWidth = (uint32_t(imageWidth) * uint32_t(size) + 7) / 8;
+  const uint32_t outHeight = (uint32_t(imageHeight) * uint32_t(size) + 7) / 8;
+  out.produced = false;
+  out.picture.resize(size_t(outWidth) * outHeight * size_t(bpp));
+  out.width = uint16_t(outWidth);
+  out.height = uint16_t(outHeight);
+
+  if (!jpeg::samplingCovered(scan)) {
+    // Rare samplings: the full picture, then the average of each denominator² pixels.
+    out.full.resize(size_t(scan.width) * scan.height * 3);
+    entropy = jpeg::decodeScan(scan, out.full.data());
+    uint8_t* pixel = out.picture.data();
+    for (uint32_t y = 0; y < outHeight; ++y) {
+      for (uint32_t x = 0; x < outWidth; ++x, pixel += bpp) {
+        uint32_t sum[3] = {}, n = 0;
+        for (uint32_t dy = 0; dy < uint32_t(denominator); ++dy) {
+          const uint32_t sy = y * uint32_t(denominator) + dy;
+          for (uint32_t dx = 0; dx < uint32_t(denominator); ++dx) {
+            const uint32_t sx = x * uint32_t(denominator) + dx;
+            if (sx >= imageWidth || sy >= imageHeight) continue;
+            const uint8_t* bgr = &out.full[(size_t(sy) * scan.width + sx) * 3];
+            for (int c = 0; c < 3; ++c) sum[c] += bgr[c];
+            ++n;
+          }
+        }
+        const uint8_t b = uint8_t((sum[0] + n / 2) / n), g = uint8_t((sum[1] + n / 2) / n),
+                      r = uint8_t((sum[2] + n / 2) / n);
+        if (out.format == PixelFormat::Bgrx32) {
+          pixel[0] = b, pixel[1] = g, pixel[2] = r, pixel[3] = 0xFF;
+        } else {
+          pixel[0] = r, pixel[1] = g, pixel[2] = b;
+        }
+      }
+    }
+    out.produced = true;
+    return;
+  }
+
+  const uint32_t across = scan.width / 8 / uint32_t(scan.hmax);
+  const uint32_t rows = scan.height / 8 / uint32_t(scan.vmax);
+  jpeg::Planes planes{};
+  jpeg::SamplePlane samples[3];
+  for (int k = 0; k < scan.componentCount; ++k) {
+    const jpeg::ScanComponent& c = scan.components[k];
+    // A component subsampled both ways is transformed to more samples a block (up to the full
+    // 8) rather than enlarged afterwards, as the common decoders do.
+    int blockSize = size;
+    while (blockSize < 8 && (scan.hmax * size) % (c.h * blockSize * 2) == 0 &&
+           (scan.vmax * size) % (c.v * blockSize * 2) == 0)
+      blockSize *= 2;
+    const uint32_t planeWidth = across * uint32_t(c.h * blockSize);
+    const uint32_t planeHeight = rows * uint32_t(c.v * blockSize);
+    out.planes[k].resize(size_t(planeWidth) * planeHeight);
+    planes.samples[k] = out.planes[k].data();
+    planes.stride[k] = int(planeWidth);
+    planes.size[k] = blockSize;
+    // The samples that belong to the picture, as a decoder sizes a subsampled component.
+    const uint32_t realWidth =
+        (uint32_t(imageWidth) * uint32_t(c.h * blockSize) + uint32_t(scan.hmax * 8) - 1) /
+        uint32_t(scan.hmax * 8);
+    const uint32_t realHeight =
+        (uint32_t(imageHeight) * uint32_t(c.v * blockSize) + uint32_t(scan.vmax * 8) - 1) /
+        uint32_t(scan.vmax * 8);
+    samples[k] = {out.planes[k].data(),
+                  int(planeWidth),
+                  int(realWidth),
+                  int(realHeight),
+                  scan.hmax * size / (c.h * blockSize),
+                  scan.vmax * size / (c.v * blockSize)};
+  }
+  entropy = jpeg::decodeScanToPlanes(scan, planes);
+  jpeg::convertPlanes(samples, scan.componentCount, size > 1, out.format, out.picture.data(),
+                      int(outWidth) * bpp, int(outWidth), int(outHeight));
+  out.produced = true;
 }

@@ -152,9 +152,9 @@ TEST_F(AudioPlayerTest, CloseReturnsBlocksThenTheCloseNotificationRefills) {
   EXPECT_EQ(player.ring(), 0);
 }
 
-// The audio connection's codec switch: close, open, set the mode, all before the old device's
-// close notification and the new one's open notification arrive.
-TEST_F(AudioPlayerTest, CodecSwitchLeavesFivePreparedBlocksOnTheNewDevice) {
+// A close, an open and a mode change, all before the old device's close notification and the
+// new one's open notification arrive (audio off and on again at once, with a coding change).
+TEST_F(AudioPlayerTest, QuickReopenLeavesFivePreparedBlocksOnTheNewDevice) {
   openAndPump();
   const WaveOutHandle old = player.device();
   const auto g726 = randomBytes(800, 6);

@@ -1,9 +1,15 @@
 // The camera panel and the audio switch end to end.
 #include <QCoreApplication>
 #include <QMouseEvent>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "app/control_ids.h"
 #include "e2e/viewer_fixture.h"
+#include "platform/wave_out/wav_file_wave_out.h"
 #include "protocol/command_codes.h"
 #include "protocol/dvr_client.h"
 #include "ui/hover_button.h"
@@ -138,6 +144,71 @@ TEST_F(CameraAudioTest, AudioFollowsTheChannelAndStops) {
   EXPECT_TRUE(window().hoverButton(ctl::kAudioOn)->isVisible());
   ASSERT_TRUE(waitFor([&] { return recorder.count(REQ_AUDIOCLOSE) == 1; }));
   EXPECT_FALSE(window().client()->audio().isConnected());
+}
+
+// The whole 200 ms blocks of a WAV file, in the order they were played.
+std::vector<std::vector<uint8_t>> wavBlocks(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  constexpr size_t kHeader = 44, kBlock = 3200;
+  std::vector<std::vector<uint8_t>> blocks;
+  for (size_t at = kHeader; at + kBlock <= bytes.size(); at += kBlock)
+    blocks.emplace_back(bytes.begin() + ptrdiff_t(at), bytes.begin() + ptrdiff_t(at + kBlock));
+  return blocks;
+}
+
+bool silent(const std::vector<uint8_t>& block) {
+  return std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == 0; });
+}
+
+// Blocks from the first one that carries sound on.
+std::vector<std::vector<uint8_t>> soundFromFirstBlock(const std::string& path) {
+  auto blocks = wavBlocks(path);
+  const auto first = std::find_if_not(blocks.begin(), blocks.end(), silent);
+  return {first, blocks.end()};
+}
+
+size_t soundingBlocks(const std::string& path) {
+  const auto blocks = wavBlocks(path);
+  return size_t(
+      std::count_if(blocks.begin(), blocks.end(), [](const auto& b) { return !silent(b); }));
+}
+
+// Audio into a WAV file, which takes every accepted block at once; it outlives the window.
+class WavAudioTest : public CameraAudioTest {
+ protected:
+  void SetUp() override {
+    CameraAudioTest::SetUp();
+    services.waveOut = &wav;
+  }
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("audio.wav").toStdString();
+  platform::CWavFileWaveOut wav{path};
+};
+
+TEST_F(WavAudioTest, AudioCodecSwitchesContinueTheSound) {
+  emulatorArgs = {"--audio-source", "tones"};  // a melody: no 200 ms stretch is silent
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  press(ctl::kAudioOn);
+  ASSERT_TRUE(waitFor([&] { return soundingBlocks(path) >= 3; }, 8000));
+
+  size_t before = soundingBlocks(path);
+  command("audio-codec adpcm");
+  ASSERT_TRUE(waitFor([&] { return soundingBlocks(path) >= before + 4; }, 8000));
+  before = soundingBlocks(path);
+  command("audio-codec g726");
+  ASSERT_TRUE(waitFor([&] { return soundingBlocks(path) >= before + 4; }, 8000));
+  press(ctl::kAudioOff);
+
+  // Each block the DVR sent plays once, straight after the one before: no filler and no
+  // block played twice around the switches.
+  const auto played = soundFromFirstBlock(path);
+  for (size_t i = 0; i < played.size(); ++i) {
+    EXPECT_FALSE(silent(played[i])) << "block " << i << " of " << played.size() << " is silent";
+    EXPECT_TRUE(i == 0 || played[i] != played[i - 1]) << "block " << i << " repeats";
+  }
 }
 
 TEST_F(CameraAudioTest, VolumeSetsBothHalves) {

@@ -7,6 +7,7 @@
 #include "video/jpeg/bit_reader.h"
 #include "video/jpeg/colour_convert.h"
 #include "video/jpeg/idct.h"
+#include "video/jpeg/scaled_idct.h"
 
 namespace jpeg {
 namespace {
@@ -25,6 +26,21 @@ constexpr std::array<uint8_t, 64> makeColumnOrder() {
   return order;
 }
 constexpr std::array<uint8_t, 64> kZigZag = makeColumnOrder();
+
+// An order with one unused entry in front: entry n + 1 is the place of the n-th coefficient, so
+// the AC loop, which counts the position after the last coefficient, indexes it directly.
+constexpr std::array<uint8_t, 65> padded(const std::array<uint8_t, 64>& order) {
+  std::array<uint8_t, 65> out{};
+  for (size_t n = 0; n < 64; ++n) out[n + 1] = order[n];
+  return out;
+}
+constexpr std::array<uint8_t, 65> kColumnOrderAfter = padded(kZigZag);
+// Row by row: the order the reduced transforms take.
+constexpr std::array<uint8_t, 65> kRowOrderAfter = padded([] {
+  std::array<uint8_t, 64> order{};
+  for (size_t n = 0; n < 64; ++n) order[n] = kNaturalOrder[n];
+  return order;
+}());
 
 // Zero runs past coefficient 63 change nothing and go on until another symbol ends the block.
 // Only a reader standing at the end of the data, repeating its last byte, can come back to a
@@ -70,6 +86,32 @@ class ScanDecoder {
     return reader_.bytePosition();
   }
 
+  // Every block to size × size samples in its component's plane.
+  uint32_t runToPlanes(const Planes& planes) {
+    const ScaledInverseDctFn inverseDct4x4 = selectInverseDct4x4();
+    const ScaledInverseDctFn inverseDct2x2 = selectInverseDct2x2();
+    for (uint32_t cy = 0; cy < mcuRows(); ++cy) {
+      for (uint32_t cx = 0; cx < mcusAcross(); ++cx) {
+        for (int k = 0; k < scan_.componentCount; ++k) {
+          const ScanComponent& c = scan_.components[k];
+          const int size = planes.size[k];
+          const ScaledInverseDctFn reduced = size == 4   ? inverseDct4x4
+                                             : size == 2 ? inverseDct2x2
+                                                         : nullptr;
+          const size_t stride = size_t(planes.stride[k]);
+          uint8_t* mcu = planes.samples[k] + size_t(cy) * size_t(c.v * size) * stride +
+                         size_t(cx) * size_t(c.h * size);
+          for (int by = 0; by < c.v; ++by)
+            for (int bx = 0; bx < c.h; ++bx)
+              decodeReducedBlock(k, mcu + size_t(by * size) * stride + size_t(bx * size),
+                                 int(stride), size, reduced);
+        }
+        afterMcu();
+      }
+    }
+    return reader_.bytePosition();
+  }
+
  private:
   uint32_t mcusAcross() const { return scan_.width / 8 / uint32_t(scan_.hmax); }
   uint32_t mcuRows() const { return scan_.height / 8 / uint32_t(scan_.vmax); }
@@ -100,11 +142,14 @@ class ScanDecoder {
     return 0;
   }
 
-  // Decodes one block of component k into coefficients_ (dequantised, column by column).
-  // Returns false when no AC coefficient was coded.
+  // Decodes one block of component k into coefficients_ (dequantised, placed by kOrderAfter:
+  // column by column, or row by row); with kAc false the AC coefficients are read past but not
+  // kept. Returns false when no AC coefficient was coded.
+  template <bool kAc = true, const std::array<uint8_t, 65>& kOrderAfter = kColumnOrderAfter>
   __attribute__((always_inline)) bool decodeCoefficients(int k) {
     const ScanComponent& component = scan_.components[k];
     const uint8_t* q = component.quant;
+    const uint8_t* order = kOrderAfter.data() + 1;
     BitReader::Cursor c = reader_.cursor();
     // After a fill, a code (up to 16 bits) and its extra bits (up to 15) are in the buffer.
     reader_.fill(c);
@@ -122,9 +167,10 @@ class ScanDecoder {
     coefficients_[0] = int16_t(predictions_[k] * q[0]);
 
     const uint32_t* ac = component.ac->fast;
-    // next: the position after the last coefficient; the one a step lands on is next - 1.
+    // next: the position after the last coefficient; the one a step lands on is next - 1, whose
+    // place and quantiser are kOrderAfter[next] and qBefore[next] (the table's byte in front of
+    // it belongs to the same array).
     const uint8_t* qBefore = q - 1;
-    const uint8_t* zigZagBefore = kZigZag.data() - 1;
     uint32_t next = 1;
     for (;;) {
       reader_.fill(c);
@@ -137,13 +183,14 @@ class ScanDecoder {
             break;
           }
           c.skip(lookup::consumed(entry));
-          coefficients_[kZigZag[63]] = int16_t(lookup::value(entry) * q[63]);
+          if constexpr (kAc) coefficients_[order[63]] = int16_t(lookup::value(entry) * q[63]);
           break;
         }
         // The kind bits are 0, so the low 6 bits are the count: the shift needs no mask.
         c.buffer <<= entry & 63;
         c.bits -= lookup::consumed(entry);
-        coefficients_[zigZagBefore[next]] = int16_t(lookup::value(entry) * qBefore[next]);
+        if constexpr (kAc)
+          coefficients_[kOrderAfter[next]] = int16_t(lookup::value(entry) * qBefore[next]);
         continue;
       }
       if ((entry & lookup::kKindMask) == lookup::kEnd) {
@@ -157,13 +204,13 @@ class ScanDecoder {
         next += uint32_t(lookup::symbol(entry) >> 4);
         if (next > 63) break;
         const int size = lookup::symbol(entry) & 15;
-        coefficients_[kZigZag[next]] =
-            int16_t(HuffmanTable::extendSized(c.take(size), size) * q[next]);
+        const int value = HuffmanTable::extendSized(c.take(size), size);
+        if constexpr (kAc) coefficients_[order[next]] = int16_t(value * q[next]);
         if (next++ == 63) break;
         continue;
       }
       // Passed by value, so that the loop's cursor and position stay in registers.
-      const AcStep step = acSymbol(c, *component.ac, entry, q, int(next));
+      const AcStep step = acSymbol(c, *component.ac, entry, kAc ? q : nullptr, order, int(next));
       c = step.cursor;
       next = uint32_t(step.i);
       if (!step.more) break;
@@ -180,9 +227,11 @@ class ScanDecoder {
     bool more;  // false: the block ends
   };
   // An AC symbol the look-up entry doesn't finish: a zero run, or a code or value too long for
-  // it. i: the position of the next coefficient.
+  // it. i: the position of the next coefficient. q null: the coefficient is not kept; order:
+  // where it goes.
   __attribute__((noinline)) AcStep acSymbol(BitReader::Cursor c, const HuffmanTable& table,
-                                            uint32_t entry, const uint8_t* q, int i) {
+                                            uint32_t entry, const uint8_t* q, const uint8_t* order,
+                                            int i) {
     int rs = 0xF0;
     if ((entry & lookup::kKindMask) == lookup::kZeroRun)
       c.skip(lookup::consumed(entry));
@@ -193,7 +242,7 @@ class ScanDecoder {
       i += run;
       if (i > 63) return {c, i, false};
       const int value = HuffmanTable::extendSized(c.take(size), size);
-      coefficients_[kZigZag[i]] = int16_t(value * q[i]);
+      if (q != nullptr) coefficients_[order[i]] = int16_t(value * q[i]);
       if (i == 63) return {c, i, false};
       return {c, i + 1, true};
     }
@@ -217,6 +266,30 @@ class ScanDecoder {
       for (int row = 0; row < 8; ++row) std::memset(out + row * stride, sample, 8);
       coefficients_[0] = 0;
     }
+  }
+
+  // A block at size × size samples: 8 the full transform, 4 and 2 the reduced ones, 1 the DC
+  // value alone (the AC coefficients are only read past). reduced: the transform for sizes 4
+  // and 2. Out of line, as decodeBlock.
+  __attribute__((noinline)) void decodeReducedBlock(int k, uint8_t* out, int stride, int size,
+                                                    ScaledInverseDctFn reduced) {
+    if (size == 8) {
+      decodeBlock(k, out, stride);
+      return;
+    }
+    if (size == 1) {
+      decodeCoefficients<false>(k);
+      *out = reducedDcSample(coefficients_[0]);
+      coefficients_[0] = 0;
+      return;
+    }
+    if (decodeCoefficients<true, kRowOrderAfter>(k)) {
+      reduced(coefficients_, out, stride);
+      return;
+    }
+    const uint8_t sample = reducedDcSample(coefficients_[0]);
+    coefficients_[0] = 0;
+    for (int row = 0; row < size; ++row) std::memset(out + row * stride, sample, size_t(size));
   }
 
   // Every component fills its MCU area exactly: blocks go to per-component sample rows for one
@@ -319,8 +392,20 @@ class ScanDecoder {
 
 }  // namespace
 
+bool samplingCovered(const Scan& scan) {
+  for (int k = 0; k < scan.componentCount; ++k) {
+    const ScanComponent& c = scan.components[k];
+    if ((scan.hmax / c.h) * c.h != scan.hmax || (scan.vmax / c.v) * c.v != scan.vmax) return false;
+  }
+  return true;
+}
+
 uint32_t decodeScan(const Scan& scan, uint8_t* picture) {
   return ScanDecoder(scan, picture).run();
+}
+
+uint32_t decodeScanToPlanes(const Scan& scan, const Planes& planes) {
+  return ScanDecoder(scan, nullptr).runToPlanes(planes);
 }
 
 }  // namespace jpeg

@@ -94,6 +94,29 @@ TEST(JpegDamagedInput, ComponentsALaterFrameHeaderLeavesOutKeepTheirSettings) {
   expectDecoded(neverSet, refused(48, 16));
 }
 
+// A frame header that stands right after a scan header is read after that scan was decoded:
+// the picture keeps its size, and width() and height() say that size, not the later header's,
+// so a caller never reads past the picture (704 × 480 would be 1 MB from a 16 × 8 picture).
+TEST(JpegDamagedInput, AFrameHeaderAfterTheScanLeavesThePictureItsSize) {
+  const auto small = jpegsamples::makeJpeg(photo(16, 8, 3));
+  size_t sos = 2;
+  while (small[sos + 1] != 0xDA) sos += 2 + (size_t(small[sos + 2]) << 8 | small[sos + 3]);
+  const size_t sosEnd = sos + 2 + (size_t(small[sos + 2]) << 8 | small[sos + 3]);
+  const size_t sof = frameHeaderOf(small);
+  std::vector<uint8_t> larger(
+      small.begin() + ptrdiff_t(sof),
+      small.begin() + ptrdiff_t(sof + 2 + (size_t(small[sof + 2]) << 8 | small[sof + 3])));
+  larger[5] = 480 >> 8, larger[6] = 480 & 0xFF, larger[7] = 704 >> 8, larger[8] = 704 & 0xFF;
+  auto late = small;
+  late.insert(late.begin() + ptrdiff_t(sosEnd), larger.begin(), larger.end());
+  for (const auto& outcome : {jpegtest::decodeFast(late), jpegtest::decodeReference(late)}) {
+    ASSERT_TRUE(outcome.decoded);
+    EXPECT_EQ(outcome.width, 16);
+    EXPECT_EQ(outcome.height, 8);
+    EXPECT_EQ(outcome.picture.size(), 16u * 8 * 3);
+  }
+}
+
 // A grey baseline JPEG written symbol by symbol: quantisation all 1, a DC table with the codes
 // 00 (size 0) and 01 (size 8), and an AC table of 2-bit codes: by default 00 (zero run of 16),
 // 01 (end of block), 10 (run 0, size 1), so that zero-filled data never ends a block; with

@@ -198,6 +198,8 @@ void ReferenceJpegDecoder::readScanHeaderAndDecode() {
   decodeScan();
   convertPicture();
   hasPicture_ = true;
+  pictureWidth_ = width_;
+  pictureHeight_ = height_;
 }
 
 void ReferenceJpegDecoder::decodeScan() {

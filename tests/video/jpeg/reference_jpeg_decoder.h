@@ -12,8 +12,9 @@ class ReferenceJpegDecoder {
   // Pictures of more pixels (after rounding to whole MCUs) are not decoded.
   void setPixelLimit(uint64_t maxPixels) { maxPixels_ = maxPixels; }
 
-  uint16_t width() const { return width_; }
-  uint16_t height() const { return height_; }
+  // With a picture, its own size (a frame header read after the scan may state another one).
+  uint16_t width() const { return hasPicture_ ? pictureWidth_ : width_; }
+  uint16_t height() const { return hasPicture_ ? pictureHeight_ : height_; }
   bool hasPicture() const { return hasPicture_; }
   const std::vector<uint8_t>& picture() const { return picture_; }
 
@@ -73,6 +74,7 @@ class ReferenceJpegDecoder {
   HuffmanTable huffman_[20];
   bool frameValid_ = false;
   uint16_t width_ = 0, height_ = 0;
+  uint16_t pictureWidth_ = 0, pictureHeight_ = 0;
   uint8_t nf_ = 0;
   FrameComponent frame_[3];
   uint8_t ns_ = 0;
