@@ -25,6 +25,7 @@ struct CommandLineOptions {
   std::string screenshot;
   std::string record;      // record the first channel shown to this Matroska file
   std::string captureDir;  // folder of snapshots (S) and recordings (R)
+  bool overwrite = false;  // --record and --screenshot may replace an existing file
   bool verbose = false;
   // Hidden, for fault campaigns: UI heartbeat and leftover threads and descriptors at exit, and
   // one more Connect to the same DVR once the first session is over.

@@ -2,6 +2,8 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +14,7 @@
 #include "app/headless.h"
 #include "app/viewer_dlg.h"
 #include "platform/messages.h"
+#include "platform/output_file.h"
 #include "protocol/dvr_client.h"
 #include "ui/channel_button.h"
 #include "ui/connect_dlg.h"
@@ -152,7 +155,7 @@ void CKioskSession::tryCameraMove() {
 void CKioskSession::quit() {
   if (!options_.screenshot.empty()) {
     const QString path = QString::fromStdString(options_.screenshot);
-    if (window_.grabWindow().save(path, "PNG")) screenshotPath_ = path;
+    if (saveScreenshot(window_.grabWindow(), path)) screenshotPath_ = path;
   }
   tourTimer_.stop();
   fullScreenTimer_.stop();
@@ -176,6 +179,23 @@ void CKioskSession::quit() {
     return;
   }
   closeWindow();
+}
+
+// Never through a link, never over an existing file unless --overwrite, private to the user.
+bool CKioskSession::saveScreenshot(const QImage& image, const QString& path) const {
+  platform::COutputFile created = platform::createOutputFile(
+      QFile::encodeName(path).toStdString(),
+      options_.overwrite ? platform::ExistingFile::Replace : platform::ExistingFile::Refuse);
+  if (!created.isOpen()) {
+    std::fprintf(stderr, "pelloxview: %s\n", created.error().c_str());
+    return false;
+  }
+  QFile file;
+  const bool saved =
+      file.open(created.release(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+      image.save(&file, "PNG") && file.flush();
+  file.close();
+  return saved && file.error() == QFileDevice::NoError;
 }
 
 void CKioskSession::closeWindow() {

@@ -4,6 +4,7 @@
 // screen, and at the quit time saves a screenshot and closes the window. Status texts and
 // message boxes can be logged; boxes never block such a run.
 #include <QElapsedTimer>
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -53,6 +54,7 @@ class CKioskSession final : public QObject, public IDialogHost {
   void reconnectWhenIdle();
   void reconnectDone(bool ok);
   void log(const QString& line) const;
+  bool saveScreenshot(const QImage& image, const QString& path) const;
 
   CViewerDlg& window_;
   const CommandLineOptions options_;

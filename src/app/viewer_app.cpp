@@ -2,8 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
+
+#include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,8 +48,11 @@ void reportDiagnostics(const CUiHeartbeat& heartbeat, const ResourceSnapshot& be
   std::fflush(stderr);
 }
 
-QString tempPath(const char* name) {
-  return QDir::tempPath() + QLatin1Char('/') + QString::fromLatin1(name);
+// A folder only this user can enter, with a name nobody could have prepared: the headless
+// demo's own files go there rather than under fixed names in a shared folder.
+QString makePrivateTempFolder() {
+  QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/pelloxview-demo-XXXXXX";
+  return ::mkdtemp(pattern.data()) != nullptr ? QFile::decodeName(pattern) : QString();
 }
 }  // namespace
 
@@ -75,10 +81,18 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
     if (headless) {
       // Without a screen the demo runs for a bounded time and tells what it showed.
       if (options.quitAfterSeconds == 0) options.quitAfterSeconds = kHeadlessDemoSeconds;
-      if (options.screenshot.empty())
-        options.screenshot = tempPath("pelloxview-demo.png").toStdString();
-      if (options.audioOut.empty())
-        options.audioOut = tempPath("pelloxview-demo.wav").toStdString();
+      if (options.screenshot.empty() || options.audioOut.empty()) {
+        const QString folder = makePrivateTempFolder();
+        if (folder.isEmpty()) {
+          std::fprintf(stderr, "pelloxview: cannot create a folder for the demo's files in %s\n",
+                       QFile::encodeName(QDir::tempPath()).constData());
+          return 1;
+        }
+        if (options.screenshot.empty())
+          options.screenshot = QFile::encodeName(folder + "/pelloxview-demo.png").toStdString();
+        if (options.audioOut.empty())
+          options.audioOut = QFile::encodeName(folder + "/pelloxview-demo.wav").toStdString();
+      }
       options.verbose = true;
     }
     std::printf("pelloxview: demo DVR listening on %s:%u (user demo, password demo)\n",
@@ -99,7 +113,9 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
   services.captureDirectory = QString::fromStdString(options.captureDir);
   auto window = std::make_unique<CViewerDlg>(services);
   window->initDialog();
-  if (!options.record.empty()) window->recordOnNextPicture(QString::fromStdString(options.record));
+  if (!options.record.empty())
+    window->recordOnNextPicture(QFile::decodeName(QByteArray::fromStdString(options.record)),
+                                options.overwrite);
 
   const bool kiosk = !target.host.isEmpty() || options.quitAfterSeconds > 0 || options.verbose;
   std::unique_ptr<CKioskSession> session;
@@ -119,6 +135,9 @@ int CViewerApp::run(const CommandLineOptions& given, const std::string& password
 
   // The orderly disconnect posted by the close runs now; its replies get a short while.
   platform::processMessagesUntil([&] { return window->client() == nullptr; }, kDisconnectWaitMs);
+  // The recording's file is closed (or, on storage that stopped answering, abandoned) and its
+  // outcome shown while the run's log still listens.
+  window->finishRecordings();
   const uint64_t framesDrawn = window->display().endCount();
   if (session && options.demo && headless) {
     std::printf("pelloxview: demo showed: %s\n",
