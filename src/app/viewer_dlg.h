@@ -228,7 +228,8 @@ class CViewerDlg final : public QDialog,
   // Snapshot and recording (viewer_dlg_capture.cpp).
   void takeSnapshot();
   void toggleRecording();
-  void startRecordingTo(const QString& path, platform::ExistingFile existing);
+  void startRecordingTo(const QString& path, platform::ExistingFile existing,
+                        bool makeFolder = false);
   void stopRecording();
   void onRecordingEvents();
   QString captureFolder(bool video) const;

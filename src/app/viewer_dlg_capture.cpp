@@ -40,7 +40,6 @@ QString CViewerDlg::captureFolder(bool video) const {
                                                     : QStandardPaths::PicturesLocation);
   }
   if (folder.isEmpty()) folder = QDir::homePath();
-  platform::makePrivateFolder(nativePath(folder));
   return folder;
 }
 
@@ -62,6 +61,7 @@ void CViewerDlg::takeSnapshot() {
     setStatusText(QStringLiteral("No picture to save."));
     return;
   }
+  platform::makePrivateFolder(nativePath(captureFolder(false)));
   platform::COutputFile created = platform::createOutputFile(nativePath(captureFileName(false)),
                                                              platform::ExistingFile::Numbered);
   const QString path = displayPath(created.path());
@@ -89,12 +89,14 @@ void CViewerDlg::toggleRecording() {
     setStatusText(QStringLiteral("No picture to record."));
     return;
   }
-  startRecordingTo(captureFileName(true), platform::ExistingFile::Numbered);
+  // The writer thread makes the folder too: nothing here waits for the disk.
+  startRecordingTo(captureFileName(true), platform::ExistingFile::Numbered, true);
 }
 
-void CViewerDlg::startRecordingTo(const QString& path, platform::ExistingFile existing) {
+void CViewerDlg::startRecordingTo(const QString& path, platform::ExistingFile existing,
+                                  bool makeFolder) {
   std::string error;
-  if (liveTap_->startRecording(nativePath(path), existing, &error)) {
+  if (liveTap_->startRecording(nativePath(path), existing, &error, makeFolder)) {
     setStatusText(QStringLiteral("Recording %1").arg(path));
   } else {
     setStatusText(QStringLiteral("Can't record %1: %2").arg(path, QString::fromStdString(error)));

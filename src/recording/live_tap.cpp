@@ -125,7 +125,7 @@ void CLiveTap::clearSnapshot() {
 }
 
 bool CLiveTap::startRecording(const std::string& path, platform::ExistingFile existing,
-                              std::string* error) {
+                              std::string* error, bool makeFolder) {
   reapClosed();
   std::unique_ptr<CRecordingSession> previous;
   {
@@ -140,7 +140,7 @@ bool CLiveTap::startRecording(const std::string& path, platform::ExistingFile ex
   if (previous) closing_.push_back(std::move(previous));  // one that ended by itself
   const uint64_t id = ++sessionId_;
   auto session = CRecordingSession::start(
-      path, existing, [this, id](const RecordingStats& stats) { addEvent(id, stats); });
+      path, existing, makeFolder, [this, id](const RecordingStats& stats) { addEvent(id, stats); });
   {
     std::lock_guard lock(eventMutex_);
     lastStats_ = session->stats();

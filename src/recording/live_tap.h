@@ -60,10 +60,11 @@ class CLiveTap final : public ICodecFrameSink, public IJpegFrameSink, public IAu
   void clearSnapshot();
 
   // Starts writing the live stream to a Matroska file at path; the writer thread creates the
-  // file (see ExistingFile) and reports it, or its failure, as an event. The file begins with
-  // the next picture (MPEG-4: the next key frame). False with *error when a recording is
-  // already running.
-  bool startRecording(const std::string& path, platform::ExistingFile existing, std::string* error);
+  // file (see ExistingFile; with makeFolder also its missing folders, private) and reports it,
+  // or its failure, as an event. The file begins with the next picture (MPEG-4: the next key
+  // frame). False with *error when a recording is already running.
+  bool startRecording(const std::string& path, platform::ExistingFile existing, std::string* error,
+                      bool makeFolder = false);
   // Asks the writer to close the file after what is queued and returns at once; the end is
   // reported as an event. No-op without a recording.
   void stopRecording();

@@ -21,8 +21,11 @@ struct CRecordingSession::Item {
 };
 
 struct CRecordingSession::Shared {
-  Shared(std::string path, platform::ExistingFile existing, EventHandler onEvent)
-      : path(std::move(path)), existing(existing), onEvent(std::move(onEvent)) {
+  Shared(std::string path, platform::ExistingFile existing, bool makeFolder, EventHandler onEvent)
+      : path(std::move(path)),
+        existing(existing),
+        makeFolder(makeFolder),
+        onEvent(std::move(onEvent)) {
     stats.path = this->path;
   }
 
@@ -45,6 +48,7 @@ struct CRecordingSession::Shared {
 
   const std::string path;  // as asked for; the file's name may get a counter
   const platform::ExistingFile existing;
+  const bool makeFolder;
 
   std::mutex eventMutex;  // guards onEvent: abandon() clears it while the writer may report
   EventHandler onEvent;
@@ -77,8 +81,8 @@ struct CRecordingSession::Shared {
 
 std::unique_ptr<CRecordingSession> CRecordingSession::start(const std::string& path,
                                                             platform::ExistingFile existing,
-                                                            EventHandler onEvent) {
-  auto shared = std::make_shared<Shared>(path, existing, std::move(onEvent));
+                                                            bool makeFolder, EventHandler onEvent) {
+  auto shared = std::make_shared<Shared>(path, existing, makeFolder, std::move(onEvent));
   std::unique_ptr<CRecordingSession> session(new CRecordingSession(shared));
   // The thread keeps its own reference: an abandoned writer still has everything it touches.
   session->thread_ = std::thread([shared] { shared->writerLoop(); });
@@ -225,6 +229,11 @@ void CRecordingSession::Shared::fail(const std::string& error) {
 
 void CRecordingSession::Shared::writerLoop() {
   std::string error;
+  if (makeFolder) {
+    // A failure shows as the file's failure just below.
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) platform::makePrivateFolder(path.substr(0, slash));
+  }
   if (writer.open(path, existing, &error)) {
     RecordingStats opened;
     {

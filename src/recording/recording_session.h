@@ -75,10 +75,11 @@ class CRecordingSession {
   // Audio that arrives this much later than its predecessor ended restarts at its arrival time.
   static constexpr int64_t kAudioGapMs = 500;
 
-  // Starts the writer thread, which creates the file first; a file that can't be created ends
-  // the session with WriteFailed (reported through onEvent).
+  // Starts the writer thread, which creates the file first (and, with makeFolder, its folder
+  // and missing parents, private); a file that can't be created ends the session with
+  // WriteFailed (reported through onEvent).
   static std::unique_ptr<CRecordingSession> start(const std::string& path,
-                                                  platform::ExistingFile existing,
+                                                  platform::ExistingFile existing, bool makeFolder,
                                                   EventHandler onEvent);
   ~CRecordingSession();  // end(Stopped) and waits for the writer, unless abandoned
   CRecordingSession(const CRecordingSession&) = delete;

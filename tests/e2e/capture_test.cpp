@@ -124,6 +124,7 @@ TEST_F(CaptureTest, EverySnapshotGetsItsOwnPrivateFile) {
 
 // R pressed again within the same second starts a second file; the first one stays whole.
 TEST_F(CaptureTest, ARecordingRestartedAtOnceKeepsTheFirstFile) {
+  services.captureDirectory = folder.filePath("videos/new");  // made by the writer, private
   start();
   connectAndWait();
   ASSERT_TRUE(showChannel(0));
@@ -137,7 +138,9 @@ TEST_F(CaptureTest, ARecordingRestartedAtOnceKeepsTheFirstFile) {
     saved << window().statusText().mid(6);
   }
   EXPECT_NE(saved[0], saved[1]);
-  EXPECT_EQ(files().filter(".mkv").size(), 2);
+  EXPECT_EQ(QDir(services.captureDirectory).entryList(QDir::Files).size(), 2);
+  EXPECT_EQ(modeOf(folder.filePath("videos")), 0700u);
+  EXPECT_EQ(modeOf(services.captureDirectory), 0700u);
   for (const QString& path : saved) {
     EXPECT_GE(std::stoi("0" + probe(path, "nb_read_frames")), 3) << path.toStdString();
     EXPECT_EQ(modeOf(path), 0600u) << path.toStdString();
@@ -170,6 +173,8 @@ TEST_F(CaptureTest, AnMpeg4RecordingWithoutAKeyFrameSaysNothingWasRecorded) {
   start();
   connectAndWait();
   ASSERT_TRUE(showChannel(0));
+  // Past the stream's first key frame: the next one is two seconds away.
+  ASSERT_TRUE(waitFor([&] { return !window().liveTap()->snapshot().isNull(); }));
   // The key frame may, rarely, come between the last look and the stop: then try again.
   bool nothing = false;
   int saved = 0;

@@ -41,9 +41,9 @@ struct Rig {
     return ok;
   }
   // The next thing the writer reports (a created file, or an end); end Running and an empty
-  // path when nothing came within five seconds.
-  recording::RecordingStats nextEvent() {
-    for (int i = 0; i < 500; ++i) {
+  // path when nothing came in time.
+  recording::RecordingStats nextEvent(int timeoutMs = 5000) {
+    for (int i = 0; i <= timeoutMs / 10; ++i) {
       if (pending.empty()) {
         for (auto& event : tap.takeRecordingEvents()) pending.push_back(std::move(event));
       }
@@ -355,7 +355,7 @@ TEST(Recording, AStalledDiskIsAbandonedNotWaitedFor) {
   EXPECT_EQ(stats.end, RecordingEnd::Abandoned);
   EXPECT_NE(stats.error.find("abandoned"), std::string::npos) << stats.error;
   EXPECT_EQ(rig.tap.recordingStats().end, RecordingEnd::Abandoned);
-  EXPECT_TRUE(rig.nextEvent().path.empty());  // the abandoned writer reports nothing more
+  EXPECT_TRUE(rig.nextEvent(200).path.empty());  // the abandoned writer reports nothing more
 }
 
 // A writer that can't keep up never holds up the stream: the pictures that don't fit the queue
