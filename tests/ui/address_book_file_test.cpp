@@ -214,6 +214,18 @@ TEST_F(BookFileSystem, AnUpdateKeepsTheBooksPermissionsAndANewBookIsPrivate) {
   EXPECT_EQ(book(), k5 + k5);
 }
 
+// The folders made for the book are private, like the book itself.
+TEST_F(BookFileSystem, TheFoldersMadeForTheBookArePrivate) {
+  platform::setDataDirectoryOverride(dir_.path() + "/made/data");
+  ASSERT_TRUE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
+  for (const char* folder : {"/made", "/made/data"}) {
+    SCOPED_TRACE(folder);
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(dir_.path() + folder).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+  }
+}
+
 // The book may be a link into another folder (a synced one, say): updates rewrite the file it
 // points at, next to which the temporary and lock files go, and the link stays a link.
 TEST_F(BookFileSystem, ALinkedBookIsRewrittenAtItsTargetAndStaysALink) {
