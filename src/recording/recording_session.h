@@ -6,8 +6,9 @@
 // writer stuck on storage that stopped answering can be abandoned.
 //
 // offerVideo runs on the live-stream thread, offerAudio on the audio thread, end and stats on
-// any thread, waitUntilClosed and abandon on the owner's thread; mutex_ guards the queue and the
-// offer-side state, statsMutex_ the figures, eventMutex_ the event handler.
+// any thread, waitUntilClosed and abandon on the owner's thread. The state the writer touches
+// lives in Shared (see the .cpp), which the writer thread co-owns: its mutexes guard the queue
+// and offer-side state, the figures, and the event handler.
 #include <chrono>
 #include <cstdint>
 #include <functional>
