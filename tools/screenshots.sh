@@ -25,7 +25,7 @@ ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=xcb PV_SCREENSHOT_DIR="$out" \
 capture=$(mktemp -d)
 ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
   "$build/src/pelloxview" --demo --zoom 2 --quit-after 5 --data-dir "$capture" \
-  --audio-out "$capture/audio.wav" --record "$capture/clip.mkv" --screenshot "$out/zoom-2-recording.png"
+  --audio-out "$capture/audio.wav" --record "$capture/clip.mkv" --overwrite --screenshot "$out/zoom-2-recording.png"
 rm -rf "$capture"
 echo "screenshots: saved to $out"
 ls -1 "$out"

@@ -1,6 +1,5 @@
 #include "app/checked_file.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,12 +13,8 @@ QString reason(int error) {
 
 }  // namespace
 
-bool writeWholeFile(const std::string& path, const QByteArray& bytes, QString* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    *error = reason(errno);
-    return false;
-  }
+bool writeWholeFile(platform::COutputFile file, const QByteArray& bytes, QString* error) {
+  const int fd = file.release();
   qsizetype written = 0;
   while (written < bytes.size()) {
     const ssize_t n =

@@ -150,6 +150,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       {"--diagnostics", &parsed.diagnostics},
       {"--connect-again", &parsed.connectAgain},
       {"--move-camera", &parsed.moveCamera},
+      {"--overwrite", &parsed.overwrite},
   };
   const std::map<std::string, Setter> valued = {
       {"--connect",
@@ -249,6 +250,8 @@ std::string commandLineHelp() {
          "  --quit-after SECONDS    disconnect and end after SECONDS\n"
          "  --screenshot FILE       save the window as PNG when the quit time comes\n"
          "  --record FILE.mkv       record the first channel shown (Matroska)\n"
+         "  --overwrite             let --record and --screenshot replace an existing file\n"
+         "                          (without it an existing file is an error)\n"
          "  --capture-dir DIR       folder of snapshots (key S) and recordings (key R)\n"
          "  -v, --verbose           print every status text and message box on stderr\n"
          "  --allow-core-dumps      debugging: keep core dumps on (they can hold the password)\n"

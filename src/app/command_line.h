@@ -25,6 +25,7 @@ struct CommandLineOptions {
   std::string screenshot;
   std::string record;      // record the first channel shown to this Matroska file
   std::string captureDir;  // folder of snapshots (S) and recordings (R)
+  bool overwrite = false;  // --record and --screenshot may replace an existing file
   bool verbose = false;
   bool allowCoreDumps = false;  // debugging: keep core dumps (they can hold the password)
   // Hidden, for fault campaigns: UI heartbeat and leftover threads and descriptors at exit, and

@@ -17,6 +17,7 @@
 #include "app/headless.h"
 #include "app/viewer_dlg.h"
 #include "platform/messages.h"
+#include "platform/output_file.h"
 #include "protocol/dvr_client.h"
 #include "ui/channel_button.h"
 #include "ui/connect_dlg.h"
@@ -218,7 +219,8 @@ void CKioskSession::tryCameraMove() {
   });
 }
 
-// Saves the window as PNG; a file that didn't get every byte is a failed output.
+// Saves the window as PNG: never through a link, never over an existing file unless --overwrite,
+// private to the user; a file that didn't get every byte is a failed output.
 void CKioskSession::saveScreenshot() {
   if (options_.screenshot.empty()) return;
   const QString path = QFile::decodeName(QByteArray::fromStdString(options_.screenshot));
@@ -228,9 +230,16 @@ void CKioskSession::saveScreenshot() {
   QString error;
   if (!window_.grabWindow().save(&buffer, "PNG")) {
     error = QStringLiteral("the picture could not be encoded");
-  } else if (writeWholeFile(options_.screenshot, png, &error)) {
-    screenshotPath_ = path;
-    return;
+  } else {
+    platform::COutputFile created = platform::createOutputFile(
+        options_.screenshot,
+        options_.overwrite ? platform::ExistingFile::Replace : platform::ExistingFile::Refuse);
+    if (!created.isOpen()) {
+      error = QString::fromStdString(created.error());
+    } else if (writeWholeFile(std::move(created), png, &error)) {
+      screenshotPath_ = path;
+      return;
+    }
   }
   outcome_.outputFailed(QStringLiteral("--screenshot"), path, error);
 }

@@ -15,6 +15,10 @@ class CStatusLine final : public QWidget {
   const QString& text() const { return text_; }
   // Over a live picture the text gets a dark outline so it reads on any background.
   void setOverPicture(bool overPicture);
+  // A red dot at the line's left end while a recording runs, whatever the text says.
+  void setRecordingMark(bool shown);
+  bool recordingMark() const { return recordingMark_; }
+  static constexpr QRgb kRecordingMarkColour = 0xE01010;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -22,4 +26,5 @@ class CStatusLine final : public QWidget {
  private:
   QString text_;
   bool overPicture_ = false;
+  bool recordingMark_ = false;
 };

@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
+
+#include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,21 +54,25 @@ void reportDiagnostics(const CUiHeartbeat& heartbeat, const ResourceSnapshot& be
   std::fflush(stderr);
 }
 
-QString tempPath(const char* name) {
-  return QDir::tempPath() + QLatin1Char('/') + QString::fromLatin1(name);
+// A folder only this user can enter, with a name nobody could have prepared: the headless
+// demo's own files go there rather than under fixed names in a shared folder.
+QString makePrivateTempFolder() {
+  QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/pelloxview-demo-XXXXXX";
+  return ::mkdtemp(pattern.data()) != nullptr ? QFile::decodeName(pattern) : QString();
 }
 
 // --record: the file holds pictures and its writer reported no failure.
-void checkRecording(const CViewerDlg& window, const QString& path, const QStringList& statusTexts,
-                    CRunOutcome* outcome) {
+void checkRecording(const CViewerDlg& window, const std::string& record,
+                    const QStringList& statusTexts, CRunOutcome* outcome) {
   const QString option = QStringLiteral("--record");
+  const QString path = QFile::decodeName(QByteArray::fromStdString(record));
   const recording::RecordingStats stats = window.liveTap() != nullptr
                                               ? window.liveTap()->recordingStats()
                                               : recording::RecordingStats{};
-  if (QString::fromStdString(stats.path) == path) {
+  if (stats.path == record) {
     if (!stats.error.empty()) {
       outcome->outputFailed(option, path, QString::fromStdString(stats.error));
-    } else if (stats.videoFrames == 0 || QFileInfo(path).size() == 0) {
+    } else if (!stats.saved()) {
       outcome->outputFailed(option, path, QStringLiteral("nothing was recorded"));
     }
     return;
@@ -84,7 +91,7 @@ void checkRecording(const CViewerDlg& window, const QString& path, const QString
 void checkOutputs(const CommandLineOptions& options, const CViewerDlg& window,
                   const CKioskSession* session, CRunOutcome* outcome) {
   if (!options.record.empty()) {
-    checkRecording(window, QString::fromStdString(options.record),
+    checkRecording(window, options.record,
                    session != nullptr ? session->statusTexts() : QStringList(), outcome);
   }
   const std::string audioError = platform::waveOutFileError();
@@ -126,10 +133,18 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
     if (headless) {
       // Without a screen the demo runs for a bounded time and tells what it showed.
       if (options.quitAfterSeconds == 0) options.quitAfterSeconds = kHeadlessDemoSeconds;
-      if (options.screenshot.empty())
-        options.screenshot = tempPath("pelloxview-demo.png").toStdString();
-      if (options.audioOut.empty())
-        options.audioOut = tempPath("pelloxview-demo.wav").toStdString();
+      if (options.screenshot.empty() || options.audioOut.empty()) {
+        const QString folder = makePrivateTempFolder();
+        if (folder.isEmpty()) {
+          std::fprintf(stderr, "pelloxview: cannot create a folder for the demo's files in %s\n",
+                       QFile::encodeName(QDir::tempPath()).constData());
+          return 1;
+        }
+        if (options.screenshot.empty())
+          options.screenshot = QFile::encodeName(folder + "/pelloxview-demo.png").toStdString();
+        if (options.audioOut.empty())
+          options.audioOut = QFile::encodeName(folder + "/pelloxview-demo.wav").toStdString();
+      }
       options.verbose = true;
     }
     std::printf("pelloxview: demo DVR listening on %s:%u (user demo, password demo)\n",
@@ -154,7 +169,7 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
   services.captureDirectory = QString::fromStdString(options.captureDir);
   auto window = std::make_unique<CViewerDlg>(services);
   window->initDialog();
-  if (!options.record.empty()) window->recordOnNextPicture(options.record);
+  if (!options.record.empty()) window->recordOnNextPicture(options.record, options.overwrite);
 
   CRunOutcome outcome;
   // Always there: the kiosk options act on the first "Connected.", also of a dialog's Connect.
@@ -180,6 +195,9 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
 
   // The orderly disconnect posted by the close runs now; its replies get a short while.
   platform::processMessagesUntil([&] { return window->client() == nullptr; }, kDisconnectWaitMs);
+  // The recording's file is closed (or, on storage that stopped answering, abandoned) and its
+  // outcome shown while the run's log still listens.
+  window->finishRecordings();
   const uint64_t framesDrawn = window->display().endCount();
   if (options.demo && headless) {
     std::printf("pelloxview: demo showed: %s\n",

@@ -26,6 +26,7 @@
 #include "platform/display.h"
 #include "platform/message_filter.h"
 #include "platform/message_window.h"
+#include "platform/output_file.h"
 #include "protocol/reply_queue.h"
 #include "video/draw_gates.h"
 
@@ -98,8 +99,14 @@ class CViewerDlg final : public QDialog,
   std::function<void(const QString&)> onCapture;     // a snapshot or recording file was saved
 
   // Records the live stream to path from the next picture that starts (the command line's
-  // --record).
-  void recordOnNextPicture(const std::string& path);  // the name's bytes as given
+  // --record); an existing file is an error unless overwrite is set.
+  void recordOnNextPicture(const std::string& path, bool overwrite = false);  // bytes as given
+  // Stops a recording and waits (a few seconds at most) for every recording to be closed;
+  // writers still busy then are abandoned. Reports on the status line; true when no snapshot
+  // or recording of this window failed or came out empty (see captureFailed).
+  bool finishRecordings();
+  // A snapshot or recording could not be written in full, or a recording held no picture.
+  bool captureFailed() const { return captureFailed_; }
   CLiveTap* liveTap() const { return liveTap_.get(); }
   // Read access (tests, kiosk).
   const QString& statusText() const { return statusText_; }
@@ -223,9 +230,10 @@ class CViewerDlg final : public QDialog,
   // Snapshot and recording (viewer_dlg_capture.cpp).
   void takeSnapshot();
   void toggleRecording();
-  void startRecordingTo(const std::string& path);
+  void startRecordingTo(const std::string& path, platform::ExistingFile existing,
+                        bool makeFolder = false);
   void stopRecording();
-  void onRecordingEnded();
+  void onRecordingEvents();
   QString captureFolder(bool video) const;
   QString captureFileName(bool video) const;
 
@@ -296,8 +304,9 @@ class CViewerDlg final : public QDialog,
   std::unique_ptr<CAudioDlg> audioWindow_;
   // Between the connections and the decoder, renderer and player; outlives every client.
   std::unique_ptr<CLiveTap> liveTap_;
-  std::string pendingRecordPath_;
-  std::string reportedRecording_;
+  std::string pendingRecordPath_;  // the name's bytes as given
+  platform::ExistingFile pendingRecordExisting_ = platform::ExistingFile::Refuse;
+  bool captureFailed_ = false;
   std::unique_ptr<CDvrClient> client_;
   bool destroyed_ = false;
 };

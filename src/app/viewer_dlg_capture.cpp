@@ -1,11 +1,18 @@
-// Snapshots and recordings of the live picture, through the tap on the frame path.
+// Snapshots and recordings of the live picture, through the tap on the frame path. Files are
+// private and never put over an existing one; recordings are created, written and closed on
+// their writer thread, so the window never waits for the disk.
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
+#include "app/status_line.h"
 #include "app/viewer_dlg.h"
 #include "platform/messages.h"
 #include "recording/live_tap.h"
+
+using recording::RecordingEnd;
+using recording::RecordingStats;
 
 namespace {
 // File names keep to letters, digits, dots and dashes whatever the DVR's address looks like.
@@ -16,6 +23,14 @@ QString safeName(const QString& text) {
   }
   return name.isEmpty() ? QStringLiteral("DVR") : name;
 }
+
+std::string nativePath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+QString displayPath(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
 }  // namespace
 
 QString CViewerDlg::captureFolder(bool video) const {
@@ -25,11 +40,11 @@ QString CViewerDlg::captureFolder(bool video) const {
                                                     : QStandardPaths::PicturesLocation);
   }
   if (folder.isEmpty()) folder = QDir::homePath();
-  QDir().mkpath(folder);
   return folder;
 }
 
-// "<DVR>-ch<NN>-<yyyyMMdd-HHmmss>.<extension>" in the folder for its kind.
+// "<DVR>-ch<NN>-<yyyyMMdd-HHmmss>.<extension>" in the folder for its kind; a counter is added
+// when the name is taken.
 QString CViewerDlg::captureFileName(bool video) const {
   const QString name =
       QStringLiteral("%1-ch%2-%3.%4")
@@ -46,10 +61,23 @@ void CViewerDlg::takeSnapshot() {
     setStatusText(QStringLiteral("No picture to save."));
     return;
   }
-  const QString path = captureFileName(false);
-  setStatusText(picture.save(path, "PNG") ? QStringLiteral("Saved %1").arg(path)
-                                          : QStringLiteral("Can't save %1").arg(path));
-  if (onCapture) onCapture(path);
+  platform::makePrivateFolder(nativePath(captureFolder(false)));
+  platform::COutputFile created = platform::createOutputFile(nativePath(captureFileName(false)),
+                                                             platform::ExistingFile::Numbered);
+  const QString path = displayPath(created.path());
+  bool saved = false;
+  if (created.isOpen()) {
+    QFile file;
+    saved = file.open(created.release(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+            picture.save(&file, "PNG") && file.flush();
+    file.close();
+    saved = saved && file.error() == QFileDevice::NoError;
+    if (!saved) QFile::remove(path);  // no truncated picture is left behind
+  }
+  if (!saved) captureFailed_ = true;
+  setStatusText(saved ? QStringLiteral("Saved %1").arg(path)
+                      : QStringLiteral("Can't save %1").arg(path));
+  if (saved && onCapture) onCapture(path);
 }
 
 void CViewerDlg::toggleRecording() {
@@ -61,40 +89,70 @@ void CViewerDlg::toggleRecording() {
     setStatusText(QStringLiteral("No picture to record."));
     return;
   }
-  startRecordingTo(captureFileName(true).toStdString());
+  // The writer thread makes the folder too: nothing here waits for the disk.
+  startRecordingTo(nativePath(captureFileName(true)), platform::ExistingFile::Numbered, true);
 }
 
-void CViewerDlg::startRecordingTo(const std::string& path) {
+void CViewerDlg::startRecordingTo(const std::string& path, platform::ExistingFile existing,
+                                  bool makeFolder) {
   std::string error;
-  const QString shown = QString::fromStdString(path);
-  if (liveTap_->startRecording(path, &error)) {
+  const QString shown = displayPath(path);
+  if (liveTap_->startRecording(path, existing, &error, makeFolder)) {
     setStatusText(QStringLiteral("Recording %1").arg(shown));
   } else {
     setStatusText(QStringLiteral("Can't record %1: %2").arg(shown, QString::fromStdString(error)));
   }
+  statusLine_->setRecordingMark(liveTap_->recording());
 }
 
-// Ends a recording (a channel switch, a teardown, R): the file is closed cleanly.
+// Ends a recording (a channel switch, a teardown, R). The writer closes the file and reports how
+// it went; the window doesn't wait for it.
 void CViewerDlg::stopRecording() {
   if (!liveTap_ || !liveTap_->recording()) return;
-  const QString path = QString::fromStdString(liveTap_->recordingPath());
   liveTap_->stopRecording();
-  setStatusText(QStringLiteral("Saved %1").arg(path));
-  if (onCapture) onCapture(path);
+  statusLine_->setRecordingMark(false);
 }
 
-void CViewerDlg::recordOnNextPicture(const std::string& path) {
+void CViewerDlg::recordOnNextPicture(const std::string& path, bool overwrite) {
   pendingRecordPath_ = path;
+  pendingRecordExisting_ =
+      overwrite ? platform::ExistingFile::Replace : platform::ExistingFile::Refuse;
 }
 
-// The writer thread ended a recording on its own (another picture size or codec, a full disk).
-void CViewerDlg::onRecordingEnded() {
-  if (!liveTap_ || liveTap_->recording()) return;
-  const recording::RecordingStats stats = liveTap_->recordingStats();
-  if (stats.path.empty() || reportedRecording_ == stats.path) return;
-  reportedRecording_ = stats.path;
-  setStatusText(
-      stats.error.empty()
-          ? QStringLiteral("Saved %1").arg(QString::fromStdString(stats.path))
-          : QStringLiteral("Recording stopped: %1").arg(QString::fromStdString(stats.error)));
+bool CViewerDlg::finishRecordings() {
+  if (!liveTap_) return !captureFailed_;
+  liveTap_->finishRecordings();
+  onRecordingEvents();
+  return !captureFailed_;
+}
+
+// What the writers reported: a file created, or a recording's end, whoever ended it.
+void CViewerDlg::onRecordingEvents() {
+  if (!liveTap_) return;
+  for (const RecordingStats& stats : liveTap_->takeRecordingEvents()) {
+    const QString path = displayPath(stats.path);
+    const QString error = QString::fromStdString(stats.error);
+    if (stats.end == RecordingEnd::Running) {
+      // The name may have got a counter.
+      if (liveTap_->recordingPath() == stats.path)
+        setStatusText(QStringLiteral("Recording %1").arg(path));
+      continue;
+    }
+    if (stats.saved()) {
+      setStatusText(QStringLiteral("Saved %1").arg(path));
+      if (onCapture) onCapture(path);
+      continue;
+    }
+    captureFailed_ = true;
+    if (stats.end == RecordingEnd::WriteFailed && !stats.created) {
+      setStatusText(QStringLiteral("Can't record %1: %2").arg(path, error));
+    } else if (stats.end == RecordingEnd::WriteFailed || stats.end == RecordingEnd::Abandoned) {
+      setStatusText(QStringLiteral("Recording stopped: %1").arg(error));
+    } else {
+      setStatusText(stats.picturesBeforeStart > 0
+                        ? QStringLiteral("Nothing recorded: no key frame yet")
+                        : QStringLiteral("Nothing recorded: no picture yet"));
+    }
+  }
+  statusLine_->setRecordingMark(liveTap_->recording());
 }

@@ -121,7 +121,7 @@ void CViewerDlg::onLiveStart(const uint8_t* body, uint32_t /*length*/) {
   }
   if (!restarted) setStatusText(QString());
   if (shown >= 0 && !pendingRecordPath_.empty() && liveTap_) {
-    startRecordingTo(pendingRecordPath_);
+    startRecordingTo(pendingRecordPath_, pendingRecordExisting_);
     pendingRecordPath_.clear();
   }
   showCameraPanel(shown >= 0 && ((ptzMask_ >> shown) & 1u) != 0);

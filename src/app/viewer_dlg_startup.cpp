@@ -75,7 +75,7 @@ bool CViewerDlg::initDialog() {
 
   audioWindow_ = std::make_unique<CAudioDlg>(services_.waveOut);
   liveTap_ = std::make_unique<CLiveTap>(*videoDecoder_, *frameRenderer_, audioWindow_->player());
-  liveTap_->setRecordingEndedHandler([window = windowId()](const recording::RecordingStats&) {
+  liveTap_->setRecordingEventHandler([window = windowId()](const recording::RecordingStats&) {
     platform::postMessage(window, msg::kRecordingEnded, 0, 0);
   });
   applyLayout(0);
@@ -142,7 +142,7 @@ int CViewerDlg::onMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     case msg::kVolumeChanged:
       return onVolumeChanged(wParam, lParam);
     case msg::kRecordingEnded:
-      onRecordingEnded();
+      onRecordingEvents();
       return kHandled;
     default:
       return kRefused;

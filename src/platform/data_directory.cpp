@@ -1,8 +1,11 @@
 #include "platform/data_directory.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <mutex>
+
+#include "platform/output_file.h"
 
 namespace {
 std::mutex overrideMutex;
@@ -31,7 +34,8 @@ void setDataDirectoryOverride(const QString& directory) {
 
 QString ensureDataDirectory() {
   const QString directory = dataDirectory();
-  return QDir().mkpath(directory) ? directory : QString();
+  // Private like the book in it; a folder that exists keeps its mode.
+  return makePrivateFolder(QFile::encodeName(directory).toStdString()) ? directory : QString();
 }
 
 QString dataFilePath(const QString& fileName) {

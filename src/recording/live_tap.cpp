@@ -1,5 +1,6 @@
 #include "recording/live_tap.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -27,7 +28,7 @@ CLiveTap::CLiveTap(ICodecFrameSink& decoder, IJpegFrameSink& renderer, IAudioSin
       clock_(clock ? std::move(clock) : ClockMs(steadyMs)) {}
 
 CLiveTap::~CLiveTap() {
-  stopRecording();
+  finishRecordings();
 }
 
 bool CLiveTap::decodeFrame(const uint8_t* frame, uint32_t length) {
@@ -123,25 +124,28 @@ void CLiveTap::clearSnapshot() {
   snapshots_.clear();
 }
 
-bool CLiveTap::startRecording(const std::string& path, std::string* error) {
+bool CLiveTap::startRecording(const std::string& path, platform::ExistingFile existing,
+                              std::string* error, bool makeFolder) {
+  reapClosed();
   std::unique_ptr<CRecordingSession> previous;
   {
     std::lock_guard lock(sessionMutex_);
     if (session_ && !session_->ending()) {
-      if (error != nullptr) *error = "already recording to " + session_->path();
+      if (error != nullptr) *error = "already recording to " + recordingPathLocked();
       return false;
     }
     previous = std::move(session_);
     sessionOpen_.store(false, std::memory_order_release);
   }
-  if (previous) {
-    previous->finish();  // one that ended by itself: join its writer
-    std::lock_guard lock(sessionMutex_);
-    lastStats_ = previous->stats();
-  }
+  if (previous) closing_.push_back(std::move(previous));  // one that ended by itself
+  const uint64_t id = ++sessionId_;
   auto session = CRecordingSession::start(
-      path, [this](const RecordingStats& stats) { endedOnWriter(stats); }, error);
-  if (!session) return false;
+      path, existing, makeFolder, [this, id](const RecordingStats& stats) { addEvent(id, stats); });
+  {
+    std::lock_guard lock(eventMutex_);
+    lastStats_ = session->stats();
+    lastStatsId_ = id;
+  }
   std::lock_guard lock(sessionMutex_);
   session_ = std::move(session);
   sessionOpen_.store(true, std::memory_order_release);
@@ -155,10 +159,44 @@ void CLiveTap::stopRecording() {
     session = std::move(session_);
     sessionOpen_.store(false, std::memory_order_release);
   }
-  if (!session) return;
-  session->finish();  // outside the lock: the receive threads never wait for the disk
-  std::lock_guard lock(sessionMutex_);
-  lastStats_ = session->stats();
+  if (session) {
+    {
+      // Its figures so far, until the writer reports the final ones.
+      std::lock_guard lock(eventMutex_);
+      if (lastStatsId_ == sessionId_ && lastStats_.end == recording::RecordingEnd::Running)
+        lastStats_ = session->stats();
+    }
+    session->end(recording::RecordingEnd::Stopped);
+    closing_.push_back(std::move(session));
+  }
+  reapClosed();
+}
+
+bool CLiveTap::finishRecordings(std::chrono::milliseconds wait) {
+  stopRecording();
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  bool allClosed = true;
+  for (auto& session : closing_) {
+    const auto left = std::max(std::chrono::milliseconds(0),
+                               std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   deadline - std::chrono::steady_clock::now()));
+    if (session->waitUntilClosed(left)) continue;
+    // Storage that stopped answering must not hold up the viewer (or its quit).
+    session->abandon();
+    allClosed = false;
+    RecordingStats stats = session->stats();
+    stats.end = recording::RecordingEnd::Abandoned;
+    stats.error = "the disk did not finish " + stats.path + " in time; the recording was abandoned";
+    addEvent(0, stats);
+  }
+  closing_.clear();
+  return allClosed;
+}
+
+void CLiveTap::reapClosed() {
+  std::erase_if(closing_, [](const std::unique_ptr<CRecordingSession>& session) {
+    return session->waitUntilClosed(std::chrono::milliseconds(0));
+  });
 }
 
 bool CLiveTap::recording() const {
@@ -168,24 +206,39 @@ bool CLiveTap::recording() const {
 
 std::string CLiveTap::recordingPath() const {
   std::lock_guard lock(sessionMutex_);
-  return session_ && !session_->ending() ? session_->path() : std::string();
+  return session_ && !session_->ending() ? recordingPathLocked() : std::string();
+}
+
+std::string CLiveTap::recordingPathLocked() const {
+  return session_->stats().path;
 }
 
 RecordingStats CLiveTap::recordingStats() const {
-  std::lock_guard lock(sessionMutex_);
-  return session_ ? session_->stats() : lastStats_;
-}
-
-void CLiveTap::setRecordingEndedHandler(RecordingEndedHandler handler) {
-  std::lock_guard lock(handlerMutex_);
-  endedHandler_ = std::move(handler);
-}
-
-void CLiveTap::endedOnWriter(const RecordingStats& stats) {
-  RecordingEndedHandler handler;
   {
-    std::lock_guard lock(handlerMutex_);
-    handler = endedHandler_;
+    std::lock_guard lock(sessionMutex_);
+    if (session_) return session_->stats();
+  }
+  std::lock_guard lock(eventMutex_);
+  return lastStats_;
+}
+
+std::vector<RecordingStats> CLiveTap::takeRecordingEvents() {
+  std::lock_guard lock(eventMutex_);
+  return std::exchange(events_, {});
+}
+
+void CLiveTap::setRecordingEventHandler(RecordingEventHandler handler) {
+  std::lock_guard lock(eventMutex_);
+  eventHandler_ = std::move(handler);
+}
+
+void CLiveTap::addEvent(uint64_t session, const RecordingStats& stats) {
+  RecordingEventHandler handler;
+  {
+    std::lock_guard lock(eventMutex_);
+    events_.push_back(stats);
+    if (session == 0 || session == lastStatsId_) lastStats_ = stats;
+    handler = eventHandler_;
   }
   if (handler) handler(stats);
 }

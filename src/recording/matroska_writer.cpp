@@ -9,6 +9,11 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 namespace recording {
@@ -44,8 +49,38 @@ bool writePacket(AVFormatContext* context, int stream, const uint8_t* data, size
 }  // namespace
 
 void CMatroskaWriter::ContextDeleter::operator()(AVFormatContext* context) const {
-  if (context->pb != nullptr) avio_closep(&context->pb);
+  context->pb = nullptr;  // owned by io_
   avformat_free_context(context);
+}
+
+void CMatroskaWriter::IoDeleter::operator()(AVIOContext* io) const {
+  av_freep(&io->buffer);
+  avio_context_free(&io);
+}
+
+int CMatroskaWriter::writeBytes(void* opaque, uint8_t* data, int size) {
+  const int fd = static_cast<CMatroskaWriter*>(opaque)->file_.fd();
+  int left = size;
+  while (left > 0) {
+    const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return AVERROR(errno);
+    }
+    data += written;
+    left -= static_cast<int>(written);
+  }
+  return size;
+}
+
+int64_t CMatroskaWriter::seekTo(void* opaque, int64_t offset, int whence) {
+  const int fd = static_cast<CMatroskaWriter*>(opaque)->file_.fd();
+  if (whence == AVSEEK_SIZE) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 ? status.st_size : AVERROR(errno);
+  }
+  const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : at;
 }
 
 CMatroskaWriter::CMatroskaWriter() = default;
@@ -54,7 +89,8 @@ CMatroskaWriter::~CMatroskaWriter() {
   finish();
 }
 
-bool CMatroskaWriter::open(const std::string& path, std::string* error) {
+bool CMatroskaWriter::open(const std::string& path, platform::ExistingFile existing,
+                           std::string* error) {
   finish();
   AVFormatContext* raw = nullptr;
   int result = avformat_alloc_output_context2(&raw, nullptr, "matroska", nullptr);
@@ -63,13 +99,30 @@ bool CMatroskaWriter::open(const std::string& path, std::string* error) {
     return false;
   }
   std::unique_ptr<AVFormatContext, ContextDeleter> context(raw);
-  // "file:" keeps a name with a colon (or one that looks like a URL) a plain file name.
-  const std::string url = "file:" + path;
-  result = avio_open(&context->pb, url.c_str(), AVIO_FLAG_WRITE);
-  if (result < 0) {
-    setError(error, "cannot create " + path + ": " + ffmpegError(result));
+  platform::COutputFile file = platform::createOutputFile(path, existing);
+  if (!file.isOpen()) {
+    setError(error, file.error());
     return false;
   }
+  file_ = std::move(file);
+  path_ = file_.path();
+  constexpr int kBufferSize = 64 * 1024;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+  const bool seekable = ::lseek(file_.fd(), 0, SEEK_CUR) >= 0;
+  AVIOContext* io = buffer == nullptr
+                        ? nullptr
+                        : avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, &writeBytes,
+                                             seekable ? &seekTo : nullptr);
+  if (io == nullptr) {
+    av_free(buffer);
+    file_ = platform::COutputFile();
+    setError(error, "out of memory");
+    return false;
+  }
+  io_.reset(io);
+  io_->seekable = seekable ? AVIO_SEEKABLE_NORMAL : 0;
+  context->pb = io_.get();
+  context->flags |= AVFMT_FLAG_CUSTOM_IO;
   context_ = std::move(context);
   return true;
 }
@@ -147,11 +200,11 @@ bool CMatroskaWriter::finish() {
   if (!context_) return true;
   bool ok = true;
   if (begun_) ok = av_write_trailer(context_.get()) >= 0;
-  if (context_->pb != nullptr) {
-    avio_flush(context_->pb);
-    ok = ok && context_->pb->error >= 0;
-  }
+  avio_flush(io_.get());
+  ok = ok && io_->error >= 0;
   context_.reset();
+  io_.reset();
+  ok = ::close(file_.release()) == 0 && ok;
   begun_ = false;
   return ok;
 }

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/output_file.h"
 #include "recording/frame_inspect.h"
 
 struct AVFormatContext;
+struct AVIOContext;
 
 namespace recording {
 
@@ -32,8 +34,11 @@ class CMatroskaWriter {
   CMatroskaWriter(const CMatroskaWriter&) = delete;
   CMatroskaWriter& operator=(const CMatroskaWriter&) = delete;
 
-  // Creates (or truncates) the file. The path is always a file name, never an FFmpeg URL.
-  bool open(const std::string& path, std::string* error);
+  // Creates the file (0600, never through a link; see ExistingFile) and writes through its own
+  // descriptor: the path is always a file name, never an FFmpeg URL. May wait for the disk.
+  bool open(const std::string& path, platform::ExistingFile existing, std::string* error);
+  // The name created by open (a counter may have been added).
+  const std::string& path() const { return path_; }
   // Declares the tracks and writes the file header.
   bool begin(const VideoTrack& video, std::string* error);
   bool begun() const { return begun_; }
@@ -52,6 +57,15 @@ class CMatroskaWriter {
   struct ContextDeleter {
     void operator()(AVFormatContext* context) const;
   };
+  struct IoDeleter {
+    void operator()(AVIOContext* io) const;
+  };
+  static int writeBytes(void* opaque, uint8_t* data, int size);
+  static int64_t seekTo(void* opaque, int64_t offset, int whence);
+
+  platform::COutputFile file_;
+  std::string path_;
+  std::unique_ptr<AVIOContext, IoDeleter> io_;
   std::unique_ptr<AVFormatContext, ContextDeleter> context_;
   bool begun_ = false;
   std::vector<uint8_t> audioBytes_;  // little-endian staging for one audio block

@@ -1,22 +1,24 @@
 #pragma once
 // One recording of the live stream into a Matroska file. The receive threads offer frames and
 // audio blocks; a bounded queue hands them to the session's writer thread, which does all file
-// work (header, packets, trailer). Nothing on a receive thread waits for the disk: when the queue
-// is full the frame is dropped and counted.
+// work (creating the file, header, packets, trailer, closing). Nothing on a receive thread or the
+// UI thread waits for the disk: when the queue is full the frame is dropped and counted, and a
+// writer stuck on storage that stopped answering can be abandoned.
 //
 // offerVideo runs on the live-stream thread, offerAudio on the audio thread, end and stats on
-// any thread; mutex_ guards the queue and the offer-side state, statsMutex_ the figures.
-#include <condition_variable>
+// any thread, waitUntilClosed and abandon on the owner's thread. The state the writer touches
+// lives in Shared (see the .cpp), which the writer thread co-owns: its mutexes guard the queue
+// and offer-side state, the figures, and the event handler.
+#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/output_file.h"
 #include "recording/audio_pcm_decoder.h"
 #include "recording/frame_inspect.h"
 #include "recording/matroska_writer.h"
@@ -27,7 +29,8 @@ enum class RecordingEnd {
   Running,        // still being written
   Stopped,        // stopped by the caller
   StreamChanged,  // the codec or picture size changed (e.g. another channel)
-  WriteFailed,    // the file could not be written (see error)
+  WriteFailed,    // the file could not be created or written (see error)
+  Abandoned,      // the writer did not finish in time after the end was asked for
 };
 
 struct RecordingStats {
@@ -37,9 +40,17 @@ struct RecordingStats {
   uint64_t droppedFrames = 0;  // pictures lost to a full queue (and, for MPEG-4, up to the next
                                // key frame after such a loss)
   uint64_t droppedAudioBlocks = 0;
-  int64_t durationMs = 0;  // of what was written
+  uint64_t picturesBeforeStart = 0;  // offered before a picture the file can start with
+                                     // (MPEG-4: before the first key frame)
+  int64_t durationMs = 0;            // of what was written
+  bool created = false;              // the file was created (path is its final name)
   RecordingEnd end = RecordingEnd::Running;
   std::string error;  // why writing failed
+
+  // Ended with a closed file that holds at least one picture.
+  bool saved() const {
+    return (end == RecordingEnd::Stopped || end == RecordingEnd::StreamChanged) && videoFrames > 0;
+  }
 };
 
 // A picture as the live-stream thread offers it; the bytes are copied before offerVideo returns.
@@ -55,7 +66,9 @@ struct OfferedFrame {
 
 class CRecordingSession {
  public:
-  using EndHandler = std::function<void(const RecordingStats&)>;
+  // Runs on the writer thread when the file has been created (stats.end is Running) and when it
+  // has been closed or could not be created; it must not block.
+  using EventHandler = std::function<void(const RecordingStats&)>;
 
   // Queue bounds: whichever is reached first.
   static constexpr size_t kMaxQueuedItems = 256;
@@ -63,11 +76,13 @@ class CRecordingSession {
   // Audio that arrives this much later than its predecessor ended restarts at its arrival time.
   static constexpr int64_t kAudioGapMs = 500;
 
-  // Creates the file and starts the writer thread; null (with *error) when the file can't be
-  // created. onEnd runs on the writer thread once the file is closed; it must not block.
-  static std::unique_ptr<CRecordingSession> start(const std::string& path, EndHandler onEnd,
-                                                  std::string* error);
-  ~CRecordingSession();  // finish()
+  // Starts the writer thread, which creates the file first (and, with makeFolder, its folder
+  // and missing parents, private); a file that can't be created ends the session with
+  // WriteFailed (reported through onEvent).
+  static std::unique_ptr<CRecordingSession> start(const std::string& path,
+                                                  platform::ExistingFile existing, bool makeFolder,
+                                                  EventHandler onEvent);
+  ~CRecordingSession();  // end(Stopped) and waits for the writer, unless abandoned
   CRecordingSession(const CRecordingSession&) = delete;
   CRecordingSession& operator=(const CRecordingSession&) = delete;
 
@@ -76,8 +91,12 @@ class CRecordingSession {
 
   // Asks the writer to close the file after what is queued; no more offers are taken.
   void end(RecordingEnd reason);
-  // end(Stopped) and waits until the file is closed. Not from the writer thread.
-  void finish();
+  // Waits up to `wait` for the writer to close the file; true (and the thread joined) when it
+  // has. Not from the writer thread.
+  bool waitUntilClosed(std::chrono::milliseconds wait);
+  // Gives up on a writer that has not finished: it is left to finish (or to die with the
+  // process) on its own, reports nothing more, and the session may be destroyed at once.
+  void abandon();
   // An end was asked for (by the caller, a stream change or a write failure).
   bool ending() const;
   const std::string& path() const { return path_; }
@@ -85,43 +104,14 @@ class CRecordingSession {
 
  private:
   struct Item;
+  // What the writer thread touches, shared with it so an abandoned writer never outlives it.
+  struct Shared;
 
-  CRecordingSession(std::string path, std::unique_ptr<CMatroskaWriter> writer, EndHandler onEnd);
-  bool pushLocked(Item&& item);
-  void endLocked(RecordingEnd reason);
-  void writerLoop();
-  void writeVideo(Item& item);
-  void writeAudio(Item& item);
-  void fail(const std::string& error);
+  explicit CRecordingSession(std::shared_ptr<Shared> shared);
 
   const std::string path_;
-  EndHandler onEnd_;
-
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Item> queue_;
-  size_t queuedBytes_ = 0;
-  bool endRequested_ = false;
-  RecordingEnd endReason_ = RecordingEnd::Running;
-  // Offer side (live-stream thread, under mutex_): the stream the file was begun with.
-  bool started_ = false;
-  VideoCodec codec_ = VideoCodec::Jpeg;
-  PictureSize size_;
-  bool awaitKeyFrame_ = false;  // MPEG-4 after a lost frame: drop until the next key frame
-
-  // Writer thread only.
-  std::unique_ptr<CMatroskaWriter> writer_;
-  CAudioPcmDecoder audio_;
-  int64_t startMs_ = 0;        // arrival of the first picture: time zero of the file
-  int64_t lastVideoPts_ = -1;  // ms
-  int64_t audioNext_ = 0;      // samples: where the next audio block continues
-  bool audioStarted_ = false;
-  bool failed_ = false;  // a write failed: the rest of the queue is discarded
-
-  mutable std::mutex statsMutex_;  // guards stats_ (written by the writer, read by anyone)
-  RecordingStats stats_;
-
-  std::thread thread_;  // the writer; joined by finish()
+  std::shared_ptr<Shared> shared_;
+  std::thread thread_;  // the writer; joined by waitUntilClosed, detached by abandon
 };
 
 }  // namespace recording

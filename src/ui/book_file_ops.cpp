@@ -50,11 +50,18 @@ bool CPosixBookFileOps::copyMode(int fromFd, int toFd) {
 }
 
 int CPosixBookFileOps::createEmpty(const std::string& path) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  // Only a file this call creates is written: whatever sits at the path (a stale temporary file,
+  // a link planted in a shared folder) is unlinked, never opened through. Another writer racing
+  // for the name gets a few tries before the update gives up.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd;
+    do {
+      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  }
+  return -1;
 }
 
 bool CPosixBookFileOps::write(int fd, const uint8_t* data, size_t size) {

@@ -19,7 +19,8 @@ class IBookFileOps {
   virtual int openForReading(const std::string& path, bool& missing) = 0;
   // Reads up to `size` bytes: the count, 0 at the end of the file, -1 on an error.
   virtual ssize_t read(int fd, uint8_t* data, size_t size) = 0;
-  // Creates the file, or empties an existing one, and opens it for writing; -1 on failure.
+  // Creates the file afresh and opens it for writing (whatever was at the path is removed, not
+  // written through); -1 on failure.
   virtual int createEmpty(const std::string& path) = 0;
   // Gives the file open as `toFd` the permission bits of the one open as `fromFd`.
   virtual bool copyMode(int fromFd, int toFd) = 0;

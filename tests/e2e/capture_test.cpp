@@ -1,10 +1,22 @@
 // Snapshots and recordings from the window: S and R, their files and what the status line says.
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "app/control_ids.h"
 #include "e2e/viewer_fixture.h"
@@ -66,6 +78,9 @@ TEST_F(CaptureTest, RecordingPlaysAndEndsWithTheChannel) {
       waitFor([&] { return window().liveTap()->recordingStats().videoFrames >= 10; }, 15000));
   ASSERT_TRUE(showChannel(2));  // a switch ends the recording cleanly
   EXPECT_FALSE(window().liveTap()->recording());
+  ASSERT_TRUE(waitFor([&] {
+    return window().liveTap()->recordingStats().end != recording::RecordingEnd::Running;
+  }));
   EXPECT_EQ(probe(path, "codec_name"), "mjpeg");
   EXPECT_GE(std::stoi("0" + probe(path, "nb_read_frames")), 10);
   EXPECT_EQ(probe(path, "width"), "704");
@@ -75,6 +90,164 @@ TEST_F(CaptureTest, RecordingPlaysAndEndsWithTheChannel) {
   key(Qt::Key_R);
   EXPECT_FALSE(window().liveTap()->recording());
   EXPECT_EQ(files().filter(".mkv").size(), 2);
+}
+
+mode_t modeOf(const QString& path) {
+  struct stat status {};
+  return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// A burst of snapshots within a second: one private file each, in a private folder made for them.
+TEST_F(CaptureTest, EverySnapshotGetsItsOwnPrivateFile) {
+  services.captureDirectory = folder.filePath("new/pictures");
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  ASSERT_TRUE(waitFor([&] { return !window().liveTap()->snapshot().isNull(); }));
+  QStringList saved;
+  for (int i = 0; i < 3; ++i) {
+    key(Qt::Key_S);
+    ASSERT_TRUE(window().statusText().startsWith("Saved ")) << window().statusText().toStdString();
+    saved << window().statusText().mid(6);
+  }
+  const QDir pictures(services.captureDirectory);
+  EXPECT_EQ(pictures.entryList(QDir::Files).size(), 3);
+  EXPECT_EQ(saved.removeDuplicates(), 0);
+  for (const QString& path : saved) {
+    EXPECT_EQ(QImage(path).size(), QSize(704, 480)) << path.toStdString();
+    EXPECT_EQ(modeOf(path), 0600u) << path.toStdString();
+  }
+  EXPECT_EQ(modeOf(folder.filePath("new")), 0700u);
+  EXPECT_EQ(modeOf(services.captureDirectory), 0700u);
+  EXPECT_FALSE(window().captureFailed());
+}
+
+// R pressed again within the same second starts a second file; the first one stays whole.
+TEST_F(CaptureTest, ARecordingRestartedAtOnceKeepsTheFirstFile) {
+  services.captureDirectory = folder.filePath("videos/new");  // made by the writer, private
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  QStringList saved;
+  for (int i = 0; i < 2; ++i) {
+    key(Qt::Key_R);
+    ASSERT_TRUE(waitFor([&] { return window().liveTap()->recordingStats().videoFrames >= 3; }));
+    key(Qt::Key_R);
+    ASSERT_TRUE(waitFor([&] { return window().statusText().startsWith("Saved "); }))
+        << window().statusText().toStdString();
+    saved << window().statusText().mid(6);
+  }
+  EXPECT_NE(saved[0], saved[1]);
+  EXPECT_EQ(QDir(services.captureDirectory).entryList(QDir::Files).size(), 2);
+  EXPECT_EQ(modeOf(folder.filePath("videos")), 0700u);
+  EXPECT_EQ(modeOf(services.captureDirectory), 0700u);
+  for (const QString& path : saved) {
+    EXPECT_GE(std::stoi("0" + probe(path, "nb_read_frames")), 3) << path.toStdString();
+    EXPECT_EQ(modeOf(path), 0600u) << path.toStdString();
+  }
+}
+
+// A DVR notice takes the status line over while a recording runs: the red mark still shows,
+// and it goes with the recording.
+TEST_F(CaptureTest, TheRecordingMarkShowsWhateverTheStatusLineSays) {
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  const auto markShown = [&] {
+    const QColor dot = window().grabWindow().pixelColor(26, 167);
+    return dot.red() > 180 && dot.green() < 80 && dot.blue() < 80;
+  };
+  EXPECT_FALSE(markShown());
+  key(Qt::Key_R);
+  ASSERT_TRUE(window().liveTap()->recording());
+  command("notice setup user");
+  ASSERT_TRUE(waitForStatus("user entered into DVR Setup"));
+  EXPECT_TRUE(markShown());
+  key(Qt::Key_R);
+  EXPECT_FALSE(markShown());
+}
+
+// MPEG-4 stopped before its first key frame: nothing was saved, and the status line says so.
+TEST_F(CaptureTest, AnMpeg4RecordingWithoutAKeyFrameSaysNothingWasRecorded) {
+  emulatorArgs = {"--channel", "1:codec=mpeg4"};  // a key frame every two seconds
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  // Past the stream's first key frame: the next one is two seconds away.
+  ASSERT_TRUE(waitFor([&] { return !window().liveTap()->snapshot().isNull(); }));
+  // The key frame may, rarely, come between the last look and the stop: then try again.
+  bool nothing = false;
+  int saved = 0;
+  for (int attempt = 0; attempt < 3 && !nothing; ++attempt) {
+    key(Qt::Key_R);
+    ASSERT_TRUE(
+        waitFor([&] { return window().liveTap()->recordingStats().picturesBeforeStart > 0; }));
+    const bool keyFrameSeen = window().liveTap()->recordingStats().videoFrames > 0;
+    key(Qt::Key_R);
+    ASSERT_TRUE(waitFor([&] {
+      return window().statusText().startsWith("Saved ") ||
+             window().statusText().startsWith("Nothing recorded");
+    }));
+    nothing = window().statusText() == "Nothing recorded: no key frame yet";
+    if (!nothing) {
+      ++saved;
+      // "Saved" only for a file that holds pictures.
+      EXPECT_GT(window().liveTap()->recordingStats().videoFrames, 0u);
+      EXPECT_TRUE(keyFrameSeen || attempt < 2);  // a key frame can't slip in every time
+    }
+  }
+  EXPECT_TRUE(nothing) << window().statusText().toStdString();
+  EXPECT_EQ(files().filter(".mkv").size(), saved);  // the empty file is gone
+  EXPECT_TRUE(window().captureFailed());
+}
+
+// Storage that stops answering (a FIFO nobody reads stands in for a hung share): the window
+// keeps answering while the recording starts, runs and stops, and finishing gives up on it.
+TEST_F(CaptureTest, AStalledDiskNeverFreezesTheWindow) {
+  const QString fifo = folder.filePath("stalled.mkv");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  std::atomic<bool> release{false};
+  // Opens the FIFO when released, or after 30 s so that a frozen window can't hang the test.
+  std::thread reader([&] {
+    for (int i = 0; i < 3000 && !release; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY);
+    char buffer[65536];
+    while (fd >= 0 && ::read(fd, buffer, sizeof buffer) > 0) {
+    }
+    if (fd >= 0) ::close(fd);
+  });
+  start();
+  connectAndWait();
+  // The UI thread's longest stretch without an event-loop turn, over the whole recording.
+  QElapsedTimer clock;
+  qint64 last = 0, longest = 0;
+  QTimer heartbeat;
+  QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+    longest = std::max(longest, clock.elapsed() - last);
+    last = clock.elapsed();
+  });
+  clock.start();
+  heartbeat.start(10);
+  window().recordOnNextPicture(fifo, true);
+  ASSERT_TRUE(showChannel(0));
+  EXPECT_TRUE(window().liveTap()->recording());
+  waitFor([] { return false; }, 500);  // pictures pile up in front of the stalled writer
+  key(Qt::Key_R);
+  EXPECT_FALSE(window().liveTap()->recording());
+  waitFor([] { return false; }, 300);
+  heartbeat.stop();
+  EXPECT_LT(longest, 100);
+
+  clock.restart();
+  EXPECT_FALSE(window().finishRecordings());
+  EXPECT_LT(clock.elapsed(), 5000);
+  EXPECT_TRUE(window().statusText().startsWith("Recording stopped: "))
+      << window().statusText().toStdString();
+  EXPECT_TRUE(window().statusText().contains("abandoned"));
+  EXPECT_TRUE(window().captureFailed());
+  release = true;
+  reader.join();
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ TEST(LiveTap, ForwardsEveryCallUnchanged) {
     CLiveTap tap(sinks, sinks, sinks);
     std::string error;
     if (recording) {
-      ASSERT_TRUE(tap.startRecording(dir.filePath("f.mkv").toStdString(), &error));
+      ASSERT_TRUE(tap.startRecording(dir.filePath("f.mkv").toStdString(),
+                                     platform::ExistingFile::Refuse, &error));
     }
     LiveFrame jpeg = taptest::jpegFrame(64, 48);
     LiveFrame codec = taptest::mpeg4Frames(176, 144, 1, 1)[0];
@@ -42,7 +43,7 @@ TEST(LiveTap, ForwardsEveryCallUnchanged) {
     EXPECT_EQ(tap.playAdpcm(audio.data(), 6), 13);
     EXPECT_EQ(tap.playG726(audio.data(), 5), 11);
     tap.close();
-    tap.stopRecording();
+    tap.finishRecordings();
 
     ASSERT_EQ(sinks.calls.size(), 6u);
     const std::vector<std::string> order = {"jpeg", "decode", "open", "adpcm", "g726", "close"};
@@ -177,15 +178,15 @@ TEST(LiveTap, StreamAudioAndUiThreadsShareTheTap) {
   int snapshots = 0;
   for (int round = 0; round < 6; ++round) {
     std::string error;
-    ASSERT_TRUE(
-        tap.startRecording(dir.filePath(QString("r%1.mkv").arg(round)).toStdString(), &error))
+    ASSERT_TRUE(tap.startRecording(dir.filePath(QString("r%1.mkv").arg(round)).toStdString(),
+                                   platform::ExistingFile::Refuse, &error))
         << error;
     for (int i = 0; i < 5; ++i) {
       snapshots += tap.snapshot().size() == QSize(352, 240);
       EXPECT_TRUE(tap.recording());
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    tap.stopRecording();
+    tap.finishRecordings();
     EXPECT_EQ(tap.recordingStats().end, recording::RecordingEnd::Stopped);
   }
   running = false;

@@ -1,6 +1,7 @@
 // Recordings of the live stream, checked from the outside with ffprobe and ffmpeg.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -32,12 +33,30 @@ struct Rig {
   std::atomic<int64_t> now{100000};
   CLiveTap tap{sinks, sinks, sinks, [this] { return now.load(); }};
   QString file(const char* name) const { return dir.filePath(name); }
-  bool start(const QString& path) {
+  bool start(const QString& path,
+             platform::ExistingFile existing = platform::ExistingFile::Refuse) {
     std::string error;
-    const bool ok = tap.startRecording(path.toStdString(), &error);
+    const bool ok = tap.startRecording(path.toStdString(), existing, &error);
     EXPECT_TRUE(ok) << error;
     return ok;
   }
+  // The next thing the writer reports (a created file, or an end); end Running and an empty
+  // path when nothing came in time.
+  recording::RecordingStats nextEvent(int timeoutMs = 5000) {
+    for (int i = 0; i <= timeoutMs / 10; ++i) {
+      if (pending.empty()) {
+        for (auto& event : tap.takeRecordingEvents()) pending.push_back(std::move(event));
+      }
+      if (!pending.empty()) {
+        recording::RecordingStats event = pending.front();
+        pending.erase(pending.begin());
+        return event;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return {};
+  }
+  std::vector<recording::RecordingStats> pending;
 };
 
 std::vector<uint8_t> audioPayload(size_t length, int seed) {
@@ -57,9 +76,12 @@ TEST(Recording, JpegFramesAndG726AudioMakeAPlayableFile) {
   const QString cwd = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(rig.dir.path()));
   std::string error;
-  const bool started = rig.tap.startRecording("clip12:00.mkv", &error);
+  const bool started =
+      rig.tap.startRecording("clip12:00.mkv", platform::ExistingFile::Refuse, &error);
+  const recording::RecordingStats created = rig.nextEvent();  // the writer creates it
   QDir::setCurrent(cwd);
   ASSERT_TRUE(started) << error;
+  EXPECT_TRUE(created.created) << created.error;
   const QString path = rig.file("clip12:00.mkv");
   EXPECT_TRUE(rig.tap.recording());
   EXPECT_EQ(rig.tap.recordingPath(), "clip12:00.mkv");
@@ -78,7 +100,7 @@ TEST(Recording, JpegFramesAndG726AudioMakeAPlayableFile) {
       expected.insert(expected.end(), pcm.begin(), pcm.end());
     }
   }
-  rig.tap.stopRecording();
+  rig.tap.finishRecordings();
   EXPECT_FALSE(rig.tap.recording());
   EXPECT_EQ(rig.tap.recordingPath(), "");
   const recording::RecordingStats stats = rig.tap.recordingStats();
@@ -124,7 +146,7 @@ TEST(Recording, Mpeg4StartsAtTheNextKeyFrame) {
       expected.insert(expected.end(), pcm.begin(), pcm.end());
     }
   }
-  rig.tap.stopRecording();
+  rig.tap.finishRecordings();
   EXPECT_EQ(rig.tap.recordingStats().videoFrames, 15u);
 
   const taptest::Probe probe = taptest::ffprobe(path);
@@ -148,7 +170,8 @@ TEST(Recording, ChangedSizeOrCodecEndsTheFileCleanly) {
     Rig rig;
     std::atomic<int> ended{0};
     std::atomic<RecordingEnd> why{RecordingEnd::Running};
-    rig.tap.setRecordingEndedHandler([&](const recording::RecordingStats& stats) {
+    rig.tap.setRecordingEventHandler([&](const recording::RecordingStats& stats) {
+      if (stats.end == RecordingEnd::Running) return;  // the file was created
       why = stats.end;
       ++ended;
     });
@@ -202,19 +225,137 @@ TEST(Recording, FileIsReadableBeforeItIsClosed) {
 
 TEST(Recording, RefusalsAndEmptyRecordings) {
   Rig rig;
-  std::string error;
-  EXPECT_FALSE(rig.tap.startRecording(rig.file("missing/dir/x.mkv").toStdString(), &error));
-  EXPECT_NE(error.find("missing/dir/x.mkv"), std::string::npos) << error;
+  // The writer finds out that the file can't be created, and says why.
+  ASSERT_TRUE(rig.start(rig.file("missing/dir/x.mkv")));
+  recording::RecordingStats failed = rig.nextEvent();
+  EXPECT_EQ(failed.end, RecordingEnd::WriteFailed);
+  EXPECT_FALSE(failed.created);
+  EXPECT_NE(failed.error.find("missing/dir/x.mkv"), std::string::npos) << failed.error;
   EXPECT_FALSE(rig.tap.recording());
 
+  std::string error;
   ASSERT_TRUE(rig.start(rig.file("a.mkv")));
-  EXPECT_FALSE(rig.tap.startRecording(rig.file("b.mkv").toStdString(), &error));
+  EXPECT_FALSE(rig.tap.startRecording(rig.file("b.mkv").toStdString(),
+                                      platform::ExistingFile::Refuse, &error));
   EXPECT_NE(error.find("a.mkv"), std::string::npos);
-  // Stopped before any picture: no empty, unplayable file is left.
-  rig.tap.stopRecording();
+  // Stopped before any picture: no empty, unplayable file is left, and nothing counts as saved.
+  rig.tap.finishRecordings();
   EXPECT_FALSE(QFile::exists(rig.file("a.mkv")));
   EXPECT_FALSE(QFile::exists(rig.file("b.mkv")));
-  rig.tap.stopRecording();  // twice is harmless
+  EXPECT_TRUE(rig.nextEvent().created);
+  const recording::RecordingStats empty = rig.nextEvent();
+  EXPECT_EQ(empty.end, RecordingEnd::Stopped);
+  EXPECT_FALSE(empty.saved());
+  EXPECT_EQ(empty.picturesBeforeStart, 0u);
+  rig.tap.finishRecordings();  // twice is harmless
+}
+
+// MPEG-4 stopped before the next key frame: the file goes, and the figures tell why.
+TEST(Recording, Mpeg4StoppedBeforeAKeyFrameRecordsNothing) {
+  Rig rig;
+  std::vector<LiveFrame> frames = taptest::mpeg4Frames(176, 144, 6, 10);
+  rig.tap.decodeFrame(frames[0].data(), frames[0].length);  // the key frame, before the start
+  ASSERT_TRUE(rig.start(rig.file("short.mkv")));
+  for (int i = 1; i < 6; ++i) rig.tap.decodeFrame(frames[i].data(), frames[i].length);
+  ASSERT_TRUE(rig.tap.finishRecordings());
+  const recording::RecordingStats stats = rig.tap.recordingStats();
+  EXPECT_FALSE(stats.saved());
+  EXPECT_EQ(stats.videoFrames, 0u);
+  EXPECT_EQ(stats.picturesBeforeStart, 5u);
+  EXPECT_FALSE(QFile::exists(rig.file("short.mkv")));
+}
+
+// Existing names: refused, numbered, or replaced as asked; a link at the name is never
+// followed; what is created is private to the user.
+TEST(Recording, ExistingNamesAndLinksAreNeverWrittenThrough) {
+  Rig rig;
+  const QString taken = rig.file("taken.mkv");
+  const QString victim = rig.file("victim");
+  const QString link = rig.file("link.mkv");
+  for (const QString& path : {taken, victim}) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("old");
+  }
+  ASSERT_TRUE(QFile::link(victim, link));
+  const auto record = [&rig](const QString& path, platform::ExistingFile existing) {
+    EXPECT_TRUE(rig.start(path, existing));
+    for (int i = 0; i < 3; ++i) {
+      LiveFrame frame = taptest::jpegFrame(64, 48, i);
+      rig.tap.drawJpegFrame(frame.data(), frame.length);
+      rig.now += kFrameMs;
+    }
+    rig.tap.finishRecordings();
+    const recording::RecordingStats first = rig.nextEvent();
+    if (first.end != RecordingEnd::Running) return std::string();  // nothing was created
+    const recording::RecordingStats last = rig.nextEvent();
+    return last.saved() ? first.path : "not saved: " + last.error;
+  };
+  const auto contents = [](const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+  };
+  EXPECT_EQ(record(taken, platform::ExistingFile::Refuse), "");
+  EXPECT_EQ(contents(taken), "old");
+  EXPECT_EQ(record(link, platform::ExistingFile::Refuse), "");
+  EXPECT_EQ(record(link, platform::ExistingFile::Replace), "");
+  EXPECT_EQ(contents(victim), "old");
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+
+  EXPECT_EQ(record(taken, platform::ExistingFile::Numbered), rig.file("taken-2.mkv").toStdString());
+  EXPECT_EQ(record(taken, platform::ExistingFile::Numbered), rig.file("taken-3.mkv").toStdString());
+  EXPECT_EQ(record(link, platform::ExistingFile::Numbered), rig.file("link-2.mkv").toStdString());
+  EXPECT_EQ(contents(taken), "old");
+  EXPECT_EQ(contents(victim), "old");
+  for (const char* name : {"taken-2.mkv", "taken-3.mkv", "link-2.mkv"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(taptest::ffprobe(rig.file(name)).find("video")->frames, 3);
+    struct stat status {};
+    ASSERT_EQ(::stat(rig.file(name).toLocal8Bit().constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+  }
+  EXPECT_EQ(record(taken, platform::ExistingFile::Replace), taken.toStdString());
+  EXPECT_EQ(taptest::ffprobe(taken).find("video")->frames, 3);
+}
+
+// Storage that stops answering (a FIFO nobody reads stands in for a hung share): starting and
+// stopping return at once, and finishing gives up on the writer after the time allowed.
+TEST(Recording, AStalledDiskIsAbandonedNotWaitedFor) {
+  Rig rig;
+  const QString path = rig.file("stalled.fifo");
+  ASSERT_EQ(mkfifo(path.toLocal8Bit().constData(), 0600), 0);
+  std::atomic<bool> release{false};
+  // Opens the FIFO when released (or at the latest after 20 s, so that a writer that blocks its
+  // caller can't hang the test) and reads it to the end.
+  std::thread reader([&] {
+    for (int i = 0; i < 2000 && !release; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY);
+    char buffer[65536];
+    while (fd >= 0 && ::read(fd, buffer, sizeof buffer) > 0) {
+    }
+    if (fd >= 0) ::close(fd);
+  });
+  const auto began = std::chrono::steady_clock::now();
+  ASSERT_TRUE(rig.start(path, platform::ExistingFile::Replace));
+  for (int i = 0; i < 5; ++i) {
+    LiveFrame frame = taptest::jpegFrame(64, 48, i);
+    rig.tap.drawJpegFrame(frame.data(), frame.length);
+    rig.now += kFrameMs;
+  }
+  rig.tap.stopRecording();
+  const auto returned = std::chrono::steady_clock::now() - began;
+  EXPECT_FALSE(rig.tap.finishRecordings(std::chrono::milliseconds(300)));
+  const auto finished = std::chrono::steady_clock::now() - began;
+  release = true;
+  reader.join();
+  EXPECT_LT(returned, std::chrono::seconds(2));
+  EXPECT_LT(finished, std::chrono::seconds(5));
+  const recording::RecordingStats stats = rig.nextEvent();
+  EXPECT_EQ(stats.end, RecordingEnd::Abandoned);
+  EXPECT_NE(stats.error.find("abandoned"), std::string::npos) << stats.error;
+  EXPECT_EQ(rig.tap.recordingStats().end, RecordingEnd::Abandoned);
+  EXPECT_TRUE(rig.nextEvent(200).path.empty());  // the abandoned writer reports nothing more
 }
 
 // A writer that can't keep up never holds up the stream: the pictures that don't fit the queue
@@ -225,7 +366,7 @@ TEST(Recording, SlowDiskDropsFramesInsteadOfBlocking) {
   ASSERT_EQ(mkfifo(path.toLocal8Bit().constData(), 0600), 0);
   const int reader = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  ASSERT_TRUE(rig.start(path));  // nothing reads the pipe yet: the writer soon blocks
+  ASSERT_TRUE(rig.start(path, platform::ExistingFile::Replace));  // nothing reads it yet
   const LiveFrame pristine = taptest::jpegFrame(704, 480);
   LiveFrame frame = pristine;
   const int offered = 400;
@@ -244,7 +385,7 @@ TEST(Recording, SlowDiskDropsFramesInsteadOfBlocking) {
     while (::read(reader, buffer, sizeof buffer) > 0) {
     }
   });
-  rig.tap.stopRecording();
+  rig.tap.finishRecordings();
   drain.join();
   ::close(reader);
   const recording::RecordingStats stats = rig.tap.recordingStats();

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -172,6 +173,29 @@ TEST_F(CrashSafety, AReadErrorInsideTheBookOrALostModeLeavesItByteIdentical) {
 
 using BookFileSystem = BookFixture;
 
+// Someone who can write to the data folder plants the temporary file's name as a link (or a hard
+// link) to a file of the user's: the update never writes through it, and the book stays a file.
+TEST_F(BookFileSystem, APlantedTemporaryFileIsReplacedNotWrittenThrough) {
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("elsewhere"));
+  const QString victim = dir_.path() + "/elsewhere/precious";
+  for (const bool hard : {false, true}) {
+    SCOPED_TRACE(hard ? "hard link" : "symbolic link");
+    writeAll(victim, "keep me");
+    QFile::remove(addressbook::tempPath());
+    const std::string from = QFile::encodeName(victim).toStdString();
+    const std::string to = QFile::encodeName(addressbook::tempPath()).toStdString();
+    ASSERT_EQ(hard ? ::link(from.c_str(), to.c_str()) : ::symlink(from.c_str(), to.c_str()), 0);
+    setBook(k7 + k7);
+    ASSERT_TRUE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
+    EXPECT_EQ(book(), k5 + k7 + k5);
+    EXPECT_FALSE(QFileInfo(addressbook::bookPath()).isSymLink());
+    EXPECT_FALSE(exists(addressbook::tempPath()));
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "keep me");
+  }
+}
+
 TEST_F(BookFileSystem, AnUpdateKeepsTheBooksPermissionsAndANewBookIsPrivate) {
   const std::string path = QFile::encodeName(addressbook::bookPath()).toStdString();
   const auto mode = [&path] {
@@ -188,6 +212,18 @@ TEST_F(BookFileSystem, AnUpdateKeepsTheBooksPermissionsAndANewBookIsPrivate) {
     EXPECT_EQ(mode(), kept);
   }
   EXPECT_EQ(book(), k5 + k5);
+}
+
+// The folders made for the book are private, like the book itself.
+TEST_F(BookFileSystem, TheFoldersMadeForTheBookArePrivate) {
+  platform::setDataDirectoryOverride(dir_.path() + "/made/data");
+  ASSERT_TRUE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
+  for (const char* folder : {"/made", "/made/data"}) {
+    SCOPED_TRACE(folder);
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(dir_.path() + folder).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+  }
 }
 
 // The book may be a link into another folder (a synced one, say): updates rewrite the file it

@@ -1,5 +1,9 @@
 #include "platform/wave_out/wav_file_wave_out.h"
 
+#include "platform/output_file.h"
+
+#include <stdio.h>
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -46,7 +50,12 @@ std::unique_ptr<IWaveOutput> CWavFileWaveOut::createOutput(WaveOutHandle, const 
                                                            uint32_t* error) {
   std::lock_guard lock(fileMutex_);
   if (file_ == nullptr) {
-    file_ = std::fopen(path_.c_str(), "wb");
+    // Private, and never written through a link planted at the name.
+    platform::COutputFile created = createOutputFile(path_, ExistingFile::Replace);
+    if (created.isOpen()) {
+      file_ = ::fdopen(created.fd(), "wb");
+      if (file_ != nullptr) created.release();
+    }
     if (file_ == nullptr) {
       failLocked("cannot create the file");
       *error = kMmNoDriver;
