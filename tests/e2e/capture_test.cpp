@@ -229,7 +229,7 @@ TEST_F(CaptureTest, AStalledDiskNeverFreezesTheWindow) {
   });
   clock.start();
   heartbeat.start(10);
-  window().recordOnNextPicture(fifo, true);
+  window().recordOnNextPicture(fifo.toStdString(), true);
   ASSERT_TRUE(showChannel(0));
   EXPECT_TRUE(window().liveTap()->recording());
   waitFor([] { return false; }, 500);  // pictures pile up in front of the stalled writer
