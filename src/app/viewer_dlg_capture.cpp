@@ -133,8 +133,10 @@ void CViewerDlg::onRecordingEvents() {
     const QString path = displayPath(stats.path);
     const QString error = QString::fromStdString(stats.error);
     if (stats.end == RecordingEnd::Running) {
-      // The name may have got a counter.
-      if (liveTap_->recordingPath() == stats.path)
+      // The name may have got a counter; a DVR notice shown meanwhile stays (the mark says that
+      // the recording runs).
+      if (liveTap_->recordingPath() == stats.path &&
+          statusText_.startsWith(QStringLiteral("Recording ")))
         setStatusText(QStringLiteral("Recording %1").arg(path));
       continue;
     }
