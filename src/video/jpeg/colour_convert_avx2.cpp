@@ -5,6 +5,8 @@
 #ifdef PV_JPEG_X86
 #include <immintrin.h>
 
+#include "video/jpeg/interleave_masks.h"
+
 #include <array>
 
 #if defined(__clang__)
@@ -16,19 +18,6 @@
 
 namespace jpeg {
 namespace {
-
-// pshufb masks placing channel ch of 16 pixels into each 16-byte chunk of the 48 output bytes.
-constexpr std::array<std::array<std::array<uint8_t, 16>, 3>, 3> makeMasks() {
-  std::array<std::array<std::array<uint8_t, 16>, 3>, 3> masks{};
-  for (int ch = 0; ch < 3; ++ch)
-    for (int chunk = 0; chunk < 3; ++chunk)
-      for (int j = 0; j < 16; ++j) {
-        const int n = 16 * chunk + j;
-        masks[size_t(ch)][size_t(chunk)][size_t(j)] = n % 3 == ch ? uint8_t(n / 3) : uint8_t(0x80);
-      }
-  return masks;
-}
-constexpr auto kMasks = makeMasks();
 
 // Blue, green and red of 16 pixels from x on, as 16-bit lanes.
 template <int kChromaRepeat>
@@ -65,7 +54,7 @@ void convertRow(const ColourRow& row, uint8_t* bgr, int width) {
   for (int ch = 0; ch < 3; ++ch)
     for (int chunk = 0; chunk < 3; ++chunk)
       masks[ch][chunk] = _mm256_broadcastsi128_si256(_mm_loadu_si128(
-          reinterpret_cast<const __m128i*>(kMasks[size_t(ch)][size_t(chunk)].data())));
+          reinterpret_cast<const __m128i*>(kInterleaveMasks[size_t(ch)][size_t(chunk)].data())));
   int x = 0;
   // 32 pixels at a time: the first 16 in the low half of each register, the next 16 in the high
   // half, so that one in-lane interleave serves both.

@@ -9,6 +9,8 @@
 #ifdef PV_JPEG_X86
 #include <immintrin.h>
 
+#include "video/jpeg/interleave_masks.h"
+
 #include <array>
 
 #if defined(__clang__)
@@ -21,23 +23,9 @@
 namespace jpeg {
 namespace {
 
-// pshufb masks that place channel ch of 16 pixels into the 48 interleaved output bytes, chunk by
-// chunk of 16.
-constexpr std::array<std::array<std::array<uint8_t, 16>, 3>, 3> makeMasks() {
-  std::array<std::array<std::array<uint8_t, 16>, 3>, 3> masks{};
-  for (int ch = 0; ch < 3; ++ch)
-    for (int chunk = 0; chunk < 3; ++chunk)
-      for (int j = 0; j < 16; ++j) {
-        const int n = 16 * chunk + j;
-        masks[size_t(ch)][size_t(chunk)][size_t(j)] = n % 3 == ch ? uint8_t(n / 3) : uint8_t(0x80);
-      }
-  return masks;
-}
-constexpr auto kMasks = makeMasks();
-
 inline __m128i mask(int ch, int chunk) {
   return _mm_loadu_si128(
-      reinterpret_cast<const __m128i*>(kMasks[size_t(ch)][size_t(chunk)].data()));
+      reinterpret_cast<const __m128i*>(kInterleaveMasks[size_t(ch)][size_t(chunk)].data()));
 }
 
 // Eight pixels: Y and chroma differences as 16-bit lanes; returns blue, green, red (16 bits).

@@ -6,6 +6,8 @@
 #ifdef PV_JPEG_X86
 #include <immintrin.h>
 
+#include "video/jpeg/interleave_masks.h"
+
 #include <array>
 
 #if defined(__clang__)
@@ -17,19 +19,6 @@
 
 namespace jpeg {
 namespace {
-
-// pshufb masks placing channel ch of 16 pixels into each 16-byte chunk of 48 output bytes.
-constexpr std::array<std::array<std::array<uint8_t, 16>, 3>, 3> makeMasks() {
-  std::array<std::array<std::array<uint8_t, 16>, 3>, 3> masks{};
-  for (int ch = 0; ch < 3; ++ch)
-    for (int chunk = 0; chunk < 3; ++chunk)
-      for (int j = 0; j < 16; ++j) {
-        const int n = 16 * chunk + j;
-        masks[size_t(ch)][size_t(chunk)][size_t(j)] = n % 3 == ch ? uint8_t(n / 3) : uint8_t(0x80);
-      }
-  return masks;
-}
-constexpr auto kMasks = makeMasks();
 
 // (a·x + b) >> 16 for 16-bit x, with a and b given as the pmaddwd pair (a, b / 2) over (x, 2).
 __attribute__((always_inline)) inline __m256i mulShift(__m256i x, __m256i pair) {
@@ -91,7 +80,7 @@ void convertRowYccAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, P
     for (int ch = 0; ch < 3; ++ch)
       for (int chunk = 0; chunk < 3; ++chunk)
         masks[ch][chunk] = _mm_loadu_si128(
-            reinterpret_cast<const __m128i*>(kMasks[size_t(ch)][size_t(chunk)].data()));
+            reinterpret_cast<const __m128i*>(kInterleaveMasks[size_t(ch)][size_t(chunk)].data()));
     for (; x + 16 <= width; x += 16, out += 48) {
       __m256i r16, g16, b16;
       convert16(y, cb, cr, x, r16, g16, b16);
