@@ -12,7 +12,10 @@
 int CPosixBookFileOps::lockExclusive(const std::string& path) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a link: one planted in a shared folder would create or lock a file
+    // elsewhere. The lock file stays in place between writers, so a link there is refused, not
+    // replaced (replacing it would let two writers hold locks on different files).
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
   // Polled rather than blocking, so the wait has an end.

@@ -196,6 +196,25 @@ TEST_F(BookFileSystem, APlantedTemporaryFileIsReplacedNotWrittenThrough) {
   }
 }
 
+// A link planted as the lock file is refused: the book stays as it was and nothing is created
+// where the link points.
+TEST_F(BookFileSystem, APlantedLockLinkIsRefusedNotFollowed) {
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("elsewhere"));
+  const QString target = dir_.path() + "/elsewhere/created-through-the-link";
+  setBook(k7 + k7);
+  QFile::remove(addressbook::lockPath());
+  ASSERT_EQ(::symlink(QFile::encodeName(target).constData(),
+                      QFile::encodeName(addressbook::lockPath()).constData()),
+            0);
+  EXPECT_FALSE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
+  EXPECT_EQ(book(), k7 + k7);
+  EXPECT_FALSE(exists(target));
+  // With the link gone the next update goes through.
+  ASSERT_TRUE(QFile::remove(addressbook::lockPath()));
+  EXPECT_TRUE(addressbook::storeEntry("10.0.0.5", "9000", "admin"));
+  EXPECT_EQ(book(), k5 + k7 + k5);
+}
+
 TEST_F(BookFileSystem, AnUpdateKeepsTheBooksPermissionsAndANewBookIsPrivate) {
   const std::string path = QFile::encodeName(addressbook::bookPath()).toStdString();
   const auto mode = [&path] {
