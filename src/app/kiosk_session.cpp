@@ -1,6 +1,5 @@
 #include "app/kiosk_session.h"
 
-#include <QBuffer>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
@@ -8,13 +7,15 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
-#include "app/checked_file.h"
 #include "app/control_ids.h"
 #include "app/headless.h"
+#include "app/picture_writer.h"
 #include "app/viewer_dlg.h"
 #include "platform/messages.h"
 #include "platform/output_file.h"
@@ -52,6 +53,7 @@ CKioskSession::CKioskSession(CViewerDlg& window, const CommandLineOptions& optio
 }
 
 CKioskSession::~CKioskSession() {
+  screenshotWriter_.reset();  // a screenshot still being written is abandoned
   wipePassword();
   window_.onStatusText = nullptr;
   window_.onConnected = nullptr;
@@ -220,28 +222,35 @@ void CKioskSession::tryCameraMove() {
 }
 
 // Saves the window as PNG: never through a link, never over an existing file unless --overwrite,
-// private to the user; a file that didn't get every byte is a failed output.
+// private to the user. The window is grabbed here; the file is written on a thread of its own
+// (see finishScreenshot), so storage that stopped answering never holds up the quit.
 void CKioskSession::saveScreenshot() {
-  if (options_.screenshot.empty()) return;
+  if (options_.screenshot.empty() || screenshotWriter_) return;
+  screenshotWriter_ = std::make_unique<CPictureWriter>();
+  screenshotStarted_.start();
+  screenshotWriter_->save(
+      window_.grabWindow(), options_.screenshot,
+      options_.overwrite ? platform::ExistingFile::Replace : platform::ExistingFile::Refuse, false);
+}
+
+void CKioskSession::finishScreenshot() {
+  if (!screenshotWriter_) return;
+  const qint64 left = std::max<qint64>(0, kScreenshotWaitMs - screenshotStarted_.elapsed());
+  screenshotWriter_->finish(std::chrono::milliseconds(left));
   const QString path = QFile::decodeName(QByteArray::fromStdString(options_.screenshot));
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  QString error;
-  if (!window_.grabWindow().save(&buffer, "PNG")) {
-    error = QStringLiteral("the picture could not be encoded");
-  } else {
-    platform::COutputFile created = platform::createOutputFile(
-        options_.screenshot,
-        options_.overwrite ? platform::ExistingFile::Replace : platform::ExistingFile::Refuse);
-    if (!created.isOpen()) {
-      error = QString::fromStdString(created.error());
-    } else if (writeWholeFile(std::move(created), png, &error)) {
+  for (const CPictureWriter::Result& result : screenshotWriter_->takeResults()) {
+    if (result.saved) {
       screenshotPath_ = path;
-      return;
+    } else {
+      // A file that didn't get every byte, or none within the wait, is a failed output.
+      outcome_.outputFailed(QStringLiteral("--screenshot"), path,
+                            result.abandoned
+                                ? QStringLiteral("the disk did not finish the file within %1 s")
+                                      .arg(kScreenshotWaitMs / 1000)
+                                : result.error);
     }
   }
-  outcome_.outputFailed(QStringLiteral("--screenshot"), path, error);
+  screenshotWriter_.reset();
 }
 
 void CKioskSession::stopSteps() {

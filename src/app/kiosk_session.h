@@ -22,6 +22,7 @@
 #include "app/run_outcome.h"
 #include "platform/dialog_host.h"
 
+class CPictureWriter;
 class CViewerDlg;
 
 class CKioskSession final : public QObject, public IDialogHost {
@@ -51,6 +52,9 @@ class CKioskSession final : public QObject, public IDialogHost {
 
   const QStringList& statusTexts() const { return statusTexts_; }
   const QStringList& messages() const { return messages_; }
+  // Waits for the screenshot's file (up to kScreenshotWaitMs after the quit time in all) and
+  // records how it went; a file still being written then is abandoned and counts as failed.
+  void finishScreenshot();
   // Where the screenshot was saved, empty when none was.
   const QString& screenshotPath() const { return screenshotPath_; }
 
@@ -62,6 +66,7 @@ class CKioskSession final : public QObject, public IDialogHost {
   void quit();
   void stopSteps();
   void saveScreenshot();
+  static constexpr qint64 kScreenshotWaitMs = 3000;
   void closeWindow();
   void checkConnect();
   void wipePassword();
@@ -89,6 +94,8 @@ class CKioskSession final : public QObject, public IDialogHost {
   QStringList statusTexts_;
   QStringList messages_;
   QString screenshotPath_;
+  std::unique_ptr<CPictureWriter> screenshotWriter_;  // from the quit time until finishScreenshot
+  QElapsedTimer screenshotStarted_;
   // --connect-again: 0 not yet, 1 waiting for the first session to end, 2 connecting again,
   // 3 done. UI thread.
   int reconnectStage_ = 0;

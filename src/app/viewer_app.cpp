@@ -198,6 +198,7 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
   // The recording's file is closed (or, on storage that stopped answering, abandoned) and its
   // outcome shown while the run's log still listens.
   window->finishRecordings();
+  session->finishScreenshot();
   const uint64_t framesDrawn = window->display().endCount();
   if (options.demo && headless) {
     std::printf("pelloxview: demo showed: %s\n",

@@ -38,6 +38,7 @@ class CDvrClient;
 class CFrameRenderer;
 class CHoverButton;
 class CLiveTap;
+class CPictureWriter;
 class CSkinSlider;
 class CStatusLine;
 class CVideoDecoder;
@@ -73,6 +74,9 @@ class CViewerDlg final : public QDialog,
     int connectTimeoutMs = 10000;                // timer 300: a connect attempt
     int switchTimeoutMs = 10000;                 // timer 400: a channel switch
     QString captureDirectory;  // snapshots and recordings; empty: the XDG pictures/videos folders
+    // Creates snapshot files; empty: platform::createOutputFile (tests stand in for the disk).
+    std::function<platform::COutputFile(const std::string&, platform::ExistingFile)>
+        createSnapshotFile;
   };
 
   // Timers by id are the window's own (QObject has calls of the same names).
@@ -101,9 +105,9 @@ class CViewerDlg final : public QDialog,
   // Records the live stream to path from the next picture that starts (the command line's
   // --record); an existing file is an error unless overwrite is set.
   void recordOnNextPicture(const std::string& path, bool overwrite = false);  // bytes as given
-  // Stops a recording and waits (a few seconds at most) for every recording to be closed;
-  // writers still busy then are abandoned. Reports on the status line; true when no snapshot
-  // or recording of this window failed or came out empty (see captureFailed).
+  // Stops a recording and waits (a few seconds at most) for every recording to be closed and
+  // every snapshot saved; writers still busy then are abandoned. Reports on the status line; true
+  // when no snapshot or recording of this window failed or came out empty (see captureFailed).
   bool finishRecordings();
   // A snapshot or recording could not be written in full, or a recording held no picture.
   bool captureFailed() const { return captureFailed_; }
@@ -234,6 +238,7 @@ class CViewerDlg final : public QDialog,
                         bool makeFolder = false);
   void stopRecording();
   void onRecordingEvents();
+  void onSnapshotResults();
   QString captureFolder(bool video) const;
   QString captureFileName(bool video) const;
 
@@ -304,6 +309,8 @@ class CViewerDlg final : public QDialog,
   std::unique_ptr<CAudioDlg> audioWindow_;
   // Between the connections and the decoder, renderer and player; outlives every client.
   std::unique_ptr<CLiveTap> liveTap_;
+  // Saves the S key's snapshots off the UI thread.
+  std::unique_ptr<CPictureWriter> snapshotWriter_;
   std::string pendingRecordPath_;  // the name's bytes as given
   platform::ExistingFile pendingRecordExisting_ = platform::ExistingFile::Refuse;
   bool captureFailed_ = false;

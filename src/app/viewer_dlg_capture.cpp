@@ -1,11 +1,16 @@
 // Snapshots and recordings of the live picture, through the tap on the frame path. Files are
-// private and never put over an existing one; recordings are created, written and closed on
-// their writer thread, so the window never waits for the disk.
+// private and never put over an existing one; snapshots are saved on threads of their own and
+// recordings created, written and closed on their writer thread, so the window never waits for
+// the disk.
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <chrono>
+
+#include "app/picture_writer.h"
 #include "app/status_line.h"
 #include "app/viewer_dlg.h"
 #include "platform/messages.h"
@@ -61,23 +66,30 @@ void CViewerDlg::takeSnapshot() {
     setStatusText(QStringLiteral("No picture to save."));
     return;
   }
-  platform::makePrivateFolder(nativePath(captureFolder(false)));
-  platform::COutputFile created = platform::createOutputFile(nativePath(captureFileName(false)),
-                                                             platform::ExistingFile::Numbered);
-  const QString path = displayPath(created.path());
-  bool saved = false;
-  if (created.isOpen()) {
-    QFile file;
-    saved = file.open(created.release(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
-            picture.save(&file, "PNG") && file.flush();
-    file.close();
-    saved = saved && file.error() == QFileDevice::NoError;
-    if (!saved) QFile::remove(path);  // no truncated picture is left behind
+  // The folder is made by the save's thread too; the outcome arrives as kSnapshotSaved.
+  const QString path = captureFileName(false);
+  if (!snapshotWriter_->save(picture, nativePath(path), platform::ExistingFile::Numbered, true)) {
+    // Saves still stuck on storage that stopped answering: no more threads for it.
+    captureFailed_ = true;
+    setStatusText(QStringLiteral("Can't save %1").arg(path));
   }
-  if (!saved) captureFailed_ = true;
-  setStatusText(saved ? QStringLiteral("Saved %1").arg(path)
-                      : QStringLiteral("Can't save %1").arg(path));
-  if (saved && onCapture) onCapture(path);
+}
+
+// How the snapshots' saves ended.
+void CViewerDlg::onSnapshotResults() {
+  if (!snapshotWriter_) return;
+  for (const CPictureWriter::Result& result : snapshotWriter_->takeResults()) {
+    const QString path = displayPath(result.path);
+    if (result.saved) {
+      setStatusText(QStringLiteral("Saved %1").arg(path));
+      if (onCapture) onCapture(path);
+      continue;
+    }
+    captureFailed_ = true;
+    setStatusText(result.abandoned ? QStringLiteral("Can't save %1: %2; the snapshot was abandoned")
+                                         .arg(path, result.error)
+                                   : QStringLiteral("Can't save %1").arg(path));
+  }
 }
 
 void CViewerDlg::toggleRecording() {
@@ -120,9 +132,18 @@ void CViewerDlg::recordOnNextPicture(const std::string& path, bool overwrite) {
 }
 
 bool CViewerDlg::finishRecordings() {
-  if (!liveTap_) return !captureFailed_;
-  liveTap_->finishRecordings();
-  onRecordingEvents();
+  // One bound for recordings and snapshots together.
+  const auto deadline = std::chrono::steady_clock::now() + CLiveTap::kAbandonAfter;
+  if (liveTap_) {
+    liveTap_->finishRecordings();
+    onRecordingEvents();
+  }
+  if (snapshotWriter_) {
+    snapshotWriter_->finish(std::max(std::chrono::milliseconds(0),
+                                     std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         deadline - std::chrono::steady_clock::now())));
+    onSnapshotResults();
+  }
   return !captureFailed_;
 }
 

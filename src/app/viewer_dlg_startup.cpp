@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include "app/control_ids.h"
+#include "app/picture_writer.h"
 #include "app/status_line.h"
 #include "app/viewer_dlg.h"
 #include "audio/audio_dlg.h"
@@ -53,7 +54,8 @@ CViewerDlg::~CViewerDlg() {
     client_->disconnectControl();
     client_.reset();
   }
-  liveTap_.reset();  // closes a running recording
+  liveTap_.reset();         // closes a running recording
+  snapshotWriter_.reset();  // abandons a snapshot still being saved
   display_.GXCloseDisplay();
 }
 
@@ -78,6 +80,9 @@ bool CViewerDlg::initDialog() {
   liveTap_->setRecordingEventHandler([window = windowId()](const recording::RecordingStats&) {
     platform::postMessage(window, msg::kRecordingEnded, 0, 0);
   });
+  snapshotWriter_ = std::make_unique<CPictureWriter>(
+      [window = windowId()] { platform::postMessage(window, msg::kSnapshotSaved, 0, 0); },
+      services_.createSnapshotFile);
   applyLayout(0);
   setUpSkins();
   setControlEnabled(ctl::kConnect, true);
@@ -143,6 +148,9 @@ int CViewerDlg::onMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
       return onVolumeChanged(wParam, lParam);
     case msg::kRecordingEnded:
       onRecordingEvents();
+      return kHandled;
+    case msg::kSnapshotSaved:
+      onSnapshotResults();
       return kHandled;
     default:
       return kRefused;

@@ -35,6 +35,7 @@ inline constexpr uint32_t kRequestOrder = 4025;     // sent: order*, argument
 inline constexpr uint32_t kReply = 4026;            // sent by the reply queue: 0, ReplyRecord*
 inline constexpr uint32_t kVolumeChanged = 10025;   // posted: control id, position
 inline constexpr uint32_t kRecordingEnded = 10100;  // a recording's writer has news: 0, 0
+inline constexpr uint32_t kSnapshotSaved = 10101;   // a snapshot's save has ended: 0, 0
 }  // namespace msg
 
 // Results of window-message handlers.

@@ -16,10 +16,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "app/control_ids.h"
 #include "e2e/viewer_fixture.h"
+#include "platform/output_file.h"
 #include "recording/live_tap.h"
 #include "support/run_program.h"
 
@@ -54,7 +56,8 @@ TEST_F(CaptureTest, SnapshotKeepsTheDvrsPictureSizeAndSaysWhere) {
   EXPECT_TRUE(files().isEmpty());
   ASSERT_TRUE(showChannel(1));
   ASSERT_TRUE(waitFor([&] { return !window().liveTap()->snapshot().isNull(); }));
-  key(Qt::Key_S);
+  key(Qt::Key_S);  // saved off the UI thread: the status line tells when
+  ASSERT_TRUE(waitFor([&] { return window().statusText().startsWith("Saved "); }));
   ASSERT_EQ(files().size(), 1);
   const QString name = files().front();
   EXPECT_TRUE(
@@ -105,11 +108,12 @@ TEST_F(CaptureTest, EverySnapshotGetsItsOwnPrivateFile) {
   ASSERT_TRUE(showChannel(0));
   ASSERT_TRUE(waitFor([&] { return !window().liveTap()->snapshot().isNull(); }));
   QStringList saved;
-  for (int i = 0; i < 3; ++i) {
-    key(Qt::Key_S);
-    ASSERT_TRUE(window().statusText().startsWith("Saved ")) << window().statusText().toStdString();
-    saved << window().statusText().mid(6);
-  }
+  QStringList captured;
+  window().onCapture = [&](const QString& path) { captured << path; };
+  for (int i = 0; i < 3; ++i) key(Qt::Key_S);  // at once: the saves run side by side
+  ASSERT_TRUE(waitFor([&] { return captured.size() == 3; })) << captured.size();
+  EXPECT_EQ(window().statusText(), "Saved " + captured.back());
+  saved = captured;
   const QDir pictures(services.captureDirectory);
   EXPECT_EQ(pictures.entryList(QDir::Files).size(), 3);
   EXPECT_EQ(saved.removeDuplicates(), 0);
@@ -243,6 +247,75 @@ TEST_F(CaptureTest, AStalledDiskNeverFreezesTheWindow) {
   EXPECT_FALSE(window().finishRecordings());
   EXPECT_LT(clock.elapsed(), 5000);
   EXPECT_TRUE(window().statusText().startsWith("Recording stopped: "))
+      << window().statusText().toStdString();
+  EXPECT_TRUE(window().statusText().contains("abandoned"));
+  EXPECT_TRUE(window().captureFailed());
+  release = true;
+  reader.join();
+}
+
+// A snapshot whose file lands on storage that stops answering (a FIFO nobody reads stands in
+// for a hung share): the window keeps answering, a later snapshot still saves, and finishing
+// gives up on the stuck one.
+TEST_F(CaptureTest, AStalledSnapshotNeverFreezesTheWindow) {
+  QTemporaryDir stalledFolder;
+  const QString fifo = stalledFolder.filePath("stalled.png");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  // The first snapshot's file is the FIFO: opening it for writing waits for a reader.
+  auto creations = std::make_shared<std::atomic<int>>(0);
+  services.createSnapshotFile = [creations, stalled = fifo.toStdString()](
+                                    const std::string& path, platform::ExistingFile existing) {
+    if (creations->fetch_add(1) == 0)
+      return platform::createOutputFile(stalled, platform::ExistingFile::Replace);
+    return platform::createOutputFile(path, existing);
+  };
+  std::atomic<bool> release{false};
+  // Reads the FIFO when released, or after 30 s so that a frozen window can't hang the test.
+  std::thread reader([&] {
+    for (int i = 0; i < 3000 && !release; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY);
+    char buffer[65536];
+    while (fd >= 0 && ::read(fd, buffer, sizeof buffer) > 0) {
+    }
+    if (fd >= 0) ::close(fd);
+  });
+  start();
+  connectAndWait();
+  ASSERT_TRUE(showChannel(0));
+  ASSERT_TRUE(waitFor([&] { return !window().liveTap()->snapshot().isNull(); }));
+  // S itself: decoding the picture is all it does on the UI thread (30 s when it waits for the
+  // disk).
+  QElapsedTimer clock;
+  clock.start();
+  key(Qt::Key_S);
+  EXPECT_LT(clock.elapsed(), 2000);
+  // The UI thread's longest stretch without an event-loop turn while the save is stuck; the
+  // status line still shows what happens meanwhile.
+  qint64 last = 0, longest = 0;
+  QTimer heartbeat;
+  QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+    longest = std::max(longest, clock.elapsed() - last);
+    last = clock.elapsed();
+  });
+  clock.restart();
+  heartbeat.start(10);
+  command("notice setup user");
+  EXPECT_TRUE(waitForStatus("user entered into DVR Setup"));
+  waitFor([] { return false; }, 300);
+  heartbeat.stop();
+  EXPECT_LT(longest, 100);
+  // A later snapshot to storage that answers is saved.
+  key(Qt::Key_S);
+  EXPECT_TRUE(waitFor([&] { return window().statusText().startsWith("Saved "); }))
+      << window().statusText().toStdString();
+  EXPECT_EQ(files().size(), 1);
+  EXPECT_FALSE(window().captureFailed());
+
+  clock.restart();
+  EXPECT_FALSE(window().finishRecordings());
+  EXPECT_LT(clock.elapsed(), 5000);
+  EXPECT_TRUE(window().statusText().startsWith("Can't save "))
       << window().statusText().toStdString();
   EXPECT_TRUE(window().statusText().contains("abandoned"));
   EXPECT_TRUE(window().captureFailed());

@@ -107,6 +107,24 @@ TEST_F(OutputFilesTest, AStalledRecordingNeverHoldsUpTheQuit) {
   EXPECT_EQ(QImage(shot).width(), 240);
 }
 
+// A screenshot to a FIFO nobody opens: creating the file waits for good, as on a hung share.
+// The run still ends soon after its quit time, and the screenshot counts as not written.
+TEST_F(OutputFilesTest, AStalledScreenshotNeverHoldsUpTheQuit) {
+  start();
+  const QString fifo = dir.filePath("stalled.png");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  QElapsedTimer clock;
+  clock.start();
+  const auto run = runKiosk({"--screenshot", fifo.toStdString(), "--overwrite"}, 2, 30000);
+  const qint64 took = clock.elapsed();
+  ASSERT_GE(run.exitCode, 0) << "did not end: " << run.err;
+  EXPECT_EQ(run.exitCode, 4) << run.err;
+  // Quit time, the orderly disconnect's wait and the few seconds the file gets, with room for a
+  // slow machine.
+  EXPECT_LT(took, 15000) << run.err;
+  EXPECT_TRUE(QString::fromStdString(run.err).contains("--screenshot")) << run.err;
+}
+
 // The headless demo's screenshot and audio go to a new private folder: a link planted under
 // the old fixed name in the temporary folder is never followed.
 TEST(ViewerDemoFiles, GoToAPrivateFolder) {

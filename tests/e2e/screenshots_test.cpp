@@ -98,6 +98,7 @@ TEST_F(Screenshots, SnapshotIsTheWholePicture) {
   showLive(0);
   QKeyEvent press(QEvent::KeyPress, Qt::Key_S, Qt::NoModifier);
   QCoreApplication::sendEvent(&window(), &press);
+  ASSERT_TRUE(waitFor([&] { return window().statusText().startsWith("Saved "); }));
   const QStringList files = QDir(folder.path()).entryList({"*.png"}, QDir::Files);
   ASSERT_EQ(files.size(), 1);
   const QImage snapshot(folder.filePath(files.front()));
