@@ -28,6 +28,59 @@
 namespace e2e {
 namespace {
 
+// Storage that stops answering, as a hung network share does: a FIFO that nobody opens for
+// reading until the test ends (or 30 s pass, so that a frozen window can't hang the test); then
+// it is read to the end.
+class StalledDisk {
+ public:
+  explicit StalledDisk(const QString& fifo) : fifo_(QFile::encodeName(fifo).toStdString()) {
+    made_ = ::mkfifo(fifo_.c_str(), 0600) == 0;
+    if (made_) reader_ = std::thread([this] { drainWhenReleased(); });
+  }
+  ~StalledDisk() {
+    release_ = true;
+    if (reader_.joinable()) reader_.join();
+  }
+  StalledDisk(const StalledDisk&) = delete;
+  StalledDisk& operator=(const StalledDisk&) = delete;
+  bool made() const { return made_; }
+
+ private:
+  void drainWhenReleased() {
+    for (int i = 0; i < 3000 && !release_; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int fd = ::open(fifo_.c_str(), O_RDONLY);
+    char buffer[65536];
+    while (fd >= 0 && ::read(fd, buffer, sizeof buffer) > 0) {
+    }
+    if (fd >= 0) ::close(fd);
+  }
+
+  std::string fifo_;
+  bool made_ = false;
+  std::atomic<bool> release_{false};
+  std::thread reader_;
+};
+
+// The UI thread's longest stretch without an event-loop turn while this watch lives.
+class UiGapWatch {
+ public:
+  UiGapWatch() {
+    QObject::connect(&heartbeat_, &QTimer::timeout, [this] {
+      longest_ = std::max(longest_, clock_.elapsed() - last_);
+      last_ = clock_.elapsed();
+    });
+    clock_.start();
+    heartbeat_.start(10);
+  }
+  qint64 longest() const { return longest_; }
+
+ private:
+  QElapsedTimer clock_;
+  QTimer heartbeat_;
+  qint64 last_ = 0, longest_ = 0;
+};
+
 class CaptureTest : public ViewerTest {
  protected:
   CaptureTest() { services.captureDirectory = folder.path(); }
@@ -209,30 +262,12 @@ TEST_F(CaptureTest, AnMpeg4RecordingWithoutAKeyFrameSaysNothingWasRecorded) {
 // keeps answering while the recording starts, runs and stops, and finishing gives up on it.
 TEST_F(CaptureTest, AStalledDiskNeverFreezesTheWindow) {
   const QString fifo = folder.filePath("stalled.mkv");
-  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  std::atomic<bool> release{false};
-  // Opens the FIFO when released, or after 30 s so that a frozen window can't hang the test.
-  std::thread reader([&] {
-    for (int i = 0; i < 3000 && !release; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY);
-    char buffer[65536];
-    while (fd >= 0 && ::read(fd, buffer, sizeof buffer) > 0) {
-    }
-    if (fd >= 0) ::close(fd);
-  });
+  StalledDisk disk(fifo);
+  ASSERT_TRUE(disk.made());
   start();
   connectAndWait();
   // The UI thread's longest stretch without an event-loop turn, over the whole recording.
-  QElapsedTimer clock;
-  qint64 last = 0, longest = 0;
-  QTimer heartbeat;
-  QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-    longest = std::max(longest, clock.elapsed() - last);
-    last = clock.elapsed();
-  });
-  clock.start();
-  heartbeat.start(10);
+  UiGapWatch gaps;
   window().recordOnNextPicture(fifo.toStdString(), true);
   ASSERT_TRUE(showChannel(0));
   EXPECT_TRUE(window().liveTap()->recording());
@@ -240,18 +275,16 @@ TEST_F(CaptureTest, AStalledDiskNeverFreezesTheWindow) {
   key(Qt::Key_R);
   EXPECT_FALSE(window().liveTap()->recording());
   waitFor([] { return false; }, 300);
-  heartbeat.stop();
-  EXPECT_LT(longest, 100);
+  EXPECT_LT(gaps.longest(), 100);
 
-  clock.restart();
+  QElapsedTimer clock;
+  clock.start();
   EXPECT_FALSE(window().finishRecordings());
   EXPECT_LT(clock.elapsed(), 5000);
   EXPECT_TRUE(window().statusText().startsWith("Recording stopped: "))
       << window().statusText().toStdString();
   EXPECT_TRUE(window().statusText().contains("abandoned"));
   EXPECT_TRUE(window().captureFailed());
-  release = true;
-  reader.join();
 }
 
 // A snapshot whose file lands on storage that stops answering (a FIFO nobody reads stands in
@@ -260,7 +293,8 @@ TEST_F(CaptureTest, AStalledDiskNeverFreezesTheWindow) {
 TEST_F(CaptureTest, AStalledSnapshotNeverFreezesTheWindow) {
   QTemporaryDir stalledFolder;
   const QString fifo = stalledFolder.filePath("stalled.png");
-  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  StalledDisk disk(fifo);
+  ASSERT_TRUE(disk.made());
   // The first snapshot's file is the FIFO: opening it for writing waits for a reader.
   auto creations = std::make_shared<std::atomic<int>>(0);
   services.createSnapshotFile = [creations, stalled = fifo.toStdString()](
@@ -269,17 +303,6 @@ TEST_F(CaptureTest, AStalledSnapshotNeverFreezesTheWindow) {
       return platform::createOutputFile(stalled, platform::ExistingFile::Replace);
     return platform::createOutputFile(path, existing);
   };
-  std::atomic<bool> release{false};
-  // Reads the FIFO when released, or after 30 s so that a frozen window can't hang the test.
-  std::thread reader([&] {
-    for (int i = 0; i < 3000 && !release; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY);
-    char buffer[65536];
-    while (fd >= 0 && ::read(fd, buffer, sizeof buffer) > 0) {
-    }
-    if (fd >= 0) ::close(fd);
-  });
   start();
   connectAndWait();
   ASSERT_TRUE(showChannel(0));
@@ -292,19 +315,13 @@ TEST_F(CaptureTest, AStalledSnapshotNeverFreezesTheWindow) {
   EXPECT_LT(clock.elapsed(), 2000);
   // The UI thread's longest stretch without an event-loop turn while the save is stuck; the
   // status line still shows what happens meanwhile.
-  qint64 last = 0, longest = 0;
-  QTimer heartbeat;
-  QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-    longest = std::max(longest, clock.elapsed() - last);
-    last = clock.elapsed();
-  });
-  clock.restart();
-  heartbeat.start(10);
-  command("notice setup user");
-  EXPECT_TRUE(waitForStatus("user entered into DVR Setup"));
-  waitFor([] { return false; }, 300);
-  heartbeat.stop();
-  EXPECT_LT(longest, 100);
+  {
+    UiGapWatch gaps;
+    command("notice setup user");
+    EXPECT_TRUE(waitForStatus("user entered into DVR Setup"));
+    waitFor([] { return false; }, 300);
+    EXPECT_LT(gaps.longest(), 100);
+  }
   // A later snapshot to storage that answers is saved.
   key(Qt::Key_S);
   EXPECT_TRUE(waitFor([&] { return window().statusText().startsWith("Saved "); }))
@@ -319,8 +336,6 @@ TEST_F(CaptureTest, AStalledSnapshotNeverFreezesTheWindow) {
       << window().statusText().toStdString();
   EXPECT_TRUE(window().statusText().contains("abandoned"));
   EXPECT_TRUE(window().captureFailed());
-  release = true;
-  reader.join();
 }
 
 }  // namespace
