@@ -1,0 +1,64 @@
+#pragma once
+// Decodes live frames into tile pictures off the UI thread: each channel's frames in arrival
+// order, channels spread over a few worker threads, each picture decoded at the smallest JPEG
+// scale that still covers its tile and scaled smoothly to the tile (aspect ratio kept,
+// letterboxed, true colour). A tile keeps only its newest picture.
+#include <QImage>
+#include <QSize>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "session/session_listener.h"
+
+struct TilePicture {
+  uint8_t channel = 0;
+  uint64_t sequence = 0;  // LiveFrame::sequence of the frame it came from
+  QImage image;           // Format_RGB32, exactly the tile's size, letterboxed
+  QSize sourceSize;       // the DVR's picture size
+  std::chrono::steady_clock::time_point arrival;  // of the frame it came from
+};
+
+struct TileDecodeStats {
+  uint64_t submitted = 0;  // frames handed in for channels with a tile
+  uint64_t decoded = 0;    // pictures made
+  uint64_t skipped = 0;    // frames dropped unseen because a newer one of the channel waited
+  uint64_t failed = 0;     // frames that did not decode
+  uint64_t decodeNs = 0;   // thread CPU time in decoding
+  uint64_t scaleNs = 0;    // thread CPU time in scaling
+};
+
+class CTileDecodePool {
+ public:
+  // threads 0: one per core.
+  explicit CTileDecodePool(int threads = 0);
+  ~CTileDecodePool();  // joins the workers
+  CTileDecodePool(const CTileDecodePool&) = delete;
+  CTileDecodePool& operator=(const CTileDecodePool&) = delete;
+
+  // Any thread. Called from a worker after a channel's picture changed; the owner posts one
+  // wake-up to its UI thread from it (nothing heavy, never blocks).
+  void setPictureReady(std::function<void(uint8_t channel)> ready);
+
+  // UI thread: the size channel's tile has now; an empty size means no tile shows it (its
+  // frames are dropped and its decoder state freed).
+  void setTileSize(uint8_t channel, QSize size);
+
+  // Any thread (the live-stream thread): copies the frame and queues it for its channel.
+  void submit(const LiveFrame& frame);
+
+  // UI thread: the newest picture of channel, once per new picture.
+  std::optional<TilePicture> takePicture(uint8_t channel);
+
+  // Drops every queued frame and picture and every channel's decoder state (a new session).
+  void reset();
+
+  TileDecodeStats stats() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
