@@ -151,6 +151,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       {"--connect-again", &parsed.connectAgain},
       {"--move-camera", &parsed.moveCamera},
       {"--overwrite", &parsed.overwrite},
+      {"--reconnect", &parsed.reconnect},
   };
   const std::map<std::string, Setter> valued = {
       {"--connect",
@@ -174,6 +175,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       {"--screenshot", text(&parsed.screenshot)},
       {"--record", text(&parsed.record)},
       {"--capture-dir", folder(&parsed.captureDir)},
+      {"--reconnect-first-wait-ms", number(&parsed.reconnectFirstWaitMs, 1, 60000)},
   };
 
   for (size_t i = 0; i < args.size(); ++i) {
@@ -223,6 +225,12 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
     *error = "--connect and --demo exclude each other";
     return false;
   }
+  // The password of a Connect made in the dialog is never kept, so only the command line's DVR
+  // can be connected to again.
+  if (parsed.reconnect && parsed.host.empty() && !parsed.demo) {
+    *error = "--reconnect needs --connect or --demo";
+    return false;
+  }
   *options = parsed;
   return true;
 }
@@ -240,6 +248,8 @@ std::string commandLineHelp() {
          "  --audio                 once connected, switch audio on\n"
          "  --fullscreen            show the picture full screen once it runs\n"
          "  --tour SECONDS          move to the next channel every SECONDS\n"
+         "  --reconnect             after a lost link, a failed connect or a refusal that\n"
+         "                          passes, connect again after 1, 2, 4 ... 32, then every 60 s\n"
          "  --link-timeout SECONDS  control-link silence that counts as lost (default 20)\n"
          "                          (SECONDS: a decimal number up to 2147483)\n"
          "  --zoom N                zoom the whole window 1..4; remembered for later runs\n"

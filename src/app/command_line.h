@@ -27,6 +27,11 @@ struct CommandLineOptions {
   std::string captureDir;  // folder of snapshots (S) and recordings (R)
   bool overwrite = false;  // --record and --screenshot may replace an existing file
   bool verbose = false;
+  // After a lost link or stream, a failed connect or a refusal that passes, connect to the same
+  // DVR again with growing waits (needs --connect or --demo).
+  bool reconnect = false;
+  // Hidden, for tests only: the first reconnect wait in ms (the others scale with it).
+  int reconnectFirstWaitMs = 1000;
   bool allowCoreDumps = false;  // debugging: keep core dumps (they can hold the password)
   // Hidden, for fault campaigns: UI heartbeat and leftover threads and descriptors at exit, and
   // one more Connect to the same DVR once the first session is over.

@@ -20,6 +20,7 @@
 #include "platform/messages.h"
 #include "platform/output_file.h"
 #include "protocol/dvr_client.h"
+#include "recording/live_tap.h"
 #include "ui/channel_button.h"
 #include "ui/connect_dlg.h"
 #include "ui/control_id.h"
@@ -35,12 +36,27 @@ void wipe(QString& text) {
 
 CKioskSession::CKioskSession(CViewerDlg& window, const CommandLineOptions& options, Target target,
                              CRunOutcome& outcome)
-    : window_(window), options_(options), target_(std::move(target)), outcome_(outcome) {
+    : window_(window),
+      options_(options),
+      target_(std::move(target)),
+      outcome_(outcome),
+      policy_({}, {}, std::chrono::milliseconds(options.reconnectFirstWaitMs)) {
   window_.onStatusText = [this](const QString& text) {
     statusTexts_.append(text);
     log(QStringLiteral("status: ") + text);
   };
   window_.onConnected = [this] { onConnected(); };
+  wanted_.channel = options_.channel;
+  wanted_.audio = options_.audio;
+  wanted_.fullScreen = options_.fullScreen;
+  if (options_.reconnect) {
+    window_.onSessionEnding = [this](SessionEnd reason, int16_t status) {
+      onSessionEnding(reason, status);
+    };
+    window_.onConnectionCommand = [this](int) { onConnectionCommand(); };
+  }
+  countdownTimer_.setInterval(250);
+  connect(&countdownTimer_, &QTimer::timeout, this, &CKioskSession::reconnectTick);
   connect(&tourTimer_, &QTimer::timeout, this, &CKioskSession::tourStep);
   fullScreenTimer_.setInterval(250);
   connect(&fullScreenTimer_, &QTimer::timeout, this, &CKioskSession::tryFullScreen);
@@ -57,6 +73,8 @@ CKioskSession::~CKioskSession() {
   wipePassword();
   window_.onStatusText = nullptr;
   window_.onConnected = nullptr;
+  window_.onSessionEnding = nullptr;
+  window_.onConnectionCommand = nullptr;
   if (&platform::dialogHost() == this) platform::setDialogHost(nullptr);
 }
 
@@ -74,10 +92,10 @@ void CKioskSession::start() {
   if (!target_.host.isEmpty()) {
     connectPending_ = true;
     QTimer::singleShot(0, &window_, [this] {
-      platform::sendMessage(window_.windowId(), msg::kCommand, ctl::kConnect, 0);
+      pressConnect();
       // The attempt has its client now, or has failed already.
       connectStarted_ = true;
-      if (!options_.connectAgain) wipePassword();
+      if (!options_.connectAgain && !options_.reconnect) wipePassword();
       connectWatch_.start();
       checkConnect();
     });
@@ -93,6 +111,14 @@ void CKioskSession::start() {
   }
 }
 
+void CKioskSession::pressConnect() {
+  connectPending_ = true;
+  ownSession_ = true;
+  ownCommand_ = true;
+  platform::sendMessage(window_.windowId(), msg::kCommand, ctl::kConnect, 0);
+  ownCommand_ = false;
+}
+
 void CKioskSession::wipePassword() {
   wipe(target_.password);
 }
@@ -101,7 +127,9 @@ void CKioskSession::wipePassword() {
 // a failed preparation); the run ends there unless it is to connect again.
 void CKioskSession::checkConnect() {
   // A window closed by its user or a signal ends the attempt without a verdict on it.
-  if (connectedOnce_ || outcome_.connectFailed() || ending_ || !window_.isVisible()) {
+  // With --reconnect a failed attempt is tried again; only the quit time gives a verdict.
+  if (connectedOnce_ || outcome_.connectFailed() || ending_ || !window_.isVisible() ||
+      options_.reconnect) {
     connectWatch_.stop();
     return;
   }
@@ -123,6 +151,8 @@ void CKioskSession::messageBox(QWidget* parent, const QString& text, MessageIcon
   messages_.append(text);
   log(QStringLiteral("message: ") + text);
   if (isHeadlessPlatform()) return;
+  // A refusal retried every minute would otherwise fill the wall with the same box.
+  if (options_.reconnect && lastBox_ != nullptr && lastBox_->text() == text) return;
   // Shown, but never in the way of the run: the box doesn't block.
   auto* box = new QMessageBox(
       icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::Information,
@@ -130,6 +160,7 @@ void CKioskSession::messageBox(QWidget* parent, const QString& text, MessageIcon
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   box->show();
+  lastBox_ = box;
 }
 
 int CKioskSession::execDialog(QDialog& dialog) {
@@ -161,26 +192,112 @@ void CKioskSession::onConnected() {
     reconnectDone(true);
     return;
   }
-  if (connectedOnce_) return;
+  if (ownSession_) policy_.onConnected();
+  const bool first = !connectedOnce_;
+  const bool again = reconnecting_;
+  reconnecting_ = false;
+  if (!first && !again) return;
   connectedOnce_ = true;
   connectWatch_.stop();
+  if (again && !wanted_.recording.empty()) {
+    // The recording goes on in a file of its own beside the last one.
+    window_.recordOnNextPicture(wanted_.recording, platform::ExistingFile::Numbered);
+    wanted_.recording.clear();
+  }
+  showView();
+  if (!first) return;
+  if (options_.tourSeconds > 0) tourTimer_.start(static_cast<int>(options_.tourSeconds * 1000));
+  if (options_.moveCamera) cameraTimer_.start();
+}
+
+// Presses the wanted channel and audio on, and goes full screen once the picture runs.
+void CKioskSession::showView() {
   const WindowId id = window_.windowId();
-  if (options_.channel > 0) {
+  if (wanted_.channel > 0) {
     // Only what a user could press: a channel the DVR masks or lacks is skipped.
-    const CChannelButton* button = window_.channelButton(options_.channel - 1);
+    const CChannelButton* button = window_.channelButton(wanted_.channel - 1);
     if (button != nullptr && button->isEnabled()) {
       platform::sendMessage(id, msg::kCommand,
-                            static_cast<uintptr_t>(ctl::kFirstChannel + options_.channel - 1), 0);
+                            static_cast<uintptr_t>(ctl::kFirstChannel + wanted_.channel - 1), 0);
     } else {
       std::fprintf(stderr, "pelloxview: channel %d is not available on this DVR; not shown\n",
-                   options_.channel);
+                   wanted_.channel);
       std::fflush(stderr);
     }
   }
-  if (options_.audio) platform::sendMessage(id, msg::kCommand, ctl::kAudioOn, 0);
-  if (options_.tourSeconds > 0) tourTimer_.start(static_cast<int>(options_.tourSeconds * 1000));
-  if (options_.fullScreen) fullScreenTimer_.start();
-  if (options_.moveCamera) cameraTimer_.start();
+  if (wanted_.audio) platform::sendMessage(id, msg::kCommand, ctl::kAudioOn, 0);
+  if (wanted_.fullScreen) fullScreenTimer_.start();
+}
+
+// A session of the kiosk's own ends: what it showed is noted now, while the window still shows
+// it; whether and when to connect again is decided once the teardown is over.
+void CKioskSession::onSessionEnding(SessionEnd reason, int16_t loginStatus) {
+  if (!ownSession_ || ending_) return;
+  ownSession_ = false;
+  if (window_.isConnected()) {
+    wanted_.channel = window_.shownChannel() >= 0 ? window_.shownChannel() + 1 : 0;
+    wanted_.audio = window_.audioOn();
+    wanted_.fullScreen = window_.fullScreen();
+    const CLiveTap* tap = window_.liveTap();
+    wanted_.recording = tap != nullptr && tap->recording() ? tap->recordingPath() : std::string();
+  }
+  QTimer::singleShot(0, this,
+                     [this, reason, loginStatus] { afterSessionEnded(reason, loginStatus); });
+}
+
+void CKioskSession::afterSessionEnded(SessionEnd reason, int16_t loginStatus) {
+  if (ending_ || ownSession_) return;  // the run ends, or someone connected meanwhile
+  const auto wait = policy_.onSessionEnded(reason, loginStatus);
+  if (!wait) {
+    if (reason == SessionEnd::LoginRefused) {
+      // Another try could lock the account: the user decides.
+      std::fprintf(stderr, "pelloxview: %s refused the login (status %d); not reconnecting\n",
+                   target_.host.toUtf8().constData(), loginStatus);
+      std::fflush(stderr);
+    }
+    return;
+  }
+  waitAttempt_ = policy_.attempt();
+  waitDeadline_.setRemainingTime(wait->count());
+  window_.setReconnectWaiting(true);
+  countdownTimer_.start();
+  reconnectTick();
+}
+
+// Counts the wait down on the status line (again after any other text, such as a recording's
+// "Saved ..."), then connects.
+void CKioskSession::reconnectTick() {
+  if (ending_) {
+    cancelReconnectWait();
+    return;
+  }
+  const qint64 left = waitDeadline_.remainingTime();
+  if (left <= 0) {
+    cancelReconnectWait();
+    reconnecting_ = true;
+    pressConnect();
+    return;
+  }
+  window_.showStatusText(QStringLiteral("%1 Reconnecting in %2 s (attempt %3)")
+                             .arg(target_.host)
+                             .arg((left + 999) / 1000)
+                             .arg(waitAttempt_));
+}
+
+void CKioskSession::cancelReconnectWait() {
+  if (!countdownTimer_.isActive()) return;
+  countdownTimer_.stop();
+  window_.setReconnectWaiting(false);
+}
+
+// A Connect or Disconnect that isn't the kiosk's own (the user's, or the window's close): the
+// user takes over, and no wait goes on.
+void CKioskSession::onConnectionCommand() {
+  if (ownCommand_) return;
+  cancelReconnectWait();
+  policy_.reset();
+  ownSession_ = false;
+  reconnecting_ = false;
 }
 
 // The next enabled channel after the shown one, pressed like its button.
@@ -267,6 +384,7 @@ void CKioskSession::endRun() {
   if (ending_) return;
   ending_ = true;
   reconnectTimer_.stop();
+  cancelReconnectWait();
   saveScreenshot();
   stopSteps();
   closeWindow();
@@ -274,6 +392,7 @@ void CKioskSession::endRun() {
 
 void CKioskSession::quit() {
   if (ending_) return;
+  cancelReconnectWait();
   // A scripted run whose time is up before "Connected." never got its session.
   if (!target_.host.isEmpty() && !connectedOnce_) {
     const QString last = statusTexts_.isEmpty() ? QString() : statusTexts_.last();

@@ -4,7 +4,9 @@
 // screen, and at the quit time saves a screenshot and closes the window. Status texts and
 // message boxes can be logged; boxes never block such a run. A connect that never reaches
 // "Connected." and a screenshot that can't be saved go into the run's outcome; the first ends
-// the run at once.
+// the run at once. With --reconnect, a session that ends by itself is connected again after a
+// growing wait, and what it showed comes back.
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QImage>
@@ -21,9 +23,11 @@
 #include "app/command_line.h"
 #include "app/run_outcome.h"
 #include "platform/dialog_host.h"
+#include "session/reconnect_policy.h"
 
 class CPictureWriter;
 class CViewerDlg;
+class QMessageBox;
 
 class CKioskSession final : public QObject, public IDialogHost {
   Q_OBJECT
@@ -60,6 +64,14 @@ class CKioskSession final : public QObject, public IDialogHost {
 
  private:
   void onConnected();
+  // The kiosk's own Connect to the target (the Connect dialog is answered with it).
+  void pressConnect();
+  void showView();
+  void onSessionEnding(SessionEnd reason, int16_t loginStatus);
+  void afterSessionEnded(SessionEnd reason, int16_t loginStatus);
+  void onConnectionCommand();
+  void reconnectTick();
+  void cancelReconnectWait();
   void tourStep();
   void tryFullScreen();
   void tryCameraMove();
@@ -101,4 +113,22 @@ class CKioskSession final : public QObject, public IDialogHost {
   int reconnectStage_ = 0;
   QElapsedTimer reconnectClock_;
   QTimer reconnectTimer_;
+
+  // --reconnect (UI thread). What the next "Connected." brings back: from the options, then what
+  // the last session that reached "Connected." showed when it ended.
+  struct View {
+    int channel = 0;  // 1..16, 0: none
+    bool audio = false;
+    bool fullScreen = false;
+    std::string recording;  // the path of the recording that ran, empty: none
+  };
+  View wanted_;
+  CReconnectPolicy policy_;
+  bool ownSession_ = false;    // the attempt or session under way is the kiosk's, to the target
+  bool ownCommand_ = false;    // the Connect being sent is the kiosk's own
+  bool reconnecting_ = false;  // a reconnect's Connect went out; its "Connected." restores
+  int waitAttempt_ = 0;
+  QDeadlineTimer waitDeadline_;
+  QTimer countdownTimer_;
+  QPointer<QMessageBox> lastBox_;  // a retried refusal's box is not stacked again and again
 };

@@ -28,6 +28,7 @@
 #include "platform/message_window.h"
 #include "platform/output_file.h"
 #include "protocol/reply_queue.h"
+#include "session/session_listener.h"
 #include "video/draw_gates.h"
 
 class CAddressBookDlg;
@@ -101,10 +102,21 @@ class CViewerDlg final : public QDialog,
   std::function<void(const QString&)> onStatusText;  // every change of the status line
   std::function<void()> onConnected;                 // "%s Connected." was shown
   std::function<void(const QString&)> onCapture;     // a snapshot or recording file was saved
+  // A session's teardown begins; channel, audio, full screen and recording are still as they
+  // were. loginStatus is the refused login's status (SessionEnd::LoginRefused), else 0.
+  std::function<void(SessionEnd reason, int16_t loginStatus)> onSessionEnding;
+  // A Connect or Disconnect command reached the window (a button, a close), before it runs.
+  std::function<void(int command)> onConnectionCommand;
+
+  // While the kiosk waits to reconnect: Disconnect is offered (it ends the wait), Connect is not.
+  void setReconnectWaiting(bool waiting);
+  // A text of the kiosk's own on the status line (the reconnect countdown).
+  void showStatusText(const QString& text);
 
   // Records the live stream to path from the next picture that starts (the command line's
   // --record); an existing file is an error unless overwrite is set.
   void recordOnNextPicture(const std::string& path, bool overwrite = false);  // bytes as given
+  void recordOnNextPicture(const std::string& path, platform::ExistingFile existing);
   // Stops a recording and waits (a few seconds at most) for every recording to be closed and
   // every snapshot saved; writers still busy then are abandoned. Reports on the status line; true
   // when no snapshot or recording of this window failed or came out empty (see captureFailed).
@@ -188,6 +200,8 @@ class CViewerDlg final : public QDialog,
   int onControlConnectResult(intptr_t result);
   int onControlLinkLost();
   int onLiveStreamLost();
+  int endLostSession(SessionEnd reason);
+  void notifySessionEnding(SessionEnd reason, int16_t loginStatus = 0);
   void onConnectTimeout();
   // The shared reset of every teardown; the status text is set by the caller.
   void resetControlsAfterTeardown();
@@ -284,7 +298,8 @@ class CViewerDlg final : public QDialog,
   // REQ_LIVECLOSE went out (channel switch or orderly disconnect): the old live stream's end is
   // expected, whoever closes it, until the rebuilt stream has logged in.
   bool liveClosePending_ = false;
-  bool disconnecting_ = false;  // the orderly disconnect waits for the DVR's replies
+  bool disconnecting_ = false;     // the orderly disconnect waits for the DVR's replies
+  bool reconnectWaiting_ = false;  // the kiosk waits to connect again (setReconnectWaiting)
   uint32_t volume_ = 0;
   // The button under the last pen-down, or null. Guarded against deletion by QPointer.
   QPointer<CHoverButton> pressedButton_;

@@ -126,9 +126,13 @@ void CViewerDlg::stopRecording() {
 }
 
 void CViewerDlg::recordOnNextPicture(const std::string& path, bool overwrite) {
+  recordOnNextPicture(path,
+                      overwrite ? platform::ExistingFile::Replace : platform::ExistingFile::Refuse);
+}
+
+void CViewerDlg::recordOnNextPicture(const std::string& path, platform::ExistingFile existing) {
   pendingRecordPath_ = path;
-  pendingRecordExisting_ =
-      overwrite ? platform::ExistingFile::Replace : platform::ExistingFile::Refuse;
+  pendingRecordExisting_ = existing;
 }
 
 bool CViewerDlg::finishRecordings() {

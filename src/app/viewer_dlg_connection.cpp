@@ -102,6 +102,7 @@ int CViewerDlg::onConnectRequest(ConnectRequest* request) {
     setTimer(timers::kConnectTimeout, services_.connectTimeoutMs);
     return kHandled;
   }
+  notifySessionEnding(SessionEnd::ConnectFailed);
   setStatusText(withName("%1 Connection falure.", addressText()));
   repaintWindow(false);
   deleteClient();
@@ -151,8 +152,25 @@ void CViewerDlg::endSession() {
   connected_ = false;
 }
 
+void CViewerDlg::notifySessionEnding(SessionEnd reason, int16_t loginStatus) {
+  if (onSessionEnding) onSessionEnding(reason, loginStatus);
+}
+
+void CViewerDlg::setReconnectWaiting(bool waiting) {
+  reconnectWaiting_ = waiting;
+  if (client_) return;  // a connection shows its own buttons
+  setControlEnabled(ctl::kConnect, !waiting);
+  setControlEnabled(ctl::kDisconnect, waiting);
+  if (layout_ != 0 || fullScreen_) return;
+  setControlVisible(ctl::kConnect, !waiting);
+  setControlVisible(ctl::kDisconnect, waiting);
+}
+
 int CViewerDlg::onControlConnectResult(intptr_t result) {
   if (result >= 0) return kHandled;
+  if (client_) {
+    notifySessionEnding(result == -2 ? SessionEnd::ConnectTimeout : SessionEnd::ConnectFailed);
+  }
   onCloseLiveViewing(0);
   if (client_) client_->disconnectControl();
   resetControlsAfterTeardown();
@@ -169,6 +187,11 @@ void CViewerDlg::onConnectTimeout() {
 }
 
 int CViewerDlg::onControlLinkLost() {
+  return endLostSession(SessionEnd::LinkLost);
+}
+
+int CViewerDlg::endLostSession(SessionEnd reason) {
+  if (client_) notifySessionEnding(reason);
   if (client_) client_->disconnectControl();
   resetControlsAfterTeardown();
   // A power-off or setup notice stays readable after the link goes.
@@ -185,7 +208,7 @@ int CViewerDlg::onControlLinkLost() {
 // closed (a channel switch or the orderly disconnect) is not.
 int CViewerDlg::onLiveStreamLost() {
   if (!client_ || !client_->stream().lost() || liveClosePending_) return kHandled;
-  return onControlLinkLost();
+  return endLostSession(SessionEnd::StreamLost);
 }
 
 void CViewerDlg::onDisconnectCommand() {
@@ -208,6 +231,7 @@ void CViewerDlg::onDisconnectCommand() {
   // The local way: every connection this session opened closes now (the client takes its live
   // stream, audio and notice connections with it), so nothing stays logged in at the DVR and
   // nobody waits for a client that can't answer any more.
+  if (client_) notifySessionEnding(SessionEnd::UserDisconnect);
   if (client_) client_->disconnectControl();
   resetControlsAfterTeardown();
   setStatusText(QString());

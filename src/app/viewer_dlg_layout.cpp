@@ -258,9 +258,10 @@ void CViewerDlg::applyLayout(int layout) {
   };
   if (layout == 0) {
     // Connect or Disconnect by the connection: a client lives from the start of a connection
-    // to its teardown, so coming back from full screen or layout 1 always leaves a way on.
-    setControlVisible(ctl::kConnect, !client_);
-    setControlVisible(ctl::kDisconnect, client_ != nullptr);
+    // to its teardown, so coming back from full screen or layout 1 always leaves a way on. A
+    // reconnect wait offers Disconnect, which ends it.
+    setControlVisible(ctl::kConnect, !client_ && !reconnectWaiting_);
+    setControlVisible(ctl::kDisconnect, client_ != nullptr || reconnectWaiting_);
     setControlVisible(ctl::kViewOption, true);
     setControlVisible(ctl::kVolume, true);
     setControlVisible(ctl::kAddressBook, true);

@@ -249,6 +249,7 @@ void CViewerDlg::onAuthResult(const ReplyRecord& record, int16_t status) {
   // The box runs its own event loop: the client may have gone meanwhile.
   if (!client_ || (session != 0 && client_->session() != session)) return;
   if (client_->disconnectControl() == 0) return;
+  notifySessionEnding(SessionEnd::LoginRefused, status);
   resetControlsAfterTeardown();
   setStatusText(QString());
   endSession();
@@ -327,6 +328,7 @@ void CViewerDlg::onLiveClose(uint16_t status) {
 
 void CViewerDlg::onDisconnectReply(uint16_t status) {
   if (status != 1 || !client_ || client_->disconnectControl() == 0) return;
+  notifySessionEnding(SessionEnd::UserDisconnect);
   resetControlsAfterTeardown();
   setStatusText(QStringLiteral("%1 Disconnected.").arg(addressText()));
   endSession();

@@ -173,9 +173,11 @@ int CViewerDlg::onCommand(int id) {
   }
   switch (id) {
     case ctl::kConnect:
+      if (onConnectionCommand) onConnectionCommand(id);
       onConnectCommand();
       return kHandled;
     case ctl::kDisconnect:
+      if (onConnectionCommand) onConnectionCommand(id);
       onDisconnectCommand();
       return kHandled;
     case ctl::kAddressBook:
@@ -229,6 +231,11 @@ void CViewerDlg::setStatusText(const QString& text) {
   statusText_ = text;
   statusLine_->setText(text);
   if (onStatusText) onStatusText(text);
+}
+
+void CViewerDlg::showStatusText(const QString& text) {
+  setStatusText(text);
+  repaintWindow(false);
 }
 
 void CViewerDlg::repaintWindow(bool withBackground) {

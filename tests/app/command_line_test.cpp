@@ -73,6 +73,17 @@ TEST(CommandLine, KioskOptionsAreRead) {
   EXPECT_EQ(o.captureDir, "/pics");
 }
 
+// Reconnecting needs a DVR whose password the run holds: the command line's or the demo's.
+TEST(CommandLine, ReconnectGoesWithConnectOrDemo) {
+  EXPECT_TRUE(parsed({"--connect", "dvr", "--reconnect"}).reconnect);
+  const auto demo = parsed({"--demo", "--reconnect", "--reconnect-first-wait-ms", "50"});
+  EXPECT_TRUE(demo.reconnect);
+  EXPECT_EQ(demo.reconnectFirstWaitMs, 50);
+  EXPECT_EQ(parsed({"--connect", "dvr"}).reconnectFirstWaitMs, 1000);
+  EXPECT_NE(refusal({"--reconnect", "--channel", "2"}).find("--connect"), std::string::npos);
+  EXPECT_FALSE(refusal({"--demo", "--reconnect-first-wait-ms", "0"}).empty());
+}
+
 TEST(CommandLine, DefaultsWithoutArguments) {
   const auto o = parsed({});
   EXPECT_TRUE(o.host.empty());

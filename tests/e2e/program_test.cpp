@@ -261,6 +261,23 @@ TEST_F(KioskRunTest, KioskOptionsActOnAConnectFromTheDialog) {
   EXPECT_EQ(recorder.bodies(REQ_LIVESTART).at(0).at(3), 0x02);  // mask of channel 2
 }
 
+// A wrong password is never tried again, whatever --reconnect says: the run logs in once, says so
+// in one line and waits for the user (here until the quit time).
+TEST_F(KioskRunTest, AReconnectingRunTriesAWrongPasswordOnce) {
+  start();
+  QTemporaryDir dir;
+  const ViewerRun run = runViewer(
+      {"--connect", QStringLiteral("127.0.0.1:%1").arg(port()), "--user", "demo", "--password-file",
+       writePasswordFile(dir, "wrong\n"), "--reconnect", "--reconnect-first-wait-ms", "100",
+       "--quit-after", "2.5", "--data-dir", dir.path()});
+  EXPECT_EQ(run.status, 3) << run.err.toStdString();
+  EXPECT_EQ(run.err.count("127.0.0.1 refused the login (status 2052); not reconnecting\n"), 1)
+      << run.err.toStdString();
+  const std::string stats = command("stats");
+  // One refused login, never another (the notice connection logs in on its own account).
+  EXPECT_NE(stats.find("  logins-refused 1\n"), std::string::npos) << stats;
+}
+
 // A channel the DVR masks (2) or lacks (5 of 4) is never pressed: it is reported once on
 // standard error and skipped.
 class MaskedChannelRunTest : public ViewerTest {

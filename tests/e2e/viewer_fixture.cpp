@@ -82,10 +82,10 @@ void ViewerTest::SetUp() {
   services.connectTimeoutMs = 5000;
 }
 
-void ViewerTest::start() {
-  std::vector<std::string> args = {
-      "--listen", "127.0.0.1:0", "--user",           "demo", "--password", "demo",
-      "--fps",    "25",          "--alive-interval", "0"};
+void ViewerTest::startEmulator(const std::string& listen) {
+  std::vector<std::string> args = {"--listen",         listen, "--user", "demo",
+                                   "--password",       "demo", "--fps",  "25",
+                                   "--alive-interval", "0"};
   args.insert(args.end(), emulatorArgs.begin(), emulatorArgs.end());
   auto parsed = dvremu::parseCommandLine(args);
   ASSERT_TRUE(parsed.error.empty()) << parsed.error;
@@ -94,6 +94,22 @@ void ViewerTest::start() {
   emulator_->core().log().setWireSink([this](const dvremu::WireEvent& e) { recorder.record(e); });
   std::string error;
   ASSERT_TRUE(emulator_->start(&error)) << error;
+  port_ = emulator_->port();
+}
+
+void ViewerTest::stopEmulator() {
+  if (emulator_) emulator_->stop();
+  emulator_.reset();
+}
+
+void ViewerTest::restartEmulator() {
+  stopEmulator();
+  startEmulator("127.0.0.1:" + std::to_string(port_));
+}
+
+void ViewerTest::start() {
+  startEmulator("127.0.0.1:0");
+  if (HasFatalFailure()) return;
 
   backend_ = std::make_unique<CQtDisplayBackend>();
   services.displayBackend = backend_.get();
@@ -128,7 +144,7 @@ std::string ViewerTest::command(const std::string& line) {
 }
 
 uint16_t ViewerTest::port() const {
-  return emulator_->port();
+  return port_;
 }
 
 void ViewerTest::pressConnect(const std::string& user, const std::string& password) {

@@ -51,6 +51,10 @@ class ViewerTest : public ::testing::Test {
   void start();
   std::string command(const std::string& line);
   uint16_t port() const;
+  // The DVR goes away (every connection closed, nothing listening) and comes back on the same
+  // port with the same options and fresh statistics.
+  void stopEmulator();
+  void restartEmulator();
 
   // Presses Connect; the Connect dialog is answered with the emulator's address and the account.
   void pressConnect(const std::string& user = "demo", const std::string& password = "demo");
@@ -76,7 +80,9 @@ class ViewerTest : public ::testing::Test {
   std::function<int(QDialog&)> onOtherDialog;  // dialogs other than Connect (default: rejected)
 
  private:
+  void startEmulator(const std::string& listen);
   std::unique_ptr<dvremu::DvrEmulator> emulator_;
+  uint16_t port_ = 0;
   std::unique_ptr<CQtDisplayBackend> backend_;
   std::unique_ptr<CViewerDlg> window_;
   std::string user_ = "demo";
