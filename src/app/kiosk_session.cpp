@@ -241,12 +241,15 @@ void CKioskSession::onSessionEnding(SessionEnd reason, int16_t loginStatus) {
     const CLiveTap* tap = window_.liveTap();
     wanted_.recording = tap != nullptr && tap->recording() ? tap->recordingPath() : std::string();
   }
+  endPending_ = true;
   QTimer::singleShot(0, this,
                      [this, reason, loginStatus] { afterSessionEnded(reason, loginStatus); });
 }
 
 void CKioskSession::afterSessionEnded(SessionEnd reason, int16_t loginStatus) {
-  if (ending_ || ownSession_) return;  // the run ends, or someone connected meanwhile
+  // Not when the run ends, or the user took over meanwhile.
+  if (ending_ || !endPending_) return;
+  endPending_ = false;
   const auto wait = policy_.onSessionEnded(reason, loginStatus);
   if (!wait) {
     if (reason == SessionEnd::LoginRefused) {
@@ -294,9 +297,11 @@ void CKioskSession::cancelReconnectWait() {
 // user takes over, and no wait goes on.
 void CKioskSession::onConnectionCommand() {
   if (ownCommand_) return;
+  if (countdownTimer_.isActive()) window_.showStatusText(QString());
   cancelReconnectWait();
   policy_.reset();
   ownSession_ = false;
+  endPending_ = false;
   reconnecting_ = false;
 }
 

@@ -127,6 +127,7 @@ class CKioskSession final : public QObject, public IDialogHost {
   bool ownSession_ = false;    // the attempt or session under way is the kiosk's, to the target
   bool ownCommand_ = false;    // the Connect being sent is the kiosk's own
   bool reconnecting_ = false;  // a reconnect's Connect went out; its "Connected." restores
+  bool endPending_ = false;    // a session ended; the wait is decided once its teardown is over
   int waitAttempt_ = 0;
   QDeadlineTimer waitDeadline_;
   QTimer countdownTimer_;

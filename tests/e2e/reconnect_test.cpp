@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <regex>
@@ -15,6 +16,7 @@
 #include "e2e/viewer_fixture.h"
 #include "protocol/command_codes.h"
 #include "recording/live_tap.h"
+#include "ui/connect_dlg.h"
 #include "ui/hover_button.h"
 
 namespace e2e {
@@ -115,6 +117,30 @@ TEST_F(ReconnectTest, ADvrThatComesBackShowsTheSameChannelAudioAndRecordingAgain
   EXPECT_TRUE(QFile::exists(clip.c_str()));
 }
 
+// Full screen comes back too. The full-screen view runs modally, so a timer watches it: the
+// first time it shows, the DVR drops the session; the second time, the test leaves it.
+TEST_F(ReconnectTest, FullScreenComesBackAfterTheReconnect) {
+  start();
+  options.channel = 1;
+  options.fullScreen = true;
+  options.reconnectFirstWaitMs = 200;
+  int fullScreens = 0;
+  bool wasFull = false;
+  QTimer watch;
+  watch.setInterval(50);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    const bool full = window().fullScreen() && window().shownChannel() == 0;
+    if (full && !wasFull && ++fullScreens == 1) command("drop all");
+    if (full && fullScreens == 2) window().leaveFullScreen();
+    wasFull = full;
+  });
+  watch.start();
+  startKiosk();
+  EXPECT_TRUE(waitFor([&] { return fullScreens == 2 && !window().fullScreen(); }, 15000))
+      << kiosk->statusTexts().join(" | ").toStdString();
+  EXPECT_TRUE(statusSeen(address() + " Reconnecting in 1 s (attempt 1)"));
+}
+
 // Five refusals for too many users: attempts after 1, 2, 4, 8 and 16 times the first wait, each
 // within 20 %, then the sixth gets in.
 class TooManyUsersTest : public ReconnectTest {
@@ -140,26 +166,36 @@ TEST_F(TooManyUsersTest, AttemptsAreSpacedByTheGrowingWaits) {
     EXPECT_GE(gap, static_cast<qint64>(wait * 0.8)) << "attempt " << i + 1;
     EXPECT_LE(gap, static_cast<qint64>(wait * 1.2) + 400) << "attempt " << i + 1;
   }
+  // The last wait (1.9 to 2.9 s) counted down second by second.
+  EXPECT_TRUE(statusSeen(address() + " Reconnecting in 2 s (attempt 5)"));
   EXPECT_TRUE(statusSeen(address() + " Reconnecting in 1 s (attempt 5)"));
-  EXPECT_FALSE(window().hoverButton(ctl::kConnect)->isVisible());
 }
 
-TEST_F(ReconnectTest, ADisconnectDuringTheWaitEndsIt) {
+// Disconnect, and a Connect whose dialog the user then cancels, each end the wait: no attempt
+// follows and the window is back to "not connected".
+TEST_F(ReconnectTest, AConnectOrDisconnectByTheUserEndsTheWait) {
   start();
   options.reconnectFirstWaitMs = 3000;
-  startKiosk();
-  ASSERT_TRUE(waitForStatus(address() + " Connected.", 8000));
-  command("drop all");
-  ASSERT_TRUE(waitFor([&] { return waiting(); }));
-  const long long connections = statOf(command("stats"), "connections");
-  press(ctl::kDisconnect);
-  EXPECT_EQ(window().statusText(), QString());
-  EXPECT_TRUE(window().hoverButton(ctl::kConnect)->isVisible());
-  EXPECT_FALSE(window().hoverButton(ctl::kDisconnect)->isVisible());
-  // Past the longest the wait could have been (3.6 s): no attempt, no countdown.
-  EXPECT_FALSE(waitFor(
-      [&] { return statOf(command("stats"), "connections") > connections || waiting(); }, 4500));
-  EXPECT_EQ(window().client(), nullptr);
+  for (const int userCommand : {ctl::kDisconnect, ctl::kConnect}) {
+    SCOPED_TRACE(userCommand);
+    kiosk.reset();
+    startKiosk();
+    ASSERT_TRUE(waitForStatus(address() + " Connected.", 8000));
+    command("drop all");
+    ASSERT_TRUE(waitFor([&] { return waiting(); }));
+    const long long connections = statOf(command("stats"), "connections");
+    if (userCommand == ctl::kConnect) {
+      QTimer::singleShot(200, &window(), [this] { window().connectDialog().reject(); });
+    }
+    press(userCommand);
+    EXPECT_EQ(window().statusText().toStdString(), "");
+    EXPECT_TRUE(window().hoverButton(ctl::kConnect)->isVisible());
+    EXPECT_FALSE(window().hoverButton(ctl::kDisconnect)->isVisible());
+    // Past the longest the wait could have been (3.6 s): no attempt, no countdown.
+    EXPECT_FALSE(waitFor(
+        [&] { return statOf(command("stats"), "connections") > connections || waiting(); }, 4500));
+    EXPECT_EQ(window().client(), nullptr);
+  }
 }
 
 }  // namespace
