@@ -17,6 +17,7 @@
 #include "app/diagnostics.h"
 #include "app/headless.h"
 #include "app/kiosk_session.h"
+#include "app/monitor_run.h"
 #include "app/password_source.h"
 #include "app/quit_signals.h"
 #include "app/run_outcome.h"
@@ -161,6 +162,7 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
   if (!options.audioOut.empty()) {
     platform::selectWaveOut("wav:" + options.audioOut);
   }
+  if (options.monitor) return runMonitorWindow(options, std::move(target));
 
   CQtDisplayBackend backend;
   CViewerDlg::Services services;

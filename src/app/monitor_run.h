@@ -1,0 +1,61 @@
+#pragma once
+// A run of the monitor window (--monitor): builds the window, applies the kiosk options (grid,
+// channels, focus, rate cap, page tour, geometry, audio, full screen), connects at start when
+// there is a target, logs status texts and messages with -v, and at the quit time saves the
+// screenshot and closes the window.
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+#include <set>
+
+#include "app/command_line.h"
+#include "app/kiosk_session.h"
+#include "app/run_outcome.h"
+
+class CMonitorWindow;
+class CPictureWriter;
+
+class CMonitorKiosk final : public QObject {
+  Q_OBJECT
+
+ public:
+  CMonitorKiosk(CMonitorWindow& window, const CommandLineOptions& options,
+                CKioskSession::Target target, CRunOutcome& outcome);
+  ~CMonitorKiosk() override;
+
+  // Applies the options and starts the connect (or the Connect dialog) and the quit timer.
+  void start();
+  // Ends the run now the way the quit time does (a termination signal).
+  void endRun();
+  // Waits for the screenshot's file and records how it went.
+  void finishScreenshot();
+  const QStringList& statusTexts() const { return statusTexts_; }
+  const QString& screenshotPath() const { return screenshotPath_; }
+
+ private:
+  void onStatus(const QString& text);
+  void onUnavailable(uint32_t mask);
+  void focusChannel();
+  void quit();
+  void saveScreenshot();
+  void log(const QString& line) const;
+
+  CMonitorWindow& window_;
+  const CommandLineOptions options_;
+  CKioskSession::Target target_;
+  CRunOutcome& outcome_;
+  bool connectedOnce_ = false;
+  bool ending_ = false;
+  std::set<int> reported_;  // channels of --channels already reported as not available
+  QStringList statusTexts_;
+  QString screenshotPath_;
+  std::unique_ptr<CPictureWriter> screenshotWriter_;
+  QElapsedTimer screenshotStarted_;
+  static constexpr qint64 kScreenshotWaitMs = 3000;
+};
+
+// The whole --monitor run once the application exists; returns the exit status.
+int runMonitorWindow(const CommandLineOptions& options, CKioskSession::Target target);
