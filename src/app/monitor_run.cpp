@@ -165,7 +165,15 @@ void CMonitorKiosk::endRun() {
   window_.close();
 }
 
-int runMonitorWindow(const CommandLineOptions& options, CKioskSession::Target target) {
+void CMonitorKiosk::switchAway() {
+  if (ending_) return;
+  ending_ = true;
+  window_.setFullScreen(false);
+  window_.close();
+}
+
+int runMonitorWindow(const CommandLineOptions& options, CKioskSession::Target target,
+                     std::optional<CKioskSession::Target>* toCompact) {
   CMonitorWindow::Services services;
   services.linkTimeoutMs = static_cast<int>(options.linkTimeoutSeconds * 1000);
   services.captureDirectory = QString::fromStdString(options.captureDir);
@@ -175,6 +183,16 @@ int runMonitorWindow(const CommandLineOptions& options, CKioskSession::Target ta
   QEventLoop loop;
   QObject::connect(window.get(), &CMonitorWindow::closed, &loop, &QEventLoop::quit);
   CQuitSignals quitSignals([&] { kiosk.endRun(); });
+  QObject::connect(window.get(), &CMonitorWindow::compactRequested, &kiosk, [&] {
+    const SessionTarget& shown = window->target();
+    CKioskSession::Target next;
+    if (window->phase() != SessionPhase::Idle && !shown.address.empty()) {
+      next = {QString::fromStdString(shown.address), shown.port,
+              QString::fromStdString(shown.userId), QString::fromStdString(shown.password)};
+    }
+    *toCompact = std::move(next);
+    kiosk.switchAway();
+  });
   kiosk.start();
   loop.exec();
   // The orderly disconnect started by the close gets a short while for its replies.

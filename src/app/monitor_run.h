@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "app/command_line.h"
@@ -30,6 +31,8 @@ class CMonitorKiosk final : public QObject {
   void start();
   // Ends the run now the way the quit time does (a termination signal).
   void endRun();
+  // Closes the window for the compact one: no screenshot, no outcome.
+  void switchAway();
   // Waits for the screenshot's file and records how it went.
   void finishScreenshot();
   const QStringList& statusTexts() const { return statusTexts_; }
@@ -57,5 +60,8 @@ class CMonitorKiosk final : public QObject {
   static constexpr qint64 kScreenshotWaitMs = 3000;
 };
 
-// The whole --monitor run once the application exists; returns the exit status.
-int runMonitorWindow(const CommandLineOptions& options, CKioskSession::Target target);
+// The whole --monitor run once the application exists; returns the exit status. When the user
+// asks for the compact window (M), *toCompact gets the DVR to show there (an empty host when
+// none was connected).
+int runMonitorWindow(const CommandLineOptions& options, CKioskSession::Target target,
+                     std::optional<CKioskSession::Target>* toCompact);

@@ -101,6 +101,7 @@ class CViewerDlg final : public QDialog,
   std::function<void(const QString&)> onStatusText;  // every change of the status line
   std::function<void()> onConnected;                 // "%s Connected." was shown
   std::function<void(const QString&)> onCapture;     // a snapshot or recording file was saved
+  std::function<void()> onMonitorRequested;          // M: the monitor window should take over
 
   // Records the live stream to path from the next picture that starts (the command line's
   // --record); an existing file is an error unless overwrite is set.

@@ -90,6 +90,7 @@ CMonitorWindow::~CMonitorWindow() {
   // wake-ups die with this object.
   session_.reset();
   pool_.reset();
+  std::fill(target_.password.begin(), target_.password.end(), '\0');
 }
 
 void CMonitorWindow::buildMenu() {

@@ -150,8 +150,8 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   std::unique_ptr<CLiveSession> session_;
   std::atomic<bool> wakePending_{false};  // a wake-up is queued to the UI thread
 
-  SessionTarget target_;
-  QString targetKey_;  // "address:port" of the settings
+  SessionTarget target_;  // the password is kept for a switch to the compact window
+  QString targetKey_;     // "address:port" of the settings
   bool layoutGiven_ = false;
   bool channelsGiven_ = false;
   DvrInfo info_;

@@ -33,11 +33,7 @@ bool CMonitorWindow::connectTo(const SessionTarget& target) {
   updateWanted();
   updateRateCaps();
   updateAudioChannel();
-  const bool started = session_->connect(target_);
-  // The password is needed no longer: the session has its own copy.
-  std::fill(target_.password.begin(), target_.password.end(), '\0');
-  target_.password.clear();
-  return started;
+  return session_->connect(target_);
 }
 
 void CMonitorWindow::disconnectSession() {
