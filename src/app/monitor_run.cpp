@@ -22,9 +22,14 @@ constexpr QSize kHeadlessSize(1280, 720);
 
 CMonitorKiosk::CMonitorKiosk(CMonitorWindow& window, const CommandLineOptions& options,
                              CKioskSession::Target target, CRunOutcome& outcome)
-    : window_(window), options_(options), target_(std::move(target)), outcome_(outcome) {}
+    : window_(window), options_(options), target_(std::move(target)), outcome_(outcome) {
+  snapshotWriter_ = std::make_unique<CPictureWriter>([this] {
+    QMetaObject::invokeMethod(this, &CMonitorKiosk::onSnapshotResults, Qt::QueuedConnection);
+  });
+}
 
 CMonitorKiosk::~CMonitorKiosk() {
+  snapshotWriter_.reset();  // abandons what is still busy: never waits for the disk
   std::fill(target_.password.begin(), target_.password.end(), QChar());
 }
 
@@ -39,6 +44,7 @@ void CMonitorKiosk::start() {
   connect(&window_, &CMonitorWindow::messageShown, this,
           [this](const QString& text) { log(QStringLiteral("message: ") + text); });
   connect(&window_, &CMonitorWindow::channelsUnavailable, this, &CMonitorKiosk::onUnavailable);
+  connect(&window_, &CMonitorWindow::snapshotReady, this, &CMonitorKiosk::saveSnapshot);
   connect(&window_, &CMonitorWindow::sessionEnded, this, [this] {
     // A run that never got "Connected." ends at once, as the compact window's does.
     if (!target_.host.isEmpty() && !connectedOnce_ && !ending_) {
@@ -129,7 +135,23 @@ void CMonitorKiosk::saveScreenshot() {
       options_.overwrite ? platform::ExistingFile::Replace : platform::ExistingFile::Refuse, false);
 }
 
+// Snapshots are private files, never over an existing one; saved off the UI thread.
+void CMonitorKiosk::saveSnapshot(const QImage& picture, const QString& path) {
+  if (!snapshotWriter_->save(picture, QFile::encodeName(path).toStdString(),
+                             platform::ExistingFile::Numbered, true))
+    window_.showStatus(QStringLiteral("Can't save %1").arg(path));
+}
+
+void CMonitorKiosk::onSnapshotResults() {
+  for (const CPictureWriter::Result& result : snapshotWriter_->takeResults()) {
+    const QString path = QFile::decodeName(QByteArray::fromStdString(result.path));
+    window_.showStatus(result.saved ? QStringLiteral("Saved %1").arg(path)
+                                    : QStringLiteral("Can't save %1").arg(path));
+  }
+}
+
 void CMonitorKiosk::finishScreenshot() {
+  snapshotWriter_->finish(std::chrono::milliseconds(kScreenshotWaitMs));
   if (!screenshotWriter_) return;
   const qint64 left = std::max<qint64>(0, kScreenshotWaitMs - screenshotStarted_.elapsed());
   screenshotWriter_->finish(std::chrono::milliseconds(left));

@@ -33,7 +33,7 @@ class CMonitorKiosk final : public QObject {
   void endRun();
   // Closes the window for the compact one: no screenshot, no outcome.
   void switchAway();
-  // Waits for the screenshot's file and records how it went.
+  // Waits for the screenshot's and the snapshots' files and records how the screenshot went.
   void finishScreenshot();
   const QStringList& statusTexts() const { return statusTexts_; }
   const QString& screenshotPath() const { return screenshotPath_; }
@@ -45,6 +45,8 @@ class CMonitorKiosk final : public QObject {
   void quit();
   void saveScreenshot();
   void log(const QString& line) const;
+  void saveSnapshot(const QImage& picture, const QString& path);
+  void onSnapshotResults();
 
   CMonitorWindow& window_;
   const CommandLineOptions options_;
@@ -56,6 +58,7 @@ class CMonitorKiosk final : public QObject {
   QStringList statusTexts_;
   QString screenshotPath_;
   std::unique_ptr<CPictureWriter> screenshotWriter_;
+  std::unique_ptr<CPictureWriter> snapshotWriter_;  // S
   QElapsedTimer screenshotStarted_;
   static constexpr qint64 kScreenshotWaitMs = 3000;
 };

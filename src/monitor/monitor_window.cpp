@@ -11,6 +11,7 @@
 #include <QWindow>
 
 #include "audio/audio_dlg.h"
+#include "monitor/monitor_capture.h"
 #include "monitor/ptz_overlay.h"
 #include "monitor/tile_decode_pool.h"
 #include "monitor/tile_widget.h"
@@ -52,6 +53,9 @@ CMonitorWindow::CMonitorWindow(const Services& services, QWidget* parent)
         Qt::QueuedConnection);
   });
   audioWindow_ = std::make_unique<CAudioDlg>(services_.waveOut);
+  capture_ = std::make_unique<CMonitorCapture>([this] {
+    QMetaObject::invokeMethod(this, &CMonitorWindow::onCaptureNews, Qt::QueuedConnection);
+  });
   session_ = std::make_unique<CLiveSession>(*this, &audioWindow_->player());
 
   auto* column = new QVBoxLayout(this);
@@ -89,6 +93,7 @@ CMonitorWindow::~CMonitorWindow() {
   // The session's threads end before the pool they feed; then the pool's workers, whose
   // wake-ups die with this object.
   session_.reset();
+  capture_.reset();
   pool_.reset();
   std::fill(target_.password.begin(), target_.password.end(), '\0');
 }

@@ -23,6 +23,7 @@
 #include "session/session_listener.h"
 
 class CAudioDlg;
+class CMonitorCapture;
 class CConnectDlg;
 class CPtzOverlay;
 class CTileDecodePool;
@@ -87,6 +88,11 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   int tileCount() const { return static_cast<int>(tiles_.size()); }
   CTileWidget* tile(int index) const;
   QString statusText() const;
+  // A text of the moment on the status bar (a saved file, a failure).
+  void showStatus(const QString& text) { setStatus(text); }
+  void takeSnapshot();
+  void toggleRecording();
+  int recordingChannel() const;
   // The grid as shown (tiles and status bar, no menu bar).
   QImage grabMonitor();
 
@@ -116,6 +122,9 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   void compactRequested();
   // The window was closed (its session is ending).
   void closed();
+  // S: the focused tile's picture at the DVR's size, to be saved as path (a counter is added
+  // when the name is taken). The owner saves it and reports with showStatus.
+  void snapshotReady(const QImage& picture, const QString& path);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -141,12 +150,15 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   void showTileMenu(int tile, QPoint globalPos);
   void placeOverlay();
   void rememberSettings();
+  void onCaptureNews();
+  QString captureFileName(int channel, bool video) const;
   void applyRememberedSettings();
 
   Services services_;
   // Declared before the session: the session (and its stream thread) goes first.
   std::unique_ptr<CTileDecodePool> pool_;
   std::unique_ptr<CAudioDlg> audioWindow_;
+  std::unique_ptr<CMonitorCapture> capture_;  // fed by the session's stream thread
   std::unique_ptr<CLiveSession> session_;
   std::atomic<bool> wakePending_{false};  // a wake-up is queued to the UI thread
 

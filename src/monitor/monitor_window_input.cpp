@@ -119,6 +119,12 @@ void CMonitorWindow::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Delete:
       assignChannel(focusTile_, -1);
       return;
+    case Qt::Key_S:
+      takeSnapshot();
+      return;
+    case Qt::Key_R:
+      toggleRecording();
+      return;
     case Qt::Key_M:
       emit compactRequested();
       return;

@@ -1,6 +1,7 @@
 // The monitor window and its session: connecting, the session's news, which channels stream at
 // which rate, audio, and the pictures coming back from the decode pool.
 
+#include "monitor/monitor_capture.h"
 #include "monitor/monitor_settings.h"
 #include "monitor/monitor_window.h"
 #include "monitor/tile_decode_pool.h"
@@ -25,6 +26,7 @@ bool CMonitorWindow::connectTo(const SessionTarget& target) {
   info_ = {};
   runningMask_ = refusedMask_ = reportedUnavailable_ = 0;
   pool_->reset();
+  capture_->clear();
   const auto now = CTileActivity::Clock::now();
   for (size_t index = 0; index < tiles_.size(); ++index) {
     tiles_[index]->clearPicture();
@@ -207,6 +209,7 @@ void CMonitorWindow::onMessage(const std::string& text) {
 
 void CMonitorWindow::onEnded(SessionEnd reason, const std::string& statusText) {
   cameraRelease();
+  if (capture_->recordingChannel() >= 0) toggleRecording();
   movingChannel_ = -1;
   if (!statusText.empty()) setStatus(QString::fromStdString(statusText));
   runningMask_ = 0;
@@ -216,5 +219,6 @@ void CMonitorWindow::onEnded(SessionEnd reason, const std::string& statusText) {
 
 // The live-stream thread: hand the frame over and return.
 void CMonitorWindow::onFrame(const LiveFrame& frame) {
+  capture_->offer(frame);
   pool_->submit(frame);
 }
