@@ -340,6 +340,8 @@ void CMonitorWindow::changeEvent(QEvent* event) {
 }
 
 void CMonitorWindow::closeEvent(QCloseEvent* event) {
+  // An open Connect dialog would hold the close back until someone answers it.
+  if (connectDialog_ && connectDialog_->isVisible()) connectDialog_->reject();
   rememberSettings();
   cameraRelease();
   disconnectSession();
