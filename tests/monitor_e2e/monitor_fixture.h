@@ -48,6 +48,7 @@ class MonitorTest : public ::testing::Test {
   void connect();
   void connectAndWait();
   CMonitorWindow& window() { return *window_; }
+  uint16_t port() const { return emulator_->port(); }
   std::string command(const std::string& line) { return emulator_->execute(line); }
   dvremu::EmulatorStats& stats() { return emulator_->core().stats(); }
 
