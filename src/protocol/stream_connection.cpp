@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "platform/dialog_host.h"
 #include "platform/messages.h"
 #include "platform/result_codes.h"
+#include "platform/user_message.h"
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "protocol/frame_reader.h"
@@ -80,7 +80,7 @@ bool CStreamConnection::requestNextFrame() {
 
 void CStreamConnection::onConnectResult(int error) {
   if (error == 0) return;
-  platform::showMessageBox(QStringLiteral("Error : Live Stream Connect"));
+  platform::showUserMessage(QStringLiteral("Error : Live Stream Connect"));
   // The window waits for this stream: it hears of the failure as of any other loss.
   reportLoss();
 }
