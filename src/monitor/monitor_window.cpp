@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include "audio/audio_dlg.h"
+#include "audio/audio_player.h"
 #include "monitor/monitor_capture.h"
 #include "monitor/ptz_overlay.h"
 #include "monitor/tile_decode_pool.h"
@@ -52,11 +52,11 @@ CMonitorWindow::CMonitorWindow(const Services& services, QWidget* parent)
         },
         Qt::QueuedConnection);
   });
-  audioWindow_ = std::make_unique<CAudioDlg>(services_.waveOut);
+  audio_ = std::make_unique<CAudioPlayer>(services_.waveOut);
   capture_ = std::make_unique<CMonitorCapture>([this] {
     QMetaObject::invokeMethod(this, &CMonitorWindow::onCaptureNews, Qt::QueuedConnection);
   });
-  session_ = std::make_unique<CLiveSession>(*this, &audioWindow_->player());
+  session_ = std::make_unique<CLiveSession>(*this, audio_.get());
 
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);

@@ -22,7 +22,7 @@
 #include "session/live_session.h"
 #include "session/session_listener.h"
 
-class CAudioDlg;
+class CAudioPlayer;
 class CMonitorCapture;
 class CConnectDlg;
 class CPtzOverlay;
@@ -157,7 +157,7 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   Services services_;
   // Declared before the session: the session (and its stream thread) goes first.
   std::unique_ptr<CTileDecodePool> pool_;
-  std::unique_ptr<CAudioDlg> audioWindow_;
+  std::unique_ptr<CAudioPlayer> audio_;  // opened and fed by the session
   std::unique_ptr<CMonitorCapture> capture_;  // fed by the session's stream thread
   std::unique_ptr<CLiveSession> session_;
   std::atomic<bool> wakePending_{false};  // a wake-up is queued to the UI thread
