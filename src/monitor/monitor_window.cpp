@@ -134,6 +134,8 @@ QString CMonitorWindow::statusText() const {
 }
 
 void CMonitorWindow::setStatus(const QString& text) {
+  // The phase change and the session's end can carry the same text: it is shown once.
+  if (text == statusText_) return;
   statusText_ = text;
   statusBar_->setText(text);
   emit statusChanged(text);

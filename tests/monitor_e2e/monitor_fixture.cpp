@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "emulator_config.h"
@@ -123,13 +124,18 @@ bool MonitorTest::waitForPictures(int timeoutMs) {
 }
 
 namespace {
-// The emulator's picture of a channel, letterboxed into size as a tile shows it.
+// The emulator's picture of a channel (rendered once per channel), letterboxed into size as a
+// tile shows it.
 QImage expectedPicture(int channel, QSize size) {
-  dvremu::SyntheticScene scene(channel, 704, 480);
-  dvremu::RgbImage rgb;
-  scene.render(0, dvremu::PtzPosition{}, 0, rgb);
-  const QImage source(rgb.pixels.data(), rgb.width, rgb.height, rgb.width * 3,
-                      QImage::Format_RGB888);
+  static std::map<int, QImage> scenes;
+  QImage& source = scenes[channel];
+  if (source.isNull()) {
+    dvremu::SyntheticScene scene(channel, 704, 480);
+    dvremu::RgbImage rgb;
+    scene.render(0, dvremu::PtzPosition{}, 0, rgb);
+    source = QImage(rgb.pixels.data(), rgb.width, rgb.height, rgb.width * 3, QImage::Format_RGB888)
+                 .copy();
+  }
   QImage boxed(size, QImage::Format_RGB32);
   boxed.fill(Qt::black);
   const QSize fitted = source.size().scaled(size, Qt::KeepAspectRatio);

@@ -41,7 +41,10 @@ TEST_F(MonitorTest, KioskRunShowsTheGridAndTellsAnAbsentChannelOnce) {
                                          shot.toStdString(),
                                          "-v",
                                          "--data-dir",
-                                         dir.path().toStdString()};
+                                         dir.path().toStdString(),
+                                         "--audio",
+                                         "--audio-out",
+                                         dir.filePath(QStringLiteral("audio.wav")).toStdString()};
   const auto run = testing_support::runProgram(
       QStringLiteral(PV_BINARY_DIR "/src/pelloxview"), args,
       {"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY=", "PELLOXVIEW_PASSWORD="}, 60000);
@@ -62,7 +65,7 @@ TEST_F(MonitorTest, KioskRunShowsTheGridAndTellsAnAbsentChannelOnce) {
   EXPECT_GT(lit, second.width() * second.height() / 2) << "the second tile shows no picture";
   // --channel 2 put the focus on tile 4: its audio was asked for.
   const auto audio = wire.bodies(REQ_AUDIOCHANNEL);
-  ASSERT_FALSE(audio.empty());
+  ASSERT_FALSE(audio.empty()) << run.err;
   EXPECT_EQ(audio.back()[0], 2);
   // Only the two channels the DVR has were streamed.
   EXPECT_EQ(stats().channelRequests[4].load(), 0u);
