@@ -43,9 +43,10 @@ TEST_F(MonitorTest, FocusMovesAudioAndTheCamera) {
   EXPECT_EQ(cameraCommands(wire), (std::vector<std::pair<int, int>>{{1, 1}, {1, 0}}));
   // Held while the focus moves: the moving camera is stopped, the new tile's camera untouched.
   key(&window(), Qt::Key_Plus, true);
+  ASSERT_TRUE(waitFor([&] { return cameraCommands(wire).size() >= 3; }));
   click(window().tile(0));
+  ASSERT_TRUE(waitFor([&] { return cameraCommands(wire).size() >= 4; }));  // before the release
   key(&window(), Qt::Key_Plus, false);
-  ASSERT_TRUE(waitFor([&] { return cameraCommands(wire).size() >= 4; }));
   waitFor([] { return false; }, 200);
   EXPECT_EQ(cameraCommands(wire),
             (std::vector<std::pair<int, int>>{{1, 1}, {1, 0}, {1, 5}, {1, 9}}));
