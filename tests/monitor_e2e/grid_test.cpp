@@ -139,3 +139,33 @@ TEST_F(MonitorTest, DoubleClickEnlargesOneTileAndBack) {
 
 }  // namespace
 }  // namespace monitor_e2e
+
+namespace monitor_e2e {
+namespace {
+
+// --tile-fps: the tiles not focused get at most N pictures a second, the focused one all the
+// DVR sends; the cap follows the focus.
+TEST_F(MonitorTest, RateCapSparesTheFocusedTile) {
+  emulatorArgs = {"--fps", "12"};
+  start();
+  window().setGridLayout(GridLayout::Four);
+  window().setTileFps(2);
+  connectAndWait();
+  ASSERT_TRUE(waitForPictures());
+  const auto served = [&](int channel) {
+    return stats().channelFrames[static_cast<size_t>(channel)].load();
+  };
+  const auto before0 = served(0), before1 = served(1);
+  waitFor([] { return false; }, 3000);
+  const auto focused = served(0) - before0, capped = served(1) - before1;
+  EXPECT_LE(capped, 9u);  // 2 a second, and one more at either end
+  EXPECT_GT(focused, 2 * capped);
+  click(window().tile(1));
+  const auto after0 = served(0), after1 = served(1);
+  waitFor([] { return false; }, 3000);
+  EXPECT_LE(served(0) - after0, 9u);
+  EXPECT_GT(served(1) - after1, 2 * (served(0) - after0));
+}
+
+}  // namespace
+}  // namespace monitor_e2e
