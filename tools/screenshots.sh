@@ -26,6 +26,16 @@ capture=$(mktemp -d)
 ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
   "$build/src/pelloxview" --demo --zoom 2 --quit-after 5 --data-dir "$capture" \
   --audio-out "$capture/audio.wav" --record "$capture/clip.mkv" --overwrite --screenshot "$out/zoom-2-recording.png"
+# The monitor window on the demo at 1280x720, headless: 2 x 2, 1+5, and one tile on the whole window.
+for shot in "monitor-2x2 --grid 4" "monitor-1plus5 --grid 1+5" \
+  "monitor-enlarged --grid 1 --channels 2"; do
+  set -- $shot
+  name=$1
+  shift
+  ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen "$build/src/pelloxview" --demo --monitor "$@" \
+    --quit-after 6 --data-dir "$capture" --audio-out "$capture/audio.wav" --overwrite \
+    --screenshot "$out/$name.png"
+done
 rm -rf "$capture"
 echo "screenshots: saved to $out"
 ls -1 "$out"

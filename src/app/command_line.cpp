@@ -6,6 +6,8 @@
 #include <map>
 
 #include "app/password_source.h"
+#include "monitor/channel_pages.h"
+#include "monitor/grid_layout.h"
 
 namespace {
 bool allDigits(const std::string& text) {
@@ -152,6 +154,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       {"--move-camera", &parsed.moveCamera},
       {"--overwrite", &parsed.overwrite},
       {"--reconnect", &parsed.reconnect},
+      {"--monitor", &parsed.monitor},
   };
   const std::map<std::string, Setter> valued = {
       {"--connect",
@@ -176,7 +179,35 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       {"--record", text(&parsed.record)},
       {"--capture-dir", folder(&parsed.captureDir)},
       {"--reconnect-first-wait-ms", number(&parsed.reconnectFirstWaitMs, 1, 60000)},
+      {"--grid",
+       [&](const std::string& v) -> std::string {
+         parsed.grid = v;
+         return parseGridLayout(v) ? "" : "it must be 1, 4, 9, 16, 1+5 or 1+7";
+       }},
+      {"--channels",
+       [&](const std::string& v) -> std::string {
+         std::string why;
+         const auto channels = parseChannelList(v, &why);
+         if (!channels) return why;
+         parsed.monitorChannels = *channels;
+         return {};
+       }},
+      {"--focus", number(&parsed.focusTile, 1, 16)},
+      {"--tile-fps", number(&parsed.tileFps, 1, 100)},
+      {"--page-tour", seconds(&parsed.pageTourSeconds, 0.5, "0.5")},
+      {"--geometry",
+       [&](const std::string& v) -> std::string {
+         const size_t x = v.find('x');
+         int width = 0, height = 0;
+         if (x == std::string::npos || !parseInt(v.substr(0, x), 160, 16384, &width) ||
+             !parseInt(v.substr(x + 1), 120, 16384, &height))
+           return "it must be WIDTHxHEIGHT, 160x120 to 16384x16384";
+         parsed.geometryWidth = width;
+         parsed.geometryHeight = height;
+         return {};
+       }},
   };
+  std::vector<std::string> monitorOnly;
 
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
@@ -202,6 +233,9 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       continue;
     }
     const auto option = valued.find(name);
+    if (name == "--grid" || name == "--channels" || name == "--focus" || name == "--tile-fps" ||
+        name == "--page-tour" || name == "--geometry")
+      monitorOnly.push_back(name);
     if (option == valued.end()) {
       *error = "unknown option '" + args[i] + "' (see --help)";
       return false;
@@ -230,6 +264,26 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
   if (parsed.reconnect && parsed.host.empty() && !parsed.demo) {
     *error = "--reconnect needs --connect or --demo";
     return false;
+  }
+  if (!parsed.monitor && !monitorOnly.empty()) {
+    *error = monitorOnly.front() + " needs --monitor";
+    return false;
+  }
+  if (parsed.monitor) {
+    const std::pair<bool, const char*> compactOnly[] = {{parsed.tourSeconds > 0, "--tour"},
+                                                        {!parsed.record.empty(), "--record"},
+                                                        {parsed.zoom > 0, "--zoom"}};
+    for (const auto& [given, name] : compactOnly) {
+      if (!given) continue;
+      *error = std::string(name) + " is for the compact window, not with --monitor";
+      return false;
+    }
+    const int tiles = gridTileCount(parseGridLayout(parsed.grid).value_or(GridLayout::Sixteen));
+    if (parsed.focusTile > tiles) {
+      *error = "--focus " + std::to_string(parsed.focusTile) + " is beyond the grid's " +
+               std::to_string(tiles) + " tiles";
+      return false;
+    }
   }
   *options = parsed;
   return true;
@@ -264,6 +318,17 @@ std::string commandLineHelp() {
          "                          (without it an existing file is an error)\n"
          "  --capture-dir DIR       folder of snapshots (key S) and recordings (key R)\n"
          "  -v, --verbose           print every status text and message box on stderr\n"
+         "\n"
+         "  --monitor               the monitor window: every channel in a grid of tiles\n"
+         "  --grid LAYOUT           1, 4, 9, 16, 1+5 or 1+7 tiles (default: the last one used)\n"
+         "  --channels LIST         channels in tile order, e.g. 3,1,4,2 (0: an empty tile;\n"
+         "                          default: the DVR's enabled channels)\n"
+         "  --focus TILE            focus tile TILE (counted from 1): its audio and camera\n"
+         "  --tile-fps N            at most N frames a second for the tiles not focused\n"
+         "  --page-tour SECONDS     move to the next page of channels every SECONDS\n"
+         "  --geometry WxH          the monitor window's size (without a display: 1280x720)\n"
+         "                          With --monitor: --channel N focuses the tile showing N,\n"
+         "                          --screenshot saves the monitor window\n"
          "  --allow-core-dumps      debugging: keep core dumps on (they can hold the password)\n"
          "  -h, --help, --version\n"
          "\n"

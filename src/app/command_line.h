@@ -38,6 +38,16 @@ struct CommandLineOptions {
   bool diagnostics = false;
   bool connectAgain = false;
   bool moveCamera = false;  // hidden: holds the camera-up key for a moment once a picture shows
+
+  // The monitor window (--monitor) and its options; the others need it.
+  bool monitor = false;
+  std::string grid;                  // "1", "4", "9", "16", "1+5" or "1+7"; empty: remembered
+  std::vector<int> monitorChannels;  // --channels, counted from 0, -1 for an empty tile
+  int focusTile = 0;                 // 1-based, 0: none given
+  int tileFps = 0;                   // 0: no cap
+  double pageTourSeconds = 0;
+  int geometryWidth = 0;  // --geometry WxH, 0: the default
+  int geometryHeight = 0;
 };
 
 inline constexpr uint16_t kDefaultDvrPort = 9000;

@@ -12,11 +12,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "app/demo_dvr.h"
 #include "app/diagnostics.h"
 #include "app/headless.h"
 #include "app/kiosk_session.h"
+#include "app/monitor_run.h"
 #include "app/password_source.h"
 #include "app/quit_signals.h"
 #include "app/run_outcome.h"
@@ -157,74 +159,107 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
   // From here on the kiosk session holds the only copy of the password.
   explicit_bzero(password.data(), password.size());
   password.clear();
-  const bool hasTarget = !target.host.isEmpty();
   if (!options.audioOut.empty()) {
     platform::selectWaveOut("wav:" + options.audioOut);
   }
 
-  CQtDisplayBackend backend;
-  CViewerDlg::Services services;
-  services.displayBackend = &backend;
-  services.linkTimeoutMs = static_cast<int>(options.linkTimeoutSeconds * 1000);
-  services.captureDirectory = QString::fromStdString(options.captureDir);
-  auto window = std::make_unique<CViewerDlg>(services);
-  window->initDialog();
-  if (!options.record.empty()) window->recordOnNextPicture(options.record, options.overwrite);
+  // The compact window; M in it hands its DVR to the monitor window (*toMonitor).
+  const auto runCompact = [&](CKioskSession::Target target,
+                              std::optional<CKioskSession::Target>* toMonitor) -> int {
+    const bool hasTarget = !target.host.isEmpty();
+    CQtDisplayBackend backend;
+    CViewerDlg::Services services;
+    services.displayBackend = &backend;
+    services.linkTimeoutMs = static_cast<int>(options.linkTimeoutSeconds * 1000);
+    services.captureDirectory = QString::fromStdString(options.captureDir);
+    auto window = std::make_unique<CViewerDlg>(services);
+    window->initDialog();
+    if (!options.record.empty()) window->recordOnNextPicture(options.record, options.overwrite);
 
-  CRunOutcome outcome;
-  // Always there: the kiosk options act on the first "Connected.", also of a dialog's Connect.
-  auto session = std::make_unique<CKioskSession>(*window, options, std::move(target), outcome);
-  session->start();
-  // A termination signal closes the window as its close button does (once: a window that is
-  // already closed waits for its orderly disconnect).
-  auto quitSignals = std::make_unique<CQuitSignals>([&] {
-    if (!window || !window->isVisible()) return;
-    // An open Connect dialog would hold the window's close back until someone answers it.
-    if (window->connectDialog().isVisible()) window->connectDialog().reject();
-    session->endRun();
-  });
-  if (!hasTarget) {
-    // Without a target the Connect dialog comes up, as it does for every Connect.
-    QMetaObject::invokeMethod(
-        window.get(), [w = window.get()] { platform::sendMessage(w->windowId(), 0x0111, 1004, 0); },
-        Qt::QueuedConnection);
-  }
-  if (options.diagnostics) heartbeat.start();
-  window->exec();
-  heartbeat.stop();
+    CRunOutcome outcome;
+    // Always there: the kiosk options act on the first "Connected.", also of a dialog's Connect.
+    auto session = std::make_unique<CKioskSession>(*window, options, std::move(target), outcome);
+    session->start();
+    // A termination signal closes the window as its close button does (once: a window that is
+    // already closed waits for its orderly disconnect).
+    auto quitSignals = std::make_unique<CQuitSignals>([&] {
+      if (!window || !window->isVisible()) return;
+      // An open Connect dialog would hold the window's close back until someone answers it.
+      if (window->connectDialog().isVisible()) window->connectDialog().reject();
+      session->endRun();
+    });
+    if (!hasTarget) {
+      // Without a target the Connect dialog comes up, as it does for every Connect.
+      QMetaObject::invokeMethod(
+          window.get(),
+          [w = window.get()] { platform::sendMessage(w->windowId(), 0x0111, 1004, 0); },
+          Qt::QueuedConnection);
+    }
+    if (options.diagnostics) heartbeat.start();
+    window->onMonitorRequested = [&] {
+      // The monitor connects to the DVR this window shows (or, without one, asks in its Connect).
+      CKioskSession::Target next;
+      CConnectDlg& dialog = window->connectDialog();
+      if (window->client() != nullptr && !dialog.address().isEmpty()) {
+        next = {dialog.address(), static_cast<uint16_t>(dialog.port()), dialog.userId(),
+                dialog.password()};
+      }
+      *toMonitor = std::move(next);
+      QTimer::singleShot(0, window.get(), [w = window.get()] { w->close(); });
+    };
+    window->exec();
+    heartbeat.stop();
 
-  // The orderly disconnect posted by the close runs now; its replies get a short while.
-  platform::processMessagesUntil([&] { return window->client() == nullptr; }, kDisconnectWaitMs);
-  // The recording's file is closed (or, on storage that stopped answering, abandoned) and its
-  // outcome shown while the run's log still listens.
-  window->finishRecordings();
-  session->finishScreenshot();
-  const uint64_t framesDrawn = window->display().endCount();
-  if (options.demo && headless) {
-    std::printf("pelloxview: demo showed: %s\n",
-                session->statusTexts().join(QStringLiteral(" | ")).toUtf8().constData());
-    std::printf("pelloxview: frames drawn: %llu\n", static_cast<unsigned long long>(framesDrawn));
+    // The orderly disconnect posted by the close runs now; its replies get a short while.
+    platform::processMessagesUntil([&] { return window->client() == nullptr; }, kDisconnectWaitMs);
+    // The recording's file is closed (or, on storage that stopped answering, abandoned) and its
+    // outcome shown while the run's log still listens.
+    window->finishRecordings();
+    session->finishScreenshot();
+    const uint64_t framesDrawn = window->display().endCount();
+    if (options.demo && headless) {
+      std::printf("pelloxview: demo showed: %s\n",
+                  session->statusTexts().join(QStringLiteral(" | ")).toUtf8().constData());
+      std::printf("pelloxview: frames drawn: %llu\n", static_cast<unsigned long long>(framesDrawn));
+    }
+    checkOutputs(options, *window, session.get(), &outcome);
+    session.reset();
+    window.reset();
+    // Nothing is left to close: a signal from here on ends the process (and the pipe is not
+    // counted as left over).
+    quitSignals.reset();
+    if (options.diagnostics) reportDiagnostics(heartbeat, before);
+    if (options.demo && headless) {
+      const qint64 bytes = QFileInfo(QString::fromStdString(options.audioOut)).size();
+      std::printf("pelloxview: audio played: %.1f s (%s)\n",
+                  bytes > 44 ? static_cast<double>(bytes - 44) / 16000.0 : 0.0,
+                  options.audioOut.c_str());
+      if (!outcome.outputFailedFor(QStringLiteral("--screenshot")))
+        std::printf("pelloxview: screenshot: %s\n", options.screenshot.c_str());
+      std::fflush(stdout);
+    }
+    const QString reason = outcome.reasonLine();
+    if (!reason.isEmpty()) {
+      std::fprintf(stderr, "pelloxview: %s\n", reason.toUtf8().constData());
+      std::fflush(stderr);
+    }
+    return outcome.exitStatus();
+  };
+
+  // M switches between the two windows for the same DVR: the one left ends its session in
+  // order, the other connects again with the same address and account.
+  bool monitor = options.monitor;
+  while (true) {
+    if (monitor) {
+      std::optional<CKioskSession::Target> toCompact;
+      const int status = runMonitorWindow(options, std::move(target), &toCompact);
+      if (!toCompact) return status;
+      target = std::move(*toCompact);
+    }
+    std::optional<CKioskSession::Target> toMonitor;
+    const int status = runCompact(std::move(target), &toMonitor);
+    if (!toMonitor) return status;
+    target = std::move(*toMonitor);
+    monitor = true;
   }
-  checkOutputs(options, *window, session.get(), &outcome);
-  session.reset();
-  window.reset();
-  // Nothing is left to close: a signal from here on ends the process (and the pipe is not
-  // counted as left over).
-  quitSignals.reset();
-  if (options.diagnostics) reportDiagnostics(heartbeat, before);
-  if (options.demo && headless) {
-    const qint64 bytes = QFileInfo(QString::fromStdString(options.audioOut)).size();
-    std::printf("pelloxview: audio played: %.1f s (%s)\n",
-                bytes > 44 ? static_cast<double>(bytes - 44) / 16000.0 : 0.0,
-                options.audioOut.c_str());
-    if (!outcome.outputFailedFor(QStringLiteral("--screenshot")))
-      std::printf("pelloxview: screenshot: %s\n", options.screenshot.c_str());
-    std::fflush(stdout);
-  }
-  const QString reason = outcome.reasonLine();
-  if (!reason.isEmpty()) {
-    std::fprintf(stderr, "pelloxview: %s\n", reason.toUtf8().constData());
-    std::fflush(stderr);
-  }
-  return outcome.exitStatus();
 }

@@ -94,6 +94,10 @@ bool CViewerDlg::handleKeyPress(QKeyEvent* event) {
     case Qt::Key_R:
       toggleRecording();
       return true;
+    case Qt::Key_M:
+      if (!onMonitorRequested) return false;
+      onMonitorRequested();
+      return true;
     default:
       return false;
   }

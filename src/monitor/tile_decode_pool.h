@@ -29,6 +29,8 @@ struct TileDecodeStats {
   uint64_t failed = 0;     // frames that did not decode
   uint64_t decodeNs = 0;   // thread CPU time in decoding
   uint64_t scaleNs = 0;    // thread CPU time in scaling
+  // JPEG pictures decoded at 1/1, 1/2, 1/4 and 1/8 of their size.
+  uint64_t jpegAtScale[4] = {};
 };
 
 class CTileDecodePool {
@@ -40,7 +42,8 @@ class CTileDecodePool {
   CTileDecodePool& operator=(const CTileDecodePool&) = delete;
 
   // Any thread. Called from a worker after a channel's picture changed; the owner posts one
-  // wake-up to its UI thread from it (nothing heavy, never blocks).
+  // wake-up to its UI thread from it (nothing heavy, never blocks). It may run until the
+  // destructor has joined the workers.
   void setPictureReady(std::function<void(uint8_t channel)> ready);
 
   // UI thread: the size channel's tile has now; an empty size means no tile shows it (its
@@ -57,6 +60,9 @@ class CTileDecodePool {
   void reset();
 
   TileDecodeStats stats() const;
+
+  // Waits until no frame is queued or being decoded; false on timeout. For tests and benchmarks.
+  bool waitIdle(std::chrono::milliseconds timeout);
 
  private:
   struct Impl;

@@ -6,34 +6,7 @@
 #include <optional>
 
 #include "platform/display.h"
-
-namespace {
-
-constexpr uint8_t kVideoObjectStart = 0x01;  // 00 00 01 01
-constexpr uint8_t kPictureStart = 0xB6;      // 00 00 01 B6
-
-bool startCodeAt(const uint8_t* data, uint32_t position, uint8_t code) {
-  return data[position] == 0 && data[position + 1] == 0 && data[position + 2] == 1 &&
-         data[position + 3] == code;
-}
-
-// First (or last) position in [from, to] where the start code begins; to + 4 must be in range.
-std::optional<uint32_t> findStartCode(const uint8_t* data, uint32_t from, uint32_t to, uint8_t code,
-                                      bool last) {
-  if (from > to) return std::nullopt;
-  if (last) {
-    for (uint32_t p = to + 1; p-- > from;) {
-      if (startCodeAt(data, p, code)) return p;
-    }
-    return std::nullopt;
-  }
-  for (uint32_t p = from; p <= to; ++p) {
-    if (startCodeAt(data, p, code)) return p;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
+#include "video/codec/codec_frame.h"
 
 CVideoDecoder::CVideoDecoder(Display& display, IVideoCodecLibrary& library)
     : display_(display), library_(library) {}
@@ -123,33 +96,20 @@ bool CVideoDecoder::decodeFrame(const uint8_t* frame, uint32_t length) {
 
   // A frame that carries the stream's configuration starts it at offset 16 (or just after).
   bool changed = false;
-  if (frame != nullptr && length >= kFrameHeaderSize + kSequenceHeaderSize) {
-    const uint32_t lastStart = std::min(kFrameHeaderSize + kSequenceHeaderSize - 1, length - 4);
-    const bool carriesHeader =
-        findStartCode(frame, kFrameHeaderSize, lastStart, kVideoObjectStart, false).has_value();
-    if (carriesHeader &&
-        std::memcmp(frame + kFrameHeaderSize, sequenceHeader_.data(), kSequenceHeaderSize) != 0) {
-      std::memcpy(sequenceHeader_.data(), frame + kFrameHeaderSize, kSequenceHeaderSize);
-      changed = true;
-    }
+  if (codec_frame::carriesSequenceHeader(frame, length) &&
+      std::memcmp(frame + kFrameHeaderSize, sequenceHeader_.data(), kSequenceHeaderSize) != 0) {
+    std::memcpy(sequenceHeader_.data(), frame + kFrameHeaderSize, kSequenceHeaderSize);
+    changed = true;
   }
   if (changed || !workingBuffer_) createChannelLocked(sequenceHeader_.data(), kSequenceHeaderSize);
   if (!open_ || frame == nullptr || length == 0) return false;
 
   // The first frame after opening is decoded from its last video object start (the configuration
   // the decoder needs), later ones from their first picture.
-  uint32_t start = 0;
-  if (firstFrame_) {
-    if (length >= 4) {
-      start = findStartCode(frame, 0, length - 4, kVideoObjectStart, true).value_or(0);
-    }
-    firstFrame_ = false;
-  } else {
-    if (length < 4) return false;
-    std::optional<uint32_t> picture = findStartCode(frame, 0, length - 4, kPictureStart, false);
-    if (!picture) return false;  // no picture in this frame
-    start = *picture;
-  }
+  const std::optional<uint32_t> input = codec_frame::decoderInputStart(frame, length, firstFrame_);
+  firstFrame_ = false;
+  if (!input) return false;  // no picture in this frame
+  const uint32_t start = *input;
   if (!workingBuffer_) return false;
 
   uint16_t* memory = display_.GXBeginDraw();

@@ -1,0 +1,135 @@
+#include "monitor/tile_widget.h"
+
+#include <QContextMenuEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace {
+constexpr int kFrame = 2;  // the focus frame's width, kept free on every tile so none jumps
+constexpr int kMargin = 6;
+
+void drawShadowedText(QPainter& painter, const QRect& rect, int flags, const QString& text,
+                      const QColor& colour) {
+  painter.setPen(QColor(0, 0, 0, 200));
+  painter.drawText(rect.translated(1, 1), flags, text);
+  painter.setPen(colour);
+  painter.drawText(rect, flags, text);
+}
+}  // namespace
+
+CTileWidget::CTileWidget(int index, QWidget* parent) : QWidget(parent), index_(index) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setFocusPolicy(Qt::NoFocus);
+  setObjectName(QStringLiteral("tile%1").arg(index + 1));
+}
+
+QString CTileWidget::channelName(int channel) {
+  return QStringLiteral("CH %1").arg(channel + 1);
+}
+
+void CTileWidget::setChannel(int channel) {
+  if (channel == channel_) return;
+  channel_ = channel;
+  picture_ = QImage();
+  stateText_.clear();
+  update();
+}
+
+void CTileWidget::setPicture(const QImage& picture) {
+  picture_ = picture;
+  update();
+}
+
+void CTileWidget::clearPicture() {
+  if (picture_.isNull()) return;
+  picture_ = QImage();
+  update();
+}
+
+void CTileWidget::setStateText(const QString& text) {
+  if (text == stateText_) return;
+  stateText_ = text;
+  update();
+}
+
+void CTileWidget::setFramesPerSecond(int fps) {
+  if (fps == fps_) return;
+  fps_ = fps;
+  update();
+}
+
+void CTileWidget::setFocused(bool focused) {
+  if (focused == focused_) return;
+  focused_ = focused;
+  update();
+}
+
+void CTileWidget::setRecording(bool recording) {
+  if (recording == recording_) return;
+  recording_ = recording;
+  update();
+}
+
+QRect CTileWidget::pictureRect() const {
+  return rect().adjusted(kFrame, kFrame, -kFrame, -kFrame);
+}
+
+void CTileWidget::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), focused_ ? QColor(kFocusColour) : QColor(24, 24, 24));
+  const QRect area = pictureRect();
+  painter.fillRect(area, Qt::black);
+  if (!picture_.isNull()) {
+    if (picture_.size() == area.size()) {
+      painter.drawImage(area.topLeft(), picture_);
+    } else {
+      // A picture made for the tile's previous size, until the next one comes: keep its shape.
+      const QSize fitted = picture_.size().scaled(area.size(), Qt::KeepAspectRatio);
+      const QRect target(area.x() + (area.width() - fitted.width()) / 2,
+                         area.y() + (area.height() - fitted.height()) / 2, fitted.width(),
+                         fitted.height());
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.drawImage(target, picture_);
+    }
+  }
+  if (channel_ < 0) return;
+  QFont font = painter.font();
+  font.setPixelSize(std::clamp(area.height() / 16, 10, 18));
+  font.setBold(true);
+  painter.setFont(font);
+  const QRect text = area.adjusted(kMargin, kMargin, -kMargin, -kMargin);
+  int nameLeft = text.left();
+  if (recording_) {
+    const int dot = font.pixelSize();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(kRecordingColour));
+    painter.drawEllipse(QRect(text.left(), text.top() + 1, dot - 2, dot - 2));
+    nameLeft += dot + 2;
+  }
+  drawShadowedText(painter, QRect(nameLeft, text.top(), text.width(), text.height()),
+                   Qt::AlignLeft | Qt::AlignTop, channelName(channel_), Qt::white);
+  if (fps_ >= 0) {
+    drawShadowedText(painter, text, Qt::AlignRight | Qt::AlignTop,
+                     QStringLiteral("%1 fps").arg(fps_), QColor(255, 230, 120));
+  }
+  if (!stateText_.isEmpty()) {
+    drawShadowedText(painter, area, Qt::AlignCenter, stateText_, QColor(230, 230, 230));
+  }
+}
+
+void CTileWidget::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) emit pressed(index_);
+  QWidget::mousePressEvent(event);
+}
+
+void CTileWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) emit doubleClicked(index_);
+}
+
+void CTileWidget::contextMenuEvent(QContextMenuEvent* event) {
+  emit pressed(index_);
+  emit menuRequested(index_, event->globalPos());
+}

@@ -1,0 +1,133 @@
+// The monitor window driven as its session drives it (news on the UI thread, frames from another
+// thread), without a DVR: pictures reach the tiles of their channel, tiles say why none come,
+// and keys change focus, layout and pages.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+
+#include <thread>
+
+#include "monitor/monitor_window.h"
+#include "monitor/tile_frames.h"
+#include "monitor/tile_widget.h"
+#include "platform/data_directory.h"
+#include "platform/message_window.h"
+
+namespace {
+class MonitorWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::setDataDirectoryOverride(dir_.path());
+    CMonitorWindow::Services services;
+    services.decodeThreads = 2;
+    window_ = std::make_unique<CMonitorWindow>(services);
+    window_->resize(800, 600);
+    window_->show();
+    DvrInfo info;
+    info.channelCount = 4;
+    info.ptzMask = 0xF;
+    window_->onDvrInfo(info);
+  }
+  void TearDown() override {
+    window_.reset();
+    platform::setDataDirectoryOverride(QString());
+  }
+
+  // A picture of channel's scene from another thread, as the live-stream thread hands it over.
+  void sendFrame(int channel) {
+    const auto bytes = tile_frames::frame(tile_frames::jpeg(tile_frames::scene(channel, 352, 240)),
+                                          static_cast<uint8_t>(channel), LiveCodec::Jpeg);
+    std::thread stream([&] {
+      window_->onFrame(
+          tile_frames::live(bytes, static_cast<uint8_t>(channel), LiveCodec::Jpeg, ++sequence_));
+    });
+    stream.join();
+  }
+  bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
+    return platform::processMessagesUntil(done, timeoutMs);
+  }
+  void key(int code) {
+    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier);
+    QCoreApplication::sendEvent(window_.get(), &press);
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<CMonitorWindow> window_;
+  uint64_t sequence_ = 0;
+};
+
+TEST_F(MonitorWindowTest, FramesReachTheTilesOfTheirChannelOnly) {
+  window_->setChannels({2, 0, -1, 1});
+  sendFrame(2);
+  sendFrame(3);  // on no tile: dropped
+  ASSERT_TRUE(waitFor([&] { return !window_->tile(0)->picture().isNull(); }));
+  waitFor([] { return false; }, 200);
+  EXPECT_EQ(window_->tile(0)->picture().size(), window_->tile(0)->pictureRect().size());
+  for (int index : {1, 2, 3}) EXPECT_TRUE(window_->tile(index)->picture().isNull()) << index;
+  // The picture is the channel's: closer to its scene than to any other channel's.
+  const QImage shown = window_->tile(0)->picture();
+  const QSize fitted = QSize(352, 240).scaled(shown.size(), Qt::KeepAspectRatio);
+  const QRect target(
+      QPoint((shown.width() - fitted.width()) / 2, (shown.height() - fitted.height()) / 2), fitted);
+  const auto expected = [&](int channel) {
+    const auto coded = tile_frames::jpeg(tile_frames::scene(channel, 352, 240));
+    const QImage reference =
+        tile_frames::referenceTile(tile_frames::referenceDecode(coded, 1), shown.size(), target);
+    return tile_frames::difference(shown, reference).mean;
+  };
+  EXPECT_LT(expected(2), expected(0));
+  EXPECT_LT(expected(2), expected(1));
+}
+
+TEST_F(MonitorWindowTest, TilesSayWhyNoPictureComes) {
+  std::vector<uint32_t> reports;
+  QObject::connect(window_.get(), &CMonitorWindow::channelsUnavailable,
+                   [&](uint32_t mask) { reports.push_back(mask); });
+  window_->setChannels({0, 1, 5, -1});   // channel 6 of a 4-channel DVR
+  window_->onChannelsChanged(0x1, 0x2);  // channel 2 refused
+  EXPECT_EQ(window_->tile(1)->stateText(), QStringLiteral("Not available"));
+  EXPECT_EQ(window_->tile(2)->stateText(), QStringLiteral("Not available"));
+  EXPECT_EQ(window_->tile(3)->stateText(), QString());  // empty tiles say nothing
+  window_->onChannelsChanged(0x1, 0x2);                 // told again: not reported again
+  EXPECT_EQ(reports, (std::vector<uint32_t>{0x20, 0x2}));
+  // A picture once, then the session ends: stale at once.
+  sendFrame(0);
+  ASSERT_TRUE(waitFor([&] { return !window_->tile(0)->picture().isNull(); }));
+  window_->onEnded(SessionEnd::LinkLost, "127.0.0.1 Disconnected.");
+  EXPECT_EQ(window_->tile(0)->stateText(), QStringLiteral("Stale"));
+  EXPECT_EQ(window_->statusText(), QStringLiteral("127.0.0.1 Disconnected."));
+}
+
+TEST_F(MonitorWindowTest, KeysMoveFocusPagesAndLayout) {
+  DvrInfo info;
+  info.channelCount = 16;
+  window_->onDvrInfo(info);  // the default list: 16 channels on 4 pages of 4
+  EXPECT_EQ(window_->tile(3)->channel(), 3);
+  key(Qt::Key_PageDown);
+  EXPECT_EQ(window_->tile(0)->channel(), 4);
+  EXPECT_EQ(window_->session().wantedChannels(), 0xF0u);
+  key(Qt::Key_PageUp);
+  key(Qt::Key_PageUp);  // wraps to the last page
+  EXPECT_EQ(window_->tile(0)->channel(), 12);
+  key(Qt::Key_Tab);
+  EXPECT_EQ(window_->focusTile(), 1);
+  EXPECT_TRUE(window_->tile(1)->focused());
+  EXPECT_FALSE(window_->tile(0)->focused());
+  key(Qt::Key_7);  // channel 7 onto the focused tile
+  EXPECT_EQ(window_->tile(1)->channel(), 6);
+  EXPECT_NE(window_->session().wantedChannels() & 0x40u, 0u);
+  // Audio follows the focus, and only while on.
+  EXPECT_EQ(window_->session().audioChannel(), -1);
+  key(Qt::Key_A);
+  EXPECT_EQ(window_->session().audioChannel(), 6);
+  key(Qt::Key_Tab);
+  EXPECT_EQ(window_->session().audioChannel(), 14);
+  key(Qt::Key_A);
+  EXPECT_EQ(window_->session().audioChannel(), -1);
+  key(Qt::Key_G);  // 4 -> 9 tiles
+  EXPECT_EQ(window_->tileCount(), 9);
+  EXPECT_EQ(window_->gridLayout(), GridLayout::Nine);
+}
+}  // namespace
