@@ -151,6 +151,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       {"--connect-again", &parsed.connectAgain},
       {"--move-camera", &parsed.moveCamera},
       {"--overwrite", &parsed.overwrite},
+      {"--no-notify", &parsed.noNotify},
   };
   const std::map<std::string, Setter> valued = {
       {"--connect",
@@ -253,6 +254,7 @@ std::string commandLineHelp() {
          "  --overwrite             let --record and --screenshot replace an existing file\n"
          "                          (without it an existing file is an error)\n"
          "  --capture-dir DIR       folder of snapshots (key S) and recordings (key R)\n"
+         "  --no-notify             no desktop notifications of DVR notices and lost links\n"
          "  -v, --verbose           print every status text and message box on stderr\n"
          "  --allow-core-dumps      debugging: keep core dumps on (they can hold the password)\n"
          "  -h, --help, --version\n"

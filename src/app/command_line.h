@@ -27,6 +27,7 @@ struct CommandLineOptions {
   std::string captureDir;  // folder of snapshots (S) and recordings (R)
   bool overwrite = false;  // --record and --screenshot may replace an existing file
   bool verbose = false;
+  bool noNotify = false;        // no desktop notifications of DVR notices and lost links
   bool allowCoreDumps = false;  // debugging: keep core dumps (they can hold the password)
   // Hidden, for fault campaigns: UI heartbeat and leftover threads and descriptors at exit, and
   // one more Connect to the same DVR once the first session is over.

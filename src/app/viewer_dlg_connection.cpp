@@ -6,6 +6,7 @@
 #include "app/control_ids.h"
 #include "app/viewer_dlg.h"
 #include "audio/audio_dlg.h"
+#include "desktop/desktop_notifier.h"
 #include "platform/dialog_host.h"
 #include "platform/fixed_field.h"
 #include "platform/messages.h"
@@ -149,6 +150,7 @@ void CViewerDlg::endSession() {
   showPicture(false);
   repaintWindow(true);
   connected_ = false;
+  updateScreenSaver();
 }
 
 int CViewerDlg::onControlConnectResult(intptr_t result) {
@@ -174,6 +176,8 @@ int CViewerDlg::onControlLinkLost() {
   // A power-off or setup notice stays readable after the link goes.
   if (!dvrLeft_ && !addressText().isEmpty()) {
     setStatusText(withName("%1 Disconnected.", addressText()));
+    // The notice's own bubble, if any, tells why already.
+    if (connected_) notifyDesktop(statusText_, desktop::Urgency::Critical);
   }
   endSession();
   idle_ = true;
