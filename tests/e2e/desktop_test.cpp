@@ -2,7 +2,6 @@
 // runs, and DVR notices and a lost link as notifications while the viewer is in the background.
 // A private bus with fake desktop services records every call.
 #include <QDBusConnection>
-#include <QTest>
 #include <QWidget>
 
 #include <memory>
@@ -91,7 +90,9 @@ TEST_P(FullScreenAwakeTest, InhibitedWhileShownReleasedOnTheWayOut) {
   };
   window().tapWindow(QPoint(120, 100));
   ASSERT_TRUE(waitForUnInhibits(1));
-  if (how != "leave") EXPECT_TRUE(releasedWithTheSession);
+  if (how != "leave") {
+    EXPECT_TRUE(releasedWithTheSession);
+  }
   settle();
   ASSERT_EQ(screenSaver().calls.size(), 2u);
   EXPECT_EQ(screenSaver().calls[0].appName, QStringLiteral("PelloxView"));
