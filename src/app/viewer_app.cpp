@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "app/demo_dvr.h"
+#include "app/desktop_services.h"
 #include "app/diagnostics.h"
 #include "app/headless.h"
 #include "app/kiosk_session.h"
@@ -21,8 +22,6 @@
 #include "app/quit_signals.h"
 #include "app/run_outcome.h"
 #include "app/viewer_dlg.h"
-#include "desktop/desktop_notifier.h"
-#include "desktop/screen_saver_inhibitor.h"
 #include "platform/data_directory.h"
 #include "platform/display_qt_backend.h"
 #include "platform/message_window.h"
@@ -164,22 +163,14 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
     platform::selectWaveOut("wav:" + options.audioOut);
   }
 
-  // On a desktop: the session bus keeps the screen awake and carries notifications. Runs without
-  // a display have neither a screen to keep awake nor a user to tell.
-  std::unique_ptr<desktop::CScreenSaverInhibitor> screenSaver;
-  std::unique_ptr<desktop::CDesktopNotifier> notifier;
-  if (!headless) {
-    screenSaver = std::make_unique<desktop::CScreenSaverInhibitor>();
-    if (!options.noNotify) notifier = std::make_unique<desktop::CDesktopNotifier>();
-  }
+  // Declared before the window: they outlive it.
+  const DesktopServices desktopServices = desktopServicesFor(options, headless);
 
   CQtDisplayBackend backend;
   CViewerDlg::Services services;
-  services.screenSaver = screenSaver.get();
-  services.notifier = notifier.get();
-  // A run the command line starts or keeps going unattended is a kiosk: its screen stays awake
-  // for the whole session, not only in full screen.
-  services.keepAwakeWhileConnected = hasTarget || options.fullScreen || options.tourSeconds > 0;
+  services.screenSaver = desktopServices.screenSaver.get();
+  services.notifier = desktopServices.notifier.get();
+  services.keepAwakeWhileConnected = desktopServices.keepAwakeWhileConnected;
   services.displayBackend = &backend;
   services.linkTimeoutMs = static_cast<int>(options.linkTimeoutSeconds * 1000);
   services.captureDirectory = QString::fromStdString(options.captureDir);
