@@ -155,6 +155,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
       {"--overwrite", &parsed.overwrite},
       {"--reconnect", &parsed.reconnect},
       {"--monitor", &parsed.monitor},
+      {"--no-notify", &parsed.noNotify},
   };
   const std::map<std::string, Setter> valued = {
       {"--connect",
@@ -317,6 +318,7 @@ std::string commandLineHelp() {
          "  --overwrite             let --record and --screenshot replace an existing file\n"
          "                          (without it an existing file is an error)\n"
          "  --capture-dir DIR       folder of snapshots (key S) and recordings (key R)\n"
+         "  --no-notify             no desktop notifications of DVR notices and lost links\n"
          "  -v, --verbose           print every status text and message box on stderr\n"
          "\n"
          "  --monitor               the monitor window: every channel in a grid of tiles\n"

@@ -32,6 +32,7 @@ struct CommandLineOptions {
   bool reconnect = false;
   // Hidden, for tests only: the first reconnect wait in ms (the others scale with it).
   int reconnectFirstWaitMs = 1000;
+  bool noNotify = false;        // no desktop notifications of DVR notices and lost links
   bool allowCoreDumps = false;  // debugging: keep core dumps (they can hold the password)
   // Hidden, for fault campaigns: UI heartbeat and leftover threads and descriptors at exit, and
   // one more Connect to the same DVR once the first session is over.

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "app/demo_dvr.h"
+#include "app/desktop_services.h"
 #include "app/diagnostics.h"
 #include "app/headless.h"
 #include "app/kiosk_session.h"
@@ -163,12 +164,18 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
     platform::selectWaveOut("wav:" + options.audioOut);
   }
 
+  // Declared before the windows: they outlive them.
+  const DesktopServices desktopServices = desktopServicesFor(options, headless);
+
   // The compact window; M in it hands its DVR to the monitor window (*toMonitor).
   const auto runCompact = [&](CKioskSession::Target target,
                               std::optional<CKioskSession::Target>* toMonitor) -> int {
     const bool hasTarget = !target.host.isEmpty();
     CQtDisplayBackend backend;
     CViewerDlg::Services services;
+    services.screenSaver = desktopServices.screenSaver.get();
+    services.notifier = desktopServices.notifier.get();
+    services.keepAwakeWhileConnected = desktopServices.keepAwakeWhileConnected;
     services.displayBackend = &backend;
     services.linkTimeoutMs = static_cast<int>(options.linkTimeoutSeconds * 1000);
     services.captureDirectory = QString::fromStdString(options.captureDir);

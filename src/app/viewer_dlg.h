@@ -7,7 +7,8 @@
 // message table, timers, painting, close), viewer_dlg_layout.cpp (skins, layouts, full screen),
 // viewer_dlg_connection.cpp (Connect, Disconnect, 2024/2025/2041/2042/2051, teardowns),
 // viewer_dlg_replies.cpp (4025, 4026), viewer_dlg_channels.cpp (channel switch, live start),
-// viewer_dlg_camera.cpp (camera panel) and viewer_dlg_audio.cpp (audio switch, volume).
+// viewer_dlg_camera.cpp (camera panel), viewer_dlg_audio.cpp (audio switch, volume) and
+// viewer_dlg_desktop.cpp (screensaver, desktop notifications).
 //
 // Threads: everything here runs on the UI thread, except the three drawing gates, which the
 // live-stream thread reads through IDrawGates.
@@ -50,6 +51,11 @@ struct ReplyRecord;
 namespace platform {
 class IWaveOut;
 }
+namespace desktop {
+class CDesktopNotifier;
+class CScreenSaverInhibitor;
+enum class Urgency : uint8_t;
+}  // namespace desktop
 
 // A request the reply dispatcher asks the window to issue (lParam of 4025 is its argument).
 struct RequestOrder {
@@ -78,6 +84,12 @@ class CViewerDlg final : public QDialog,
     // Creates snapshot files; empty: platform::createOutputFile (tests stand in for the disk).
     std::function<platform::COutputFile(const std::string&, platform::ExistingFile)>
         createSnapshotFile;
+    // The desktop's services (null: none). The screen stays awake while live video is shown full
+    // screen and, with keepAwakeWhileConnected (a kiosk run), from "Connected." to the teardown.
+    // The notifier tells of DVR notices and a lost link while no window of the viewer is active.
+    desktop::CScreenSaverInhibitor* screenSaver = nullptr;
+    desktop::CDesktopNotifier* notifier = nullptr;
+    bool keepAwakeWhileConnected = false;
   };
 
   // Timers by id are the window's own (QObject has calls of the same names).
@@ -256,6 +268,11 @@ class CViewerDlg final : public QDialog,
   void onSnapshotResults();
   QString captureFolder(bool video) const;
   QString captureFileName(bool video) const;
+
+  // The desktop: screensaver and notifications (viewer_dlg_desktop.cpp).
+  void updateScreenSaver();
+  void notifyDesktop(const QString& summary, desktop::Urgency urgency);
+  bool viewerActive() const;
 
   // Audio (viewer_dlg_audio.cpp).
   void onAudioOn();

@@ -6,6 +6,7 @@
 #include "app/control_ids.h"
 #include "app/viewer_dlg.h"
 #include "audio/audio_dlg.h"
+#include "desktop/desktop_notifier.h"
 #include "platform/dialog_host.h"
 #include "platform/fixed_field.h"
 #include "platform/messages.h"
@@ -150,6 +151,7 @@ void CViewerDlg::endSession() {
   showPicture(false);
   repaintWindow(true);
   connected_ = false;
+  updateScreenSaver();
 }
 
 void CViewerDlg::notifySessionEnding(SessionEnd reason, int16_t loginStatus) {
@@ -197,6 +199,8 @@ int CViewerDlg::endLostSession(SessionEnd reason) {
   // A power-off or setup notice stays readable after the link goes.
   if (!dvrLeft_ && !addressText().isEmpty()) {
     setStatusText(withName("%1 Disconnected.", addressText()));
+    // The notice's own bubble, if any, tells why already.
+    if (connected_) notifyDesktop(statusText_, desktop::Urgency::Critical);
   }
   endSession();
   idle_ = true;

@@ -342,6 +342,7 @@ void CViewerDlg::setFullScreen(bool on) {
     placeDisplay();
     setTimer(timers::kResumeDrawing, timers::kDisplayDelayMs);
     update();
+    updateScreenSaver();
     return;
   }
   displayReady_ = false;  // until the display is open again (timer 100)
@@ -352,6 +353,7 @@ void CViewerDlg::setFullScreen(bool on) {
   setTimer(timers::kReopenDisplay, timers::kDisplayDelayMs);
   fullScreen_ = false;
   update();
+  updateScreenSaver();
 }
 
 void CViewerDlg::leaveFullScreen() {
@@ -359,6 +361,7 @@ void CViewerDlg::leaveFullScreen() {
     fullScreen_ = false;
     displayReady_ = false;
     fullScreenDialog_->done(0);
+    updateScreenSaver();
   }
 }
 

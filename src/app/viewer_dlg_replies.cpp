@@ -6,6 +6,7 @@
 
 #include "app/control_ids.h"
 #include "app/viewer_dlg.h"
+#include "desktop/desktop_notifier.h"
 #include "platform/display.h"
 #include "platform/messages.h"
 #include "platform/string_table.h"
@@ -266,13 +267,16 @@ void CViewerDlg::onNotice(const uint8_t* body) {
     case 2:
       dvrLeft_ = true;
       setStatusText(QStringLiteral("%1 Power off").arg(addressText()));
+      notifyDesktop(statusText_, desktop::Urgency::Critical);
       break;
     case 3:
       dvrLeft_ = true;
       setStatusText(QStringLiteral("%1 entered into DVR Setup").arg(actor));
+      notifyDesktop(statusText_, desktop::Urgency::Normal);
       break;
     case 4:
       setStatusText(QStringLiteral("%1 get out of DVR Setup").arg(actor));
+      notifyDesktop(statusText_, desktop::Urgency::Normal);
       break;
     default:
       return;
@@ -296,6 +300,7 @@ void CViewerDlg::onLiveSetup(uint16_t status) {
     repaintWindow(false);
     connectDialog_->saveConnection();
     connected_ = true;
+    updateScreenSaver();
     if (onConnected) onConnected();
     return;
   }

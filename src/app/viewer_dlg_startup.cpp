@@ -9,6 +9,7 @@
 #include "app/status_line.h"
 #include "app/viewer_dlg.h"
 #include "audio/audio_dlg.h"
+#include "desktop/screen_saver_inhibitor.h"
 #include "platform/dialog_host.h"
 #include "platform/messages.h"
 #include "protocol/dvr_client.h"
@@ -54,6 +55,8 @@ CViewerDlg::~CViewerDlg() {
     client_->disconnectControl();
     client_.reset();
   }
+  // The screen may sleep again whatever the window was showing.
+  if (services_.screenSaver != nullptr) services_.screenSaver->release();
   liveTap_.reset();         // closes a running recording
   snapshotWriter_.reset();  // abandons a snapshot still being saved
   display_.GXCloseDisplay();
