@@ -260,9 +260,9 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLineOptions* 
     *error = "--connect and --demo exclude each other";
     return false;
   }
-  // The password of a Connect made in the dialog is never kept, so only the command line's DVR
-  // can be connected to again.
-  if (parsed.reconnect && parsed.host.empty() && !parsed.demo) {
+  // The compact window never keeps the password of a Connect made in its dialog, so only the
+  // command line's DVR can be connected to again; the monitor window keeps its session's.
+  if (parsed.reconnect && parsed.host.empty() && !parsed.demo && !parsed.monitor) {
     *error = "--reconnect needs --connect or --demo";
     return false;
   }

@@ -56,3 +56,17 @@ bool saveMonitorSettings(const QString& dvrKey, const MonitorSettings& settings)
   file.sync();
   return file.status() == QSettings::NoError;
 }
+
+bool loadMonitorReconnect() {
+  QSettings file(platform::dataFilePath(kFileName), QSettings::IniFormat);
+  const QString value = file.value(QStringLiteral("reconnect")).toString();
+  return value != QStringLiteral("false");
+}
+
+bool saveMonitorReconnect(bool on) {
+  if (platform::ensureDataDirectory().isEmpty()) return false;
+  QSettings file(platform::dataFilePath(kFileName), QSettings::IniFormat);
+  file.setValue(QStringLiteral("reconnect"), on ? QStringLiteral("true") : QStringLiteral("false"));
+  file.sync();
+  return file.status() == QSettings::NoError;
+}

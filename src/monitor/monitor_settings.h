@@ -20,3 +20,8 @@ struct MonitorSettings {
 QString monitorSettingsKey(const QString& address, uint16_t port);
 MonitorSettings loadMonitorSettings(const QString& dvrKey);
 bool saveMonitorSettings(const QString& dvrKey, const MonitorSettings& settings);
+
+// Whether the monitor connects again by itself after a lost session (on unless switched off);
+// one choice for every DVR.
+bool loadMonitorReconnect();
+bool saveMonitorReconnect(bool on);

@@ -12,6 +12,8 @@
 
 #include "audio/audio_player.h"
 #include "monitor/monitor_capture.h"
+#include "monitor/monitor_reconnect.h"
+#include "monitor/monitor_settings.h"
 #include "monitor/ptz_overlay.h"
 #include "monitor/tile_decode_pool.h"
 #include "monitor/tile_widget.h"
@@ -57,6 +59,13 @@ CMonitorWindow::CMonitorWindow(const Services& services, QWidget* parent)
     QMetaObject::invokeMethod(this, &CMonitorWindow::onCaptureNews, Qt::QueuedConnection);
   });
   session_ = std::make_unique<CLiveSession>(*this, audio_.get());
+  reconnect_ = std::make_unique<CMonitorReconnect>(*this);
+  reconnect_->setEnabled(loadMonitorReconnect());
+  connect(this, &CMonitorWindow::sessionEnded, reconnect_.get(),
+          &CMonitorReconnect::onSessionEnded);
+  connect(this, &CMonitorWindow::phaseChanged, reconnect_.get(),
+          &CMonitorReconnect::onPhaseChanged);
+  connect(this, &CMonitorWindow::connectionCommand, reconnect_.get(), &CMonitorReconnect::cancel);
 
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
@@ -90,6 +99,7 @@ CMonitorWindow::CMonitorWindow(const Services& services, QWidget* parent)
 CMonitorWindow::~CMonitorWindow() {
   tick_.stop();
   tour_.stop();
+  reconnect_.reset();
   // The session's threads end before the pool they feed; then the pool's workers, whose
   // wake-ups die with this object.
   session_.reset();
@@ -103,6 +113,15 @@ void CMonitorWindow::buildMenu() {
   QMenu* dvr = menuBar_->addMenu(QStringLiteral("&DVR"));
   dvr->addAction(QStringLiteral("&Connect..."), this, &CMonitorWindow::showConnectDialog);
   dvr->addAction(QStringLiteral("&Disconnect"), this, &CMonitorWindow::disconnectSession);
+  QAction* reconnect = dvr->addAction(QStringLiteral("&Reconnect automatically"));
+  reconnect->setCheckable(true);
+  reconnect->setChecked(reconnect_->enabled());
+  connect(reconnect_.get(), &CMonitorReconnect::enabledChanged, reconnect, &QAction::setChecked);
+  // Only the user's choice is remembered, not a command line's.
+  connect(reconnect, &QAction::triggered, this, [this](bool on) {
+    reconnect_->setEnabled(on);
+    saveMonitorReconnect(on);
+  });
   dvr->addSeparator();
   dvr->addAction(QStringLiteral("Compact window\tM"), this, &CMonitorWindow::compactRequested);
   dvr->addAction(QStringLiteral("&Quit"), this, &QWidget::close);

@@ -24,6 +24,7 @@
 
 class CAudioPlayer;
 class CMonitorCapture;
+class CMonitorReconnect;
 class CConnectDlg;
 class CPtzOverlay;
 class CTileDecodePool;
@@ -54,6 +55,10 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   // remembered for this DVR are applied first unless the caller set layout or channels itself.
   bool connectTo(const SessionTarget& target);
   void disconnectSession();
+  // The last session's DVR again, keeping what the window shows (a reconnect); false when a
+  // session runs or there was none.
+  bool connectAgain();
+  CMonitorReconnect& reconnect() { return *reconnect_; }
   // The Remote Connection dialog, then a connect to what it answered.
   void showConnectDialog();
   SessionPhase phase() const;
@@ -90,9 +95,14 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   QString statusText() const;
   // A text of the moment on the status bar (a saved file, a failure).
   void showStatus(const QString& text) { setStatus(text); }
+  // A text every tile that shows a channel carries instead of its own state (empty: none).
+  void setTileMark(const QString& text);
+  const QString& tileMark() const { return tileMark_; }
   void takeSnapshot();
   void toggleRecording();
   int recordingChannel() const;
+  // The channel the last session's ending stopped recording, -1 when none.
+  int recordingChannelAtEnd() const { return recordingAtEnd_; }
   // The grid as shown (tiles and status bar, no menu bar).
   QImage grabMonitor();
 
@@ -115,6 +125,13 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   void statusChanged(const QString& text);
   void messageShown(const QString& text);
   void sessionEnded(int reason);
+  // The session's phase (a SessionPhase) changed.
+  void phaseChanged(int phase);
+  // A DVR notice (power off, setup entered or left) as its status text.
+  void noticeShown(const QString& text);
+  // The user's Connect or Disconnect (menu, dialog or a caller acting for the user), before it
+  // runs; a close counts as a Disconnect.
+  void connectionCommand();
   // Channels of the tiles that the DVR masks, lacks or refused to start (bit n: channel n),
   // each reported once per session.
   void channelsUnavailable(uint32_t mask);
@@ -153,13 +170,15 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   void onCaptureNews();
   QString captureFileName(int channel, bool video) const;
   void applyRememberedSettings();
+  bool startSession();
 
   Services services_;
   // Declared before the session: the session (and its stream thread) goes first.
   std::unique_ptr<CTileDecodePool> pool_;
-  std::unique_ptr<CAudioPlayer> audio_;  // opened and fed by the session
+  std::unique_ptr<CAudioPlayer> audio_;       // opened and fed by the session
   std::unique_ptr<CMonitorCapture> capture_;  // fed by the session's stream thread
   std::unique_ptr<CLiveSession> session_;
+  std::unique_ptr<CMonitorReconnect> reconnect_;
   std::atomic<bool> wakePending_{false};  // a wake-up is queued to the UI thread
 
   SessionTarget target_;  // the password is kept for a switch to the compact window
@@ -190,6 +209,8 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   QTimer tick_;
   QTimer tour_;
   QString statusText_;
+  QString tileMark_;
+  int recordingAtEnd_ = -1;
   int movingChannel_ = -1;  // the camera a held button or key moves
   int movingStopCode_ = 0;
 };

@@ -2,6 +2,7 @@
 // which rate, audio, and the pictures coming back from the decode pool.
 
 #include "monitor/monitor_capture.h"
+#include "monitor/monitor_reconnect.h"
 #include "monitor/monitor_settings.h"
 #include "monitor/monitor_window.h"
 #include "monitor/tile_decode_pool.h"
@@ -22,6 +23,15 @@ bool CMonitorWindow::connectTo(const SessionTarget& target) {
   target_.linkTimeoutMs = services_.linkTimeoutMs;
   target_.connectTimeoutMs = services_.connectTimeoutMs;
   applyRememberedSettings();
+  return startSession();
+}
+
+bool CMonitorWindow::connectAgain() {
+  if (session_->phase() != SessionPhase::Idle || target_.address.empty()) return false;
+  return startSession();
+}
+
+bool CMonitorWindow::startSession() {
   haveInfo_ = false;
   info_ = {};
   runningMask_ = refusedMask_ = reportedUnavailable_ = 0;
@@ -39,6 +49,7 @@ bool CMonitorWindow::connectTo(const SessionTarget& target) {
 }
 
 void CMonitorWindow::disconnectSession() {
+  emit connectionCommand();
   cameraRelease();
   if (session_->phase() != SessionPhase::Idle) {
     rememberSettings();
@@ -48,6 +59,7 @@ void CMonitorWindow::disconnectSession() {
 
 void CMonitorWindow::showConnectDialog() {
   if (session_->phase() != SessionPhase::Idle) return;
+  emit connectionCommand();
   if (!connectDialog_) connectDialog_ = std::make_unique<CConnectDlg>(this);
   if (platform::dialogHost().execDialog(*connectDialog_) != CConnectDlg::kConnectId) return;
   SessionTarget target;
@@ -156,6 +168,8 @@ void CMonitorWindow::updateTileStates() {
     if (!live && !activity.hasPicture() && !activity.unavailable() &&
         session_->phase() == SessionPhase::Idle)
       state = QStringLiteral("No video");
+    // A reconnect's countdown says more than "Stale".
+    if (!tileMark_.isEmpty()) state = tileMark_;
     tile->setStateText(state);
     tile->setFramesPerSecond(showFps_ ? activity.framesPerSecond(now) : -1);
   }
@@ -178,8 +192,14 @@ void CMonitorWindow::takePictures() {
   updateTileStates();
 }
 
-void CMonitorWindow::onPhaseChanged(SessionPhase, const std::string& statusText) {
+void CMonitorWindow::onPhaseChanged(SessionPhase phase, const std::string& statusText) {
   if (!statusText.empty()) setStatus(QString::fromStdString(statusText));
+  updateTileStates();
+  emit phaseChanged(static_cast<int>(phase));
+}
+
+void CMonitorWindow::setTileMark(const QString& text) {
+  tileMark_ = text;
   updateTileStates();
 }
 
@@ -199,6 +219,7 @@ void CMonitorWindow::onChannelsChanged(uint32_t runningMask, uint32_t refusedMas
 
 void CMonitorWindow::onNotice(const std::string& statusText) {
   setStatus(QString::fromStdString(statusText));
+  emit noticeShown(QString::fromStdString(statusText));
 }
 
 void CMonitorWindow::onMessage(const std::string& text) {
@@ -209,7 +230,8 @@ void CMonitorWindow::onMessage(const std::string& text) {
 
 void CMonitorWindow::onEnded(SessionEnd reason, const std::string& statusText) {
   cameraRelease();
-  if (capture_->recordingChannel() >= 0) toggleRecording();
+  recordingAtEnd_ = capture_->recordingChannel();
+  if (recordingAtEnd_ >= 0) toggleRecording();
   movingChannel_ = -1;
   if (!statusText.empty()) setStatus(QString::fromStdString(statusText));
   runningMask_ = 0;

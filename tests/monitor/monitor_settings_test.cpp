@@ -53,4 +53,23 @@ TEST_F(MonitorSettingsTest, DamagedValuesAreIgnored) {
   EXPECT_FALSE(loaded.channels);
   EXPECT_FALSE(loaded.geometry);
 }
+
+// Reconnecting is on until the user switches it off, and a damaged value doesn't switch it off.
+TEST_F(MonitorSettingsTest, ReconnectIsOnUnlessSwitchedOff) {
+  EXPECT_TRUE(loadMonitorReconnect());
+  ASSERT_TRUE(saveMonitorReconnect(false));
+  EXPECT_FALSE(loadMonitorReconnect());
+  // Beside a DVR's own settings, which don't disturb it.
+  MonitorSettings settings;
+  settings.layout = GridLayout::Four;
+  ASSERT_TRUE(saveMonitorSettings(monitorSettingsKey(QStringLiteral("10.0.0.5"), 9000), settings));
+  EXPECT_FALSE(loadMonitorReconnect());
+  ASSERT_TRUE(saveMonitorReconnect(true));
+  EXPECT_TRUE(loadMonitorReconnect());
+  QFile damaged(file());
+  ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+  damaged.write("[General]\nreconnect=@Invalid(\n");
+  damaged.close();
+  EXPECT_TRUE(loadMonitorReconnect());
+}
 }  // namespace

@@ -1,5 +1,6 @@
 // Focus, the session's end and what is remembered, against the emulator.
 #include "monitor/grid_layout.h"
+#include "monitor/monitor_reconnect.h"
 #include "monitor/tile_widget.h"
 #include "monitor_e2e/monitor_fixture.h"
 #include "protocol/command_codes.h"
@@ -54,6 +55,8 @@ TEST_F(MonitorTest, FocusMovesAudioAndTheCamera) {
 
 TEST_F(MonitorTest, LinkLossLeavesEveryTileStaleAndEndsTheSession) {
   start();
+  // Without reconnecting, the session is torn down for good.
+  window().reconnect().setEnabled(false);
   window().setGridLayout(GridLayout::Four);
   int ends = 0;
   QObject::connect(&window(), &CMonitorWindow::sessionEnded, [&] { ++ends; });

@@ -54,9 +54,25 @@ void MonitorTest::SetUp() {
 }
 
 void MonitorTest::start() {
-  std::vector<std::string> args = {
-      "--listen", "127.0.0.1:0", "--user",           "demo", "--password", "demo",
-      "--fps",    "10",          "--alive-interval", "0"};
+  startEmulator("127.0.0.1:0");
+  if (HasFatalFailure()) return;
+  newWindow();
+}
+
+void MonitorTest::stopEmulator() {
+  if (emulator_) emulator_->stop();
+  emulator_.reset();
+}
+
+void MonitorTest::restartEmulator() {
+  stopEmulator();
+  startEmulator("127.0.0.1:" + std::to_string(port_));
+}
+
+void MonitorTest::startEmulator(const std::string& listen) {
+  std::vector<std::string> args = {"--listen",         listen, "--user", "demo",
+                                   "--password",       "demo", "--fps",  "10",
+                                   "--alive-interval", "0"};
   args.insert(args.end(), emulatorArgs.begin(), emulatorArgs.end());
   auto parsed = dvremu::parseCommandLine(args);
   ASSERT_TRUE(parsed.error.empty()) << parsed.error;
@@ -65,7 +81,7 @@ void MonitorTest::start() {
   emulator_->core().log().setWireSink([this](const dvremu::WireEvent& e) { wire.record(e); });
   std::string error;
   ASSERT_TRUE(emulator_->start(&error)) << error;
-  newWindow();
+  port_ = emulator_->port();
 }
 
 void MonitorTest::newWindow() {
@@ -78,6 +94,7 @@ void MonitorTest::newWindow() {
   services.waveOut = &waveOut;
   services.connectTimeoutMs = 5000;
   services.decodeThreads = 2;
+  services.captureDirectory = dataDir_;
   window_ = std::make_unique<CMonitorWindow>(services);
   window_->resize(1280, 720);
   window_->show();

@@ -43,12 +43,15 @@ class MonitorTest : public ::testing::Test {
 
   // Starts the emulator and builds and shows a window of 1280x720.
   void start();
+  // The DVR goes away (every connection closed, the port shut), and comes back on the same port.
+  void stopEmulator();
+  void restartEmulator();
   // A new window (the old one closed first), as a restart of the viewer would make.
   void newWindow();
   void connect();
   void connectAndWait();
   CMonitorWindow& window() { return *window_; }
-  uint16_t port() const { return emulator_->port(); }
+  uint16_t port() const { return port_; }
   std::string command(const std::string& line) { return emulator_->execute(line); }
   dvremu::EmulatorStats& stats() { return emulator_->core().stats(); }
 
@@ -59,9 +62,13 @@ class MonitorTest : public ::testing::Test {
 
   WireLog wire;
   CRecordingWaveOut waveOut;
+  // The test's data folder, also the window's folder of snapshots and recordings.
+  const QString& dataDir() const { return dataDir_; }
 
  private:
+  void startEmulator(const std::string& listen);
   std::unique_ptr<dvremu::DvrEmulator> emulator_;
+  uint16_t port_ = 0;
   std::unique_ptr<CMonitorWindow> window_;
   QString dataDir_;
 };
