@@ -11,6 +11,8 @@
 #include "app/picture_writer.h"
 #include "app/quit_signals.h"
 #include "monitor/grid_layout.h"
+#include "monitor/monitor_desktop.h"
+#include "monitor/monitor_reconnect.h"
 #include "monitor/monitor_window.h"
 #include "monitor/tile_widget.h"
 #include "platform/message_window.h"
@@ -45,9 +47,18 @@ void CMonitorKiosk::start() {
           [this](const QString& text) { log(QStringLiteral("message: ") + text); });
   connect(&window_, &CMonitorWindow::channelsUnavailable, this, &CMonitorKiosk::onUnavailable);
   connect(&window_, &CMonitorWindow::snapshotReady, this, &CMonitorKiosk::saveSnapshot);
+  CMonitorReconnect& reconnect = window_.reconnect();
+  if (options_.reconnect) reconnect.setEnabled(true);
+  reconnect.setFirstWait(std::chrono::milliseconds(options_.reconnectFirstWaitMs));
+  connect(&reconnect, &CMonitorReconnect::refusedForGood, this, [this](int status) {
+    std::fprintf(stderr, "pelloxview: %s refused the login (status %d); not reconnecting\n",
+                 window_.target().address.c_str(), status);
+    std::fflush(stderr);
+  });
   connect(&window_, &CMonitorWindow::sessionEnded, this, [this] {
-    // A run that never got "Connected." ends at once, as the compact window's does.
-    if (!target_.host.isEmpty() && !connectedOnce_ && !ending_) {
+    // A run that never got "Connected." ends at once, as the compact window's does, unless
+    // another attempt is coming.
+    if (!target_.host.isEmpty() && !connectedOnce_ && !ending_ && !window_.reconnect().waiting()) {
       outcome_.notConnected(statusTexts_.isEmpty() ? QStringLiteral("the connect failed")
                                                    : statusTexts_.last());
       endRun();
@@ -195,11 +206,14 @@ void CMonitorKiosk::switchAway() {
 }
 
 int runMonitorWindow(const CommandLineOptions& options, CKioskSession::Target target,
-                     std::optional<CKioskSession::Target>* toCompact) {
+                     std::optional<CKioskSession::Target>* toCompact,
+                     desktop::CScreenSaverInhibitor* screenSaver,
+                     desktop::CDesktopNotifier* notifier) {
   CMonitorWindow::Services services;
   services.linkTimeoutMs = static_cast<int>(options.linkTimeoutSeconds * 1000);
   services.captureDirectory = QString::fromStdString(options.captureDir);
   auto window = std::make_unique<CMonitorWindow>(services);
+  auto desktop = std::make_unique<CMonitorDesktop>(*window, screenSaver, notifier);
   CRunOutcome outcome;
   CMonitorKiosk kiosk(*window, options, std::move(target), outcome);
   QEventLoop loop;
@@ -233,6 +247,7 @@ int runMonitorWindow(const CommandLineOptions& options, CKioskSession::Target ta
       std::printf("pelloxview: screenshot: %s\n", options.screenshot.c_str());
     std::fflush(stdout);
   }
+  desktop.reset();
   window.reset();
   const QString reason = outcome.reasonLine();
   if (!reason.isEmpty()) {

@@ -19,6 +19,11 @@
 class CMonitorWindow;
 class CPictureWriter;
 
+namespace desktop {
+class CDesktopNotifier;
+class CScreenSaverInhibitor;
+}  // namespace desktop
+
 class CMonitorKiosk final : public QObject {
   Q_OBJECT
 
@@ -65,6 +70,8 @@ class CMonitorKiosk final : public QObject {
 
 // The whole --monitor run once the application exists; returns the exit status. When the user
 // asks for the compact window (M), *toCompact gets the DVR to show there (an empty host when
-// none was connected).
+// none was connected). The desktop's services are optional (no display, --no-notify).
 int runMonitorWindow(const CommandLineOptions& options, CKioskSession::Target target,
-                     std::optional<CKioskSession::Target>* toCompact);
+                     std::optional<CKioskSession::Target>* toCompact,
+                     desktop::CScreenSaverInhibitor* screenSaver = nullptr,
+                     desktop::CDesktopNotifier* notifier = nullptr);

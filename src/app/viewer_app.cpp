@@ -259,7 +259,9 @@ int CViewerApp::run(const CommandLineOptions& given, std::string& password) {
   while (true) {
     if (monitor) {
       std::optional<CKioskSession::Target> toCompact;
-      const int status = runMonitorWindow(options, std::move(target), &toCompact);
+      const int status =
+          runMonitorWindow(options, std::move(target), &toCompact,
+                           desktopServices.screenSaver.get(), desktopServices.notifier.get());
       if (!toCompact) return status;
       target = std::move(*toCompact);
     }
