@@ -78,7 +78,8 @@ class CLiveFramePuller final : public ILiveFrameRouter {
   };
 
   void run();
-  void deliver(uint8_t* frame, uint32_t length, uint16_t frameType, Clock::time_point arrival);
+  void deliver(uint8_t* frame, uint32_t length, uint16_t frameType, Clock::time_point arrival,
+               uint64_t sequence);
 
   IChannelFrameSink& sink_;
   mutable std::mutex mutex_;  // guards every field up to wakeup_

@@ -106,6 +106,7 @@ void CSessionEngine::end(SessionEnd reason, const std::string& statusText) {
   if (!client_) return;
   killTimer(kConnectTimer);
   killTimer(kDisconnectTimer);
+  killTimer(kStreamLostTimer);
   puller_.stop();
   puller_.setPulled(0);
   closeAudio();
@@ -156,11 +157,19 @@ int CSessionEngine::onMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     case msg::kLiveStreamLost:
       if (!client_ || !client_->stream().lost() || liveClosePending_) return kHandled;
       if (!streamLoggedIn_) listener_.onMessage(std::string(session_text::kLiveStreamConnect));
-      end(SessionEnd::StreamLost, dvrLeft_ ? lastNotice_ : statusText(session_text::kDisconnected));
+      // A DVR that goes away closes the live stream with the control connection, in either
+      // order: a moment's grace lets the link's own loss name the end.
+      puller_.setPulled(0);
+      setTimer(kStreamLostTimer, kStreamLostGraceMs);
       return kHandled;
     case msg::kTimer:
       if (wParam == kConnectTimer) onConnectTimeout();
       if (wParam == kDisconnectTimer) finishLocally();
+      if (wParam == kStreamLostTimer) {
+        killTimer(kStreamLostTimer);
+        end(SessionEnd::StreamLost,
+            dvrLeft_ ? lastNotice_ : statusText(session_text::kDisconnected));
+      }
       return kHandled;
     case msg::kWaveOutOpen:
     case msg::kWaveOutDone:

@@ -25,6 +25,8 @@ class CSessionEngine final : public CMessageWindow, public IChannelFrameSink {
  public:
   static constexpr uint32_t kConnectTimer = 300;
   static constexpr uint32_t kDisconnectTimer = 301;
+  static constexpr uint32_t kStreamLostTimer = 302;
+  static constexpr int kStreamLostGraceMs = 300;
   static constexpr uint32_t kAllChannels = (1u << kMaxFrameChannels) - 1;
 
   CSessionEngine(ISessionListener& listener, IAudioSink* audio);
