@@ -79,6 +79,12 @@ void CLiveFramePuller::forgetOutstanding() {
   wakeup_.notify_all();
 }
 
+void CLiveFramePuller::resetCounters() {
+  for (auto& count : requested_) count.store(0);
+  for (auto& count : delivered_) count.store(0);
+  stalled_.store(0);
+}
+
 uint64_t CLiveFramePuller::requested(uint8_t channel) const {
   return channel < kMaxFrameChannels ? requested_[channel].load() : 0;
 }

@@ -102,7 +102,6 @@ class CSessionEngine final : public CMessageWindow, public IChannelFrameSink {
   std::deque<uint32_t> liveStarts_;  // their masks, oldest first
   std::array<int, kMaxFrameChannels> rateCaps_{};
   bool controlUp_ = false;  // the control connection logged in
-  bool streamLoggedIn_ = false;
   bool liveClosePending_ = false;  // REQ_LIVECLOSE of the orderly disconnect went out
   bool dvrLeft_ = false;           // a power-off or setup notice came
   std::string lastNotice_;

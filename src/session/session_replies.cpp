@@ -124,7 +124,7 @@ void CSessionEngine::onAuthResult(const ReplyRecord& record, int16_t status) {
         client_->requestProductInfo();
         break;
       case kReplyFromStream:
-        streamLoggedIn_ = true;
+
         client_->requestLiveSetup();
         break;
       case kReplyFromAudio:
