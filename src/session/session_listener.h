@@ -47,6 +47,7 @@ struct LiveFrame {
   uint64_t sequence = 0;  // per channel, increasing by one per frame delivered
 };
 
+// A callback must not destroy the session it comes from; defer that to a later event-loop turn.
 class ISessionListener {
  public:
   virtual ~ISessionListener() = default;

@@ -11,6 +11,7 @@ TEST(sessionConnection, PreparesToConnectedAndEndsInAnOrderlyWay) {
   CTestDvr dvr;
   CRecordingListener listener;
   CLiveSession session(listener);
+  session.setWantedChannels(0x1);
   ASSERT_TRUE(session.connect(targetFor(dvr)));
   EXPECT_FALSE(session.connect(targetFor(dvr)));  // one connection at a time
   ASSERT_TRUE(waitFor([&] { return session.phase() == SessionPhase::Ready; }));
@@ -25,6 +26,7 @@ TEST(sessionConnection, PreparesToConnectedAndEndsInAnOrderlyWay) {
   EXPECT_EQ(dvr.connections(Kind::Control), 1);
   EXPECT_EQ(dvr.connections(Kind::Live), 1);
 
+  ASSERT_TRUE(waitFor([&] { return listener.frames(0) > 2; }));
   session.disconnect();
   ASSERT_TRUE(waitFor([&] { return listener.ended.has_value(); }));
   EXPECT_EQ(*listener.ended,
@@ -34,6 +36,7 @@ TEST(sessionConnection, PreparesToConnectedAndEndsInAnOrderlyWay) {
   // And again, on the same object.
   listener.ended.reset();
   ASSERT_TRUE(session.connect(targetFor(dvr)));
+  EXPECT_EQ(session.framesRequested(0) + session.framesDelivered(0), 0u);  // counted per connection
   EXPECT_TRUE(waitFor([&] { return session.phase() == SessionPhase::Ready; }));
 }
 
