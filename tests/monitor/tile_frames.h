@@ -53,11 +53,11 @@ inline std::vector<uint8_t> jpeg(const dvremu::RgbImage& image, int quality = 85
 // The FrameHeader the DVR puts before a coded picture, then the picture.
 inline std::vector<uint8_t> frame(const std::vector<uint8_t>& payload, uint8_t channel,
                                   LiveCodec codec) {
-  std::vector<uint8_t> bytes(16, 0);
+  std::vector<uint8_t> bytes(16 + payload.size(), 0);
   bytes[0] = 0x01;
   bytes[1] = channel;
   bytes[2] = codec == LiveCodec::Jpeg ? 1 : 0;
-  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  std::copy(payload.begin(), payload.end(), bytes.begin() + 16);
   return bytes;
 }
 
