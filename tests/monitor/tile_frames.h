@@ -7,6 +7,7 @@
 #include <jpeglib.h>
 
 #include <QImage>
+#include <QPainter>
 #include <QRect>
 
 #include <algorithm>
@@ -116,15 +117,13 @@ inline QImage referenceDecode(const std::vector<uint8_t>& data, int denominator)
   return image;
 }
 
-// The reference picture smoothly scaled into target of a black tile.
+// The reference picture scaled (bilinear) into target of a black tile.
 inline QImage referenceTile(const QImage& decoded, QSize tile, QRect target) {
   QImage out(tile, QImage::Format_RGB32);
   out.fill(Qt::black);
-  const QImage scaled =
-      decoded.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  for (int y = 0; y < target.height(); ++y)
-    for (int x = 0; x < target.width(); ++x)
-      out.setPixel(target.left() + x, target.top() + y, scaled.pixel(x, y));
+  QPainter painter(&out);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, decoded);
   return out;
 }
 
