@@ -200,6 +200,8 @@ void CMonitorWindow::rebuildTiles() {
 
 // Every tile shows its page's channel; the session streams exactly those channels.
 void CMonitorWindow::applyPage() {
+  // The focused tile shows another camera now: the one that moves stops.
+  if (movingChannel_ >= 0 && pages_.channelOfTile(focusTile_) != movingChannel_) cameraRelease();
   const auto now = CTileActivity::Clock::now();
   for (int index = 0; index < tileCount(); ++index) {
     CTileWidget* tile = tiles_[static_cast<size_t>(index)];
