@@ -167,3 +167,28 @@ TEST(sessionChannels, ARateCapLimitsItsChannelOnly) {
   const uint64_t uncapped = session.framesRequested(0);
   EXPECT_TRUE(waitFor([&] { return session.framesRequested(0) > uncapped + 10; }, 30000));
 }
+
+TEST(sessionChannels, ChannelsTheDvrStopsAreStartedAgain) {
+  CTestDvr dvr;
+  CRecordingListener listener;
+  CLiveSession session(listener);
+  session.setWantedChannels(0x3);
+  ASSERT_TRUE(session.connect(targetFor(dvr)));
+  ASSERT_TRUE(waitFor([&] { return listener.frames(0) > 2 && listener.frames(1) > 2; }));
+  listener.channels.clear();
+
+  dvr.command("livestop 1 0x2");
+  ASSERT_TRUE(waitFor([&] { return listener.channels.size() >= 2; }));
+  EXPECT_EQ(listener.channels[0], std::make_pair(0x1u, 0u));
+  EXPECT_EQ(listener.channels[1], std::make_pair(0x3u, 0u));
+  uint64_t one = listener.frames(1);
+  EXPECT_TRUE(waitFor([&] { return listener.frames(1) > one + 3; }));
+
+  // Every channel at once: nothing is restarted and the frames go on.
+  dvr.command("livestop 1 0xFFFF");
+  one = listener.frames(1);
+  EXPECT_TRUE(waitFor([&] { return listener.frames(1) > one + 3; }));
+  EXPECT_EQ(listener.channels.size(), 2u);
+  EXPECT_EQ(session.runningChannels(), 0x3u);
+  EXPECT_EQ(listener.faults(), 0);
+}
