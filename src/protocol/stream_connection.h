@@ -101,7 +101,7 @@ class CStreamConnection : public ISocketOwner {
 
   std::atomic<uint8_t> codecMode_{1};          // receive thread writes, UI thread reads
   std::atomic<int32_t> requestedChannel_{-1};  // UI thread writes, both read
-  std::atomic<bool> connectFailed_{false};  // as lost_
+  std::atomic<bool> connectFailed_{false};     // as lost_
   std::atomic<bool> lost_{false};  // the stream thread (or a failed send) sets, open/close clear
 
   std::array<uint8_t, MessageHeader::kSize> header_{};  // receive thread only

@@ -101,7 +101,7 @@ class CSessionEngine final : public CMessageWindow, public IChannelFrameSink {
   uint32_t requestedTotal_ = 0;      // bits of the live starts not answered yet
   std::deque<uint32_t> liveStarts_;  // their masks, oldest first
   std::array<int, kMaxFrameChannels> rateCaps_{};
-  bool controlUp_ = false;  // the control connection logged in
+  bool controlUp_ = false;         // the control connection logged in
   bool liveClosePending_ = false;  // REQ_LIVECLOSE of the orderly disconnect went out
   bool dvrLeft_ = false;           // a power-off or setup notice came
   std::string lastNotice_;

@@ -232,13 +232,15 @@ void CSessionEngine::onLiveStop(const uint8_t* body, uint32_t /*length*/) {
   const uint32_t stopped = readBe32(body + 2);
   if (stopped == 0) return;
   client_->state().clearLiveMaskBits(stopped);
+  // The all-channels mask restarts nothing and, as in the compact window, leaves the pulling as
+  // it is: the frames keep coming from a DVR that goes on serving.
+  if (stopped == 0x0000FFFF) return;
   const uint32_t before = running_;
   running_ &= ~stopped;
   updatePulled();
   if (running_ != before) listener_.onChannelsChanged(running_, refused_);
-  // As the compact window does: channels the DVR stopped one by one are started again; a stop
-  // of every channel is left as it is.
-  if (stopped != 0x0000FFFF && phase_ == SessionPhase::Ready) startWanted();
+  // Channels the DVR stopped one by one are started again, as the compact window does.
+  if (phase_ == SessionPhase::Ready) startWanted();
 }
 
 void CSessionEngine::onLiveClose(uint16_t status) {

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
+
+#include "protocol/command_codes.h"
 
 #include "jpeg_codec.h"
 #include "session_fixture.h"
@@ -93,7 +96,15 @@ TEST(sessionChannels, FourChannelsShareOneLiveStreamFairlyEachWithItsOwnPicture)
 }
 
 TEST(sessionChannels, AddingAChannelStartsItOnTheRunningLiveStream) {
+  // Before the emulator, so they outlive its threads.
+  std::mutex wireMutex;
+  std::vector<std::vector<uint8_t>> liveStarts;  // REQ_LIVESTART bodies as the DVR got them
   CTestDvr dvr;
+  dvr.emulator().core().log().setWireSink([&](const dvremu::WireEvent& event) {
+    if (event.command != REQ_LIVESTART) return;
+    std::lock_guard lock(wireMutex);
+    liveStarts.push_back(event.body);
+  });
   CRecordingListener listener;
   CLiveSession session(listener);
   session.setWantedChannels(0x1);
@@ -108,6 +119,12 @@ TEST(sessionChannels, AddingAChannelStartsItOnTheRunningLiveStream) {
   EXPECT_EQ(dvr.connections(Kind::Live), 1);
   EXPECT_EQ(dvr.emulator().core().stats().connectionsAccepted.load(), 3u);  // control, notice, live
   EXPECT_EQ(listener.faults(), 0);
+  // The new channel's bit alone: 20 bytes, the mask big-endian first.
+  std::vector<uint8_t> first(20, 0), added(20, 0);
+  first[3] = 0x01;
+  added[3] = 0x04;
+  std::lock_guard lock(wireMutex);
+  EXPECT_EQ(liveStarts, (std::vector<std::vector<uint8_t>>{first, added}));
 }
 
 TEST(sessionChannels, APartialStartReportsTheRefusedChannels) {
@@ -166,4 +183,29 @@ TEST(sessionChannels, ARateCapLimitsItsChannelOnly) {
   session.setChannelRateCap(0, 0);
   const uint64_t uncapped = session.framesRequested(0);
   EXPECT_TRUE(waitFor([&] { return session.framesRequested(0) > uncapped + 10; }, 30000));
+}
+
+TEST(sessionChannels, ChannelsTheDvrStopsAreStartedAgain) {
+  CTestDvr dvr;
+  CRecordingListener listener;
+  CLiveSession session(listener);
+  session.setWantedChannels(0x3);
+  ASSERT_TRUE(session.connect(targetFor(dvr)));
+  ASSERT_TRUE(waitFor([&] { return listener.frames(0) > 2 && listener.frames(1) > 2; }));
+  listener.channels.clear();
+
+  dvr.command("livestop 1 0x2");
+  ASSERT_TRUE(waitFor([&] { return listener.channels.size() >= 2; }));
+  EXPECT_EQ(listener.channels[0], std::make_pair(0x1u, 0u));
+  EXPECT_EQ(listener.channels[1], std::make_pair(0x3u, 0u));
+  uint64_t one = listener.frames(1);
+  EXPECT_TRUE(waitFor([&] { return listener.frames(1) > one + 3; }));
+
+  // Every channel at once: nothing is restarted and the frames go on.
+  dvr.command("livestop 1 0xFFFF");
+  one = listener.frames(1);
+  EXPECT_TRUE(waitFor([&] { return listener.frames(1) > one + 3; }));
+  EXPECT_EQ(listener.channels.size(), 2u);
+  EXPECT_EQ(session.runningChannels(), 0x3u);
+  EXPECT_EQ(listener.faults(), 0);
 }
