@@ -15,6 +15,7 @@
 #include "monitor/monitor_reconnect.h"
 #include "monitor/monitor_window.h"
 #include "monitor/tile_widget.h"
+#include "monitor/wake_window.h"
 #include "platform/message_window.h"
 
 namespace {
@@ -25,13 +26,13 @@ constexpr QSize kHeadlessSize(1280, 720);
 CMonitorKiosk::CMonitorKiosk(CMonitorWindow& window, const CommandLineOptions& options,
                              CKioskSession::Target target, CRunOutcome& outcome)
     : window_(window), options_(options), target_(std::move(target)), outcome_(outcome) {
-  snapshotWriter_ = std::make_unique<CPictureWriter>([this] {
-    QMetaObject::invokeMethod(this, &CMonitorKiosk::onSnapshotResults, Qt::QueuedConnection);
-  });
+  wake_ = std::make_unique<CWakeWindow>([this](uint32_t) { onSnapshotResults(); });
+  snapshotWriter_ = std::make_unique<CPictureWriter>([this] { wake_->post(0); });
 }
 
 CMonitorKiosk::~CMonitorKiosk() {
   snapshotWriter_.reset();  // abandons what is still busy: never waits for the disk
+  wake_.reset();
   std::fill(target_.password.begin(), target_.password.end(), QChar());
 }
 

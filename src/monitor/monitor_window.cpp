@@ -17,10 +17,13 @@
 #include "monitor/ptz_overlay.h"
 #include "monitor/tile_decode_pool.h"
 #include "monitor/tile_widget.h"
+#include "monitor/wake_window.h"
 #include "ui/connect_dlg.h"
 
 namespace {
 constexpr int kTickMs = 250;
+constexpr uint32_t kWakePictures = 1;
+constexpr uint32_t kWakeCapture = 2;
 
 // The grid area: tiles are placed by the window, the rest stays black.
 class CGridArea final : public QWidget {
@@ -42,22 +45,21 @@ CMonitorWindow::CMonitorWindow(const Services& services, QWidget* parent)
   setMinimumSize(320, 240);
   resize(1280, 720);
 
+  wake_ = std::make_unique<CWakeWindow>([this](uint32_t what) {
+    if (what == kWakePictures) {
+      wakePending_.store(false);
+      takePictures();
+    } else if (what == kWakeCapture) {
+      onCaptureNews();
+    }
+  });
   pool_ = std::make_unique<CTileDecodePool>(services_.decodeThreads);
   // A worker's picture wakes the UI thread once, however many pictures come before it runs.
   pool_->setPictureReady([this](uint8_t) {
-    if (wakePending_.exchange(true)) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          wakePending_.store(false);
-          takePictures();
-        },
-        Qt::QueuedConnection);
+    if (!wakePending_.exchange(true)) wake_->post(kWakePictures);
   });
   audio_ = std::make_unique<CAudioPlayer>(services_.waveOut);
-  capture_ = std::make_unique<CMonitorCapture>([this] {
-    QMetaObject::invokeMethod(this, &CMonitorWindow::onCaptureNews, Qt::QueuedConnection);
-  });
+  capture_ = std::make_unique<CMonitorCapture>([this] { wake_->post(kWakeCapture); });
   session_ = std::make_unique<CLiveSession>(*this, audio_.get());
   reconnect_ = std::make_unique<CMonitorReconnect>(*this);
   reconnect_->setEnabled(loadMonitorReconnect());
@@ -105,6 +107,7 @@ CMonitorWindow::~CMonitorWindow() {
   session_.reset();
   capture_.reset();
   pool_.reset();
+  wake_.reset();
   std::fill(target_.password.begin(), target_.password.end(), '\0');
 }
 
@@ -216,6 +219,8 @@ void CMonitorWindow::rebuildTiles() {
 
 // Every tile shows its page's channel; the session streams exactly those channels.
 void CMonitorWindow::applyPage() {
+  // The focused tile shows another camera now: the one that moves stops.
+  if (movingChannel_ >= 0 && pages_.channelOfTile(focusTile_) != movingChannel_) cameraRelease();
   const auto now = CTileActivity::Clock::now();
   for (int index = 0; index < tileCount(); ++index) {
     CTileWidget* tile = tiles_[static_cast<size_t>(index)];

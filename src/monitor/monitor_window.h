@@ -29,6 +29,7 @@ class CConnectDlg;
 class CPtzOverlay;
 class CTileDecodePool;
 class CTileWidget;
+class CWakeWindow;
 class QMenuBar;
 class QMenu;
 
@@ -179,7 +180,8 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   std::unique_ptr<CMonitorCapture> capture_;  // fed by the session's stream thread
   std::unique_ptr<CLiveSession> session_;
   std::unique_ptr<CMonitorReconnect> reconnect_;
-  std::atomic<bool> wakePending_{false};  // a wake-up is queued to the UI thread
+  std::unique_ptr<CWakeWindow> wake_;     // brings pool and capture news to the UI thread
+  std::atomic<bool> wakePending_{false};  // a pictures wake-up is queued to the UI thread
 
   SessionTarget target_;  // the password is kept for a switch to the compact window
   QString targetKey_;     // "address:port" of the settings

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QSize>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "video/jpeg_decoder.h"
@@ -19,6 +20,10 @@ class CTileJpegDecoder {
   static constexpr uint64_t kMaxPixels = uint64_t(4096) * 2304;
 
   CTileJpegDecoder() { decoder_.setPixelLimit(kMaxPixels); }
+  // A lower limit, e.g. for fuzzing; never above kMaxPixels.
+  void setPixelLimit(uint64_t maxPixels) {
+    decoder_.setPixelLimit(std::min(maxPixels, kMaxPixels));
+  }
 
   // Decodes one JPEG frame (FrameHeader first; the bytes are changed) for a tile of size tile.
   // False when there is no picture.

@@ -14,8 +14,8 @@ struct SwsContext;
 // A tile image whose area outside picture is black (the inside is left for the picture).
 QImage letterboxedTile(QSize tile, QRect picture);
 
-// Copies (same size) or smoothly scales a picture of width x height 32-bit pixels (blue, green,
-// red, 255 in memory; stride bytes a row) into target of tile.
+// Copies (same size) or smoothly (bilinear) scales a picture of width x height 32-bit pixels (blue,
+// green, red, 255 in memory; stride bytes a row) into target of tile.
 void placeBgrxPicture(const uint8_t* pixels, int width, int height, int stride, QImage& tile,
                       QRect target);
 

@@ -79,6 +79,12 @@ void CLiveFramePuller::forgetOutstanding() {
   wakeup_.notify_all();
 }
 
+void CLiveFramePuller::resetCounters() {
+  for (auto& count : requested_) count.store(0);
+  for (auto& count : delivered_) count.store(0);
+  stalled_.store(0);
+}
+
 uint64_t CLiveFramePuller::requested(uint8_t channel) const {
   return channel < kMaxFrameChannels ? requested_[channel].load() : 0;
 }
@@ -143,14 +149,16 @@ void CLiveFramePuller::run() {
 
 void CLiveFramePuller::onLiveFrameAnswer(uint8_t* frame, uint32_t length, uint16_t frameType) {
   const Clock::time_point arrival = Clock::now();
-  bool wanted = false;
+  uint64_t sequence = 0;
   {
     std::lock_guard lock(mutex_);
     if (frame != nullptr) {
       const uint8_t channel = frame[1];
       channels_[channel].outstanding = false;
       // Only the two codecs there are reach the sink; any other frame still answers its request.
-      wanted = ((pulled_ >> channel) & 1u) != 0 && frameType <= 1;
+      // Counted before the next request can go out, so delivered never lags requested by two.
+      if (((pulled_ >> channel) & 1u) != 0 && frameType <= 1)
+        sequence = delivered_[channel].fetch_add(1) + 1;
     } else {
       // An answer without a channel is attributed only when it can't be anybody else's; with
       // several requests outstanding the stall timeout frees the one it answered.
@@ -164,28 +172,28 @@ void CLiveFramePuller::onLiveFrameAnswer(uint8_t* frame, uint32_t length, uint16
     }
   }
   wakeup_.notify_all();
-  if (wanted) deliver(frame, length, frameType, arrival);
+  if (sequence != 0) deliver(frame, length, frameType, arrival, sequence);
 }
 
 void CLiveFramePuller::onLiveData(uint8_t* frame, uint32_t length) {
   const Clock::time_point arrival = Clock::now();
-  bool wanted = false;
+  uint64_t sequence = 0;
   {
     std::lock_guard lock(mutex_);
-    wanted = ((pulled_ >> frame[1]) & 1u) != 0;
+    if (((pulled_ >> frame[1]) & 1u) != 0) sequence = delivered_[frame[1]].fetch_add(1) + 1;
   }
   // Pushed codec data carries no frame type of its own: it is MPEG-4's.
-  if (wanted) deliver(frame, length, 0, arrival);
+  if (sequence != 0) deliver(frame, length, 0, arrival, sequence);
 }
 
 void CLiveFramePuller::deliver(uint8_t* frame, uint32_t length, uint16_t frameType,
-                               Clock::time_point arrival) {
+                               Clock::time_point arrival, uint64_t sequence) {
   ChannelFrame out;
   out.channel = frame[1];
   out.frameType = frameType;
   out.data = frame;
   out.length = length;
   out.arrival = arrival;
-  out.sequence = delivered_[out.channel].fetch_add(1) + 1;
+  out.sequence = sequence;
   sink_.onChannelFrame(out);
 }

@@ -60,7 +60,9 @@ class CLiveFramePuller final : public ILiveFrameRouter {
   // Forgets every outstanding request (a new live stream answers none of them).
   void forgetOutstanding();
 
-  // Any thread. Per channel since construction.
+  // Zeroes the counters below; sequences start again at 1. Only while no answers are routed.
+  void resetCounters();
+  // Any thread. Per channel since construction or the last reset.
   uint64_t requested(uint8_t channel) const;
   uint64_t delivered(uint8_t channel) const;
   // Requests given up after the stall timeout, all channels together.
@@ -78,7 +80,8 @@ class CLiveFramePuller final : public ILiveFrameRouter {
   };
 
   void run();
-  void deliver(uint8_t* frame, uint32_t length, uint16_t frameType, Clock::time_point arrival);
+  void deliver(uint8_t* frame, uint32_t length, uint16_t frameType, Clock::time_point arrival,
+               uint64_t sequence);
 
   IChannelFrameSink& sink_;
   mutable std::mutex mutex_;  // guards every field up to wakeup_

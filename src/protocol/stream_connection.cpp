@@ -68,6 +68,7 @@ int32_t CStreamConnection::open(std::string_view address, uint32_t port, std::st
     password_.assign(password);
   }
   lost_ = false;
+  connectFailed_ = false;
   return channel_.connect(address, port) == 1 ? S_DONE : E_FAIL;
 }
 
@@ -77,6 +78,7 @@ int32_t CStreamConnection::close() {
   channel_.close();
   clearState();
   lost_ = false;
+  connectFailed_ = false;
   return S_DONE;
 }
 
@@ -101,6 +103,7 @@ bool CStreamConnection::requestFrameFor(uint8_t channel) {
 
 void CStreamConnection::onConnectResult(int error) {
   if (error == 0) return;
+  connectFailed_ = true;
   // A routed connection's owner reports the failure in its own way.
   if (router_ == nullptr) platform::showUserMessage(QStringLiteral("Error : Live Stream Connect"));
   // The window waits for this stream: it hears of the failure as of any other loss.

@@ -68,6 +68,8 @@ class CStreamConnection : public ISocketOwner {
   // True once the current connection ended without our own close (peer closed, read error,
   // failed connect, absurd length); set before 2051 is posted, cleared by open and close.
   bool lost() const { return lost_.load(); }
+  // True when that loss was a connect that failed; set and cleared with lost().
+  bool connectFailed() const { return connectFailed_.load(); }
   CSocketChannel& channel() { return channel_; }
 
   // Channel callbacks (receive thread, or the thread whose send failed for onChannelError).
@@ -99,6 +101,7 @@ class CStreamConnection : public ISocketOwner {
 
   std::atomic<uint8_t> codecMode_{1};          // receive thread writes, UI thread reads
   std::atomic<int32_t> requestedChannel_{-1};  // UI thread writes, both read
+  std::atomic<bool> connectFailed_{false};     // as lost_
   std::atomic<bool> lost_{false};  // the stream thread (or a failed send) sets, open/close clear
 
   std::array<uint8_t, MessageHeader::kSize> header_{};  // receive thread only

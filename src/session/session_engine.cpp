@@ -1,5 +1,7 @@
 #include "session/session_engine.h"
 
+#include <algorithm>
+
 #include "platform/messages.h"
 #include "protocol/audio_sink.h"
 #include "protocol/dvr_client.h"
@@ -46,6 +48,9 @@ bool CSessionEngine::connect(const SessionTarget& target) {
   state.setNameIsAddress(true);
 
   target_ = target;
+  // The client holds the password from here on; no second copy lingers in the session.
+  std::fill(target_.password.begin(), target_.password.end(), '\0');
+  target_.password.clear();
   info_ = DvrInfo{};
   loginStatus_ = 0;
   running_ = 0;
@@ -53,13 +58,13 @@ bool CSessionEngine::connect(const SessionTarget& target) {
   requestedTotal_ = 0;
   liveStarts_.clear();
   controlUp_ = false;
-  streamLoggedIn_ = false;
   liveClosePending_ = false;
   dvrLeft_ = false;
   lastNotice_.clear();
   audioOn_ = false;
   puller_.setPulled(0);
   puller_.forgetOutstanding();
+  puller_.resetCounters();  // no stream of this session runs yet
   client_ = std::move(client);
   // The name is resolved on the control thread: connect never blocks the caller.
   if (client_->connectControl(target.address, target.port) != 1) {
@@ -106,6 +111,7 @@ void CSessionEngine::end(SessionEnd reason, const std::string& statusText) {
   if (!client_) return;
   killTimer(kConnectTimer);
   killTimer(kDisconnectTimer);
+  killTimer(kStreamLostTimer);
   puller_.stop();
   puller_.setPulled(0);
   closeAudio();
@@ -119,7 +125,6 @@ void CSessionEngine::end(SessionEnd reason, const std::string& statusText) {
   requestedTotal_ = 0;
   liveStarts_.clear();
   controlUp_ = false;
-  streamLoggedIn_ = false;
   liveClosePending_ = false;
   if (hadChannels) listener_.onChannelsChanged(0, 0);
   setPhase(SessionPhase::Idle, statusText);
@@ -155,12 +160,21 @@ int CSessionEngine::onMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
       return kHandled;
     case msg::kLiveStreamLost:
       if (!client_ || !client_->stream().lost() || liveClosePending_) return kHandled;
-      if (!streamLoggedIn_) listener_.onMessage(std::string(session_text::kLiveStreamConnect));
-      end(SessionEnd::StreamLost, dvrLeft_ ? lastNotice_ : statusText(session_text::kDisconnected));
+      if (client_->stream().connectFailed())
+        listener_.onMessage(std::string(session_text::kLiveStreamConnect));
+      // A DVR that goes away closes the live stream with the control connection, in either
+      // order: a moment's grace lets the link's own loss name the end.
+      puller_.setPulled(0);
+      setTimer(kStreamLostTimer, kStreamLostGraceMs);
       return kHandled;
     case msg::kTimer:
       if (wParam == kConnectTimer) onConnectTimeout();
       if (wParam == kDisconnectTimer) finishLocally();
+      if (wParam == kStreamLostTimer) {
+        killTimer(kStreamLostTimer);
+        end(SessionEnd::StreamLost,
+            dvrLeft_ ? lastNotice_ : statusText(session_text::kDisconnected));
+      }
       return kHandled;
     case msg::kWaveOutOpen:
     case msg::kWaveOutDone:

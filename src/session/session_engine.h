@@ -25,6 +25,8 @@ class CSessionEngine final : public CMessageWindow, public IChannelFrameSink {
  public:
   static constexpr uint32_t kConnectTimer = 300;
   static constexpr uint32_t kDisconnectTimer = 301;
+  static constexpr uint32_t kStreamLostTimer = 302;
+  static constexpr int kStreamLostGraceMs = 300;
   static constexpr uint32_t kAllChannels = (1u << kMaxFrameChannels) - 1;
 
   CSessionEngine(ISessionListener& listener, IAudioSink* audio);
@@ -99,8 +101,7 @@ class CSessionEngine final : public CMessageWindow, public IChannelFrameSink {
   uint32_t requestedTotal_ = 0;      // bits of the live starts not answered yet
   std::deque<uint32_t> liveStarts_;  // their masks, oldest first
   std::array<int, kMaxFrameChannels> rateCaps_{};
-  bool controlUp_ = false;  // the control connection logged in
-  bool streamLoggedIn_ = false;
+  bool controlUp_ = false;         // the control connection logged in
   bool liveClosePending_ = false;  // REQ_LIVECLOSE of the orderly disconnect went out
   bool dvrLeft_ = false;           // a power-off or setup notice came
   std::string lastNotice_;

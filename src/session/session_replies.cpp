@@ -2,6 +2,7 @@
 // with the compact window's requests in the compact window's order.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "platform/messages.h"
@@ -123,7 +124,7 @@ void CSessionEngine::onAuthResult(const ReplyRecord& record, int16_t status) {
         client_->requestProductInfo();
         break;
       case kReplyFromStream:
-        streamLoggedIn_ = true;
+
         client_->requestLiveSetup();
         break;
       case kReplyFromAudio:
@@ -162,7 +163,6 @@ void CSessionEngine::onProductInfo(const uint8_t* body, uint32_t length) {
   }
   client_->state().setModelInfo(model);
   info_.model = modelName(body + kModelIdentifierOffset, length - kModelIdentifierOffset);
-  info_.channelCount = std::clamp<uint32_t>(model.first, 1, kMaxFrameChannels);
   info_.videoStandard = body[18] == 2 ? 1 : 2;
   client_->requestPtzActiveCam();
 }
@@ -177,6 +177,9 @@ void CSessionEngine::onPtzActiveCam(const uint8_t* body, uint32_t /*length*/) {
   info_.ptzMask = readBe32(body + 71);
   const uint32_t disabledA = readBe32(body + 75);
   info_.disabledMask = disabledA | disabledB;
+  // The DVR masks the channels it doesn't have: the count ends at its highest unmasked channel.
+  info_.channelCount = std::max<uint32_t>(
+      1, static_cast<uint32_t>(std::bit_width(~info_.disabledMask & kAllChannels)));
   if (body[79] * body[80] == 0) {
     failPreparation(std::string(), statusText(session_text::kConnectFailure));
     return;
@@ -229,13 +232,15 @@ void CSessionEngine::onLiveStop(const uint8_t* body, uint32_t /*length*/) {
   const uint32_t stopped = readBe32(body + 2);
   if (stopped == 0) return;
   client_->state().clearLiveMaskBits(stopped);
+  // The all-channels mask restarts nothing and, as in the compact window, leaves the pulling as
+  // it is: the frames keep coming from a DVR that goes on serving.
+  if (stopped == 0x0000FFFF) return;
   const uint32_t before = running_;
   running_ &= ~stopped;
   updatePulled();
   if (running_ != before) listener_.onChannelsChanged(running_, refused_);
-  // As the compact window does: channels the DVR stopped one by one are started again; a stop
-  // of every channel is left as it is.
-  if (stopped != 0x0000FFFF && phase_ == SessionPhase::Ready) startWanted();
+  // Channels the DVR stopped one by one are started again, as the compact window does.
+  if (phase_ == SessionPhase::Ready) startWanted();
 }
 
 void CSessionEngine::onLiveClose(uint16_t status) {

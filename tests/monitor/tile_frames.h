@@ -7,6 +7,7 @@
 #include <jpeglib.h>
 
 #include <QImage>
+#include <QPainter>
 #include <QRect>
 
 #include <algorithm>
@@ -53,11 +54,11 @@ inline std::vector<uint8_t> jpeg(const dvremu::RgbImage& image, int quality = 85
 // The FrameHeader the DVR puts before a coded picture, then the picture.
 inline std::vector<uint8_t> frame(const std::vector<uint8_t>& payload, uint8_t channel,
                                   LiveCodec codec) {
-  std::vector<uint8_t> bytes(16, 0);
+  std::vector<uint8_t> bytes(16 + payload.size(), 0);
   bytes[0] = 0x01;
   bytes[1] = channel;
   bytes[2] = codec == LiveCodec::Jpeg ? 1 : 0;
-  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  std::copy(payload.begin(), payload.end(), bytes.begin() + 16);
   return bytes;
 }
 
@@ -116,15 +117,13 @@ inline QImage referenceDecode(const std::vector<uint8_t>& data, int denominator)
   return image;
 }
 
-// The reference picture smoothly scaled into target of a black tile.
+// The reference picture scaled (bilinear) into target of a black tile.
 inline QImage referenceTile(const QImage& decoded, QSize tile, QRect target) {
   QImage out(tile, QImage::Format_RGB32);
   out.fill(Qt::black);
-  const QImage scaled =
-      decoded.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  for (int y = 0; y < target.height(); ++y)
-    for (int x = 0; x < target.width(); ++x)
-      out.setPixel(target.left() + x, target.top() + y, scaled.pixel(x, y));
+  QPainter painter(&out);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, decoded);
   return out;
 }
 

@@ -146,7 +146,7 @@ namespace {
 // --tile-fps: the tiles not focused get at most N pictures a second, the focused one all the
 // DVR sends; the cap follows the focus.
 TEST_F(MonitorTest, RateCapSparesTheFocusedTile) {
-  emulatorArgs = {"--fps", "12"};
+  emulatorArgs = {"--fps", "12", "--size", "352x240", "--preencode", "12"};  // cheap to serve
   start();
   window().setGridLayout(GridLayout::Four);
   window().setTileFps(2);
