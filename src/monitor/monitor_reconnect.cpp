@@ -59,7 +59,8 @@ void CMonitorReconnect::onSessionEnded(int reason) {
   const auto end = static_cast<SessionEnd>(reason);
   // The channel a recording ran on is kept over failed attempts until one gets through.
   if (window_.recordingChannelAtEnd() >= 0) recordingChannel_ = window_.recordingChannelAtEnd();
-  if (!enabled_ || end == SessionEnd::UserDisconnect) {
+  // Without a DVR of its own there is nothing to connect to again.
+  if (!enabled_ || end == SessionEnd::UserDisconnect || window_.target().address.empty()) {
     cancel();
     return;
   }

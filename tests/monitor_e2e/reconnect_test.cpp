@@ -1,12 +1,15 @@
 // The monitor window connecting again by itself: a DVR that goes away and comes back on the same
 // port, a refused password, and a user who ends the wait.
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "monitor/monitor_reconnect.h"
 #include "monitor/tile_widget.h"
 #include "monitor_e2e/monitor_fixture.h"
 #include "protocol/command_codes.h"
+#include "support/run_program.h"
 #include "ui/connect_dlg.h"
 
 namespace monitor_e2e {
@@ -145,6 +148,41 @@ TEST_F(MonitorReconnectTest, AConnectOrDisconnectByTheUserEndsTheWait) {
         [&] { return stats().connectionsAccepted.load() > connections || waiting(); }, 3000));
     EXPECT_EQ(window().phase(), SessionPhase::Idle);
   }
+}
+
+// A kiosk run refused for its password says so once on stderr and never tries again; the run
+// ends as one that never connected.
+TEST_F(MonitorReconnectTest, AKioskRunRefusedForItsPasswordTellsItOnce) {
+  start();
+  QTemporaryDir dir;
+  const QString passwordFile = dir.filePath(QStringLiteral("password"));
+  QFile file(passwordFile);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("wrong\n");
+  file.close();
+  file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  const std::vector<std::string> args = {"--monitor",
+                                         "--connect",
+                                         "127.0.0.1:" + std::to_string(port()),
+                                         "--user",
+                                         "demo",
+                                         "--password-file",
+                                         passwordFile.toStdString(),
+                                         "--reconnect",
+                                         "--reconnect-first-wait-ms",
+                                         "50",
+                                         "--quit-after",
+                                         "3",
+                                         "--data-dir",
+                                         dir.path().toStdString()};
+  const auto run = testing_support::runProgram(
+      QStringLiteral(PV_BINARY_DIR "/src/pelloxview"), args,
+      {"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY=", "PELLOXVIEW_PASSWORD="}, 60000);
+  EXPECT_EQ(run.exitCode, 3) << run.err;
+  const QString err = QString::fromStdString(run.err);
+  EXPECT_EQ(err.count(QStringLiteral("refused the login")), 1) << run.err;
+  EXPECT_TRUE(err.contains(QStringLiteral("not reconnecting"))) << run.err;
+  EXPECT_EQ(stats().loginsRefused.load(), 1u);
 }
 
 }  // namespace
