@@ -161,7 +161,7 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   std::unique_ptr<CAudioPlayer> audio_;       // opened and fed by the session
   std::unique_ptr<CMonitorCapture> capture_;  // fed by the session's stream thread
   std::unique_ptr<CLiveSession> session_;
-  std::unique_ptr<CWakeWindow> wake_;         // brings pool and capture news to the UI thread
+  std::unique_ptr<CWakeWindow> wake_;     // brings pool and capture news to the UI thread
   std::atomic<bool> wakePending_{false};  // a pictures wake-up is queued to the UI thread
 
   SessionTarget target_;  // the password is kept for a switch to the compact window
