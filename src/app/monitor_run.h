@@ -64,7 +64,7 @@ class CMonitorKiosk final : public QObject {
   QStringList statusTexts_;
   QString screenshotPath_;
   std::unique_ptr<CPictureWriter> screenshotWriter_;
-  std::unique_ptr<CWakeWindow> wake_;                   // the snapshots' news, on the UI thread
+  std::unique_ptr<CWakeWindow> wake_;               // the snapshots' news, on the UI thread
   std::unique_ptr<CPictureWriter> snapshotWriter_;  // S
   QElapsedTimer screenshotStarted_;
   static constexpr qint64 kScreenshotWaitMs = 3000;

@@ -1,4 +1,10 @@
 // Focus, the session's end and what is remembered, against the emulator.
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#include <array>
+
 #include "monitor/grid_layout.h"
 #include "monitor/monitor_reconnect.h"
 #include "monitor/tile_widget.h"
@@ -51,6 +57,38 @@ TEST_F(MonitorTest, FocusMovesAudioAndTheCamera) {
   waitFor([] { return false; }, 200);
   EXPECT_EQ(cameraCommands(wire),
             (std::vector<std::pair<int, int>>{{1, 1}, {1, 0}, {1, 5}, {1, 9}}));
+}
+
+// The on-screen controls (P) act on the focused tile's camera: held buttons move and stop it, a
+// preset is recalled with one command.
+TEST_F(MonitorTest, OverlayButtonsMoveTheFocusedCamera) {
+  start();
+  window().setGridLayout(GridLayout::Four);
+  connectAndWait();
+  ASSERT_TRUE(waitForPictures());
+  click(window().tile(2));
+  key(&window(), Qt::Key_P, true);
+  auto* left = window().findChild<QPushButton*>(QStringLiteral("ptzMove3"));
+  auto* preset = window().findChild<QPushButton*>(QStringLiteral("ptzPreset4"));
+  ASSERT_NE(left, nullptr);
+  ASSERT_NE(preset, nullptr);
+  EXPECT_TRUE(left->isVisible());
+  // Over the focused tile.
+  EXPECT_TRUE(window().tile(2)->geometry().contains(left->parentWidget()->geometry()));
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), left->mapToGlobal(QPointF(2, 2)),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(left, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2), left->mapToGlobal(QPointF(2, 2)),
+                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(left, &release);
+  preset->click();
+  ASSERT_TRUE(waitFor([&] { return wire.bodies(REQ_PTZCONTROL).size() >= 3; }));
+  std::vector<std::array<int, 3>> commands;
+  for (const auto& body : wire.bodies(REQ_PTZCONTROL))
+    commands.push_back({body[64], body[65], body[66]});
+  EXPECT_EQ(commands, (std::vector<std::array<int, 3>>{{2, 3, 0}, {2, 0, 0}, {2, 21, 4}}));
+  key(&window(), Qt::Key_P, true);
+  EXPECT_FALSE(left->isVisible());
 }
 
 TEST_F(MonitorTest, LinkLossLeavesEveryTileStaleAndEndsTheSession) {
