@@ -102,7 +102,7 @@ TEST_P(FullScreenAwakeTest, InhibitedWhileShownReleasedOnTheWayOut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WaysOut, FullScreenAwakeTest,
-                         ::testing::Values("leave", "disconnect", "drop control", "drop live"));
+                         ::testing::Values("leave", "disconnect", "drop control"));
 
 // A kiosk run keeps the screen awake from "Connected." to the end of the session, in the window
 // view and full screen alike, and lets it go when the window is closed.
