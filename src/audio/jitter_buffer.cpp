@@ -52,8 +52,10 @@ void CJitterBuffer::measureArrival(int64_t nowUs) {
   while (transitUs_.size() > std::max<size_t>(1, config_.jitterWindow)) transitUs_.pop_front();
   const auto [lowest, highest] = std::minmax_element(transitUs_.begin(), transitUs_.end());
   stats_.jitterMs = static_cast<int>((*highest - *lowest) / 1000);
-  target_ = std::clamp(samplesOf(stats_.jitterMs + config_.marginMs), samplesOf(config_.minDelayMs),
-                       samplesOf(config_.maxDelayMs));
+  // Audio already handed to the device is out of reach: only what is still queued here covers
+  // a late block, so the lead comes on top.
+  target_ = std::clamp(samplesOf(stats_.jitterMs + config_.marginMs + config_.outputLeadMs),
+                       samplesOf(config_.minDelayMs), samplesOf(config_.maxDelayMs));
   if (state_ != State::Playing) return;
 
   // What is queued ahead of this block is its delay. The least late of the recent blocks found
