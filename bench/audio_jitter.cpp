@@ -4,6 +4,9 @@
 // buffer's underruns (gaps it had to conceal) and its longest gap, the device's own underruns
 // (times it ran dry between blocks), and the playout delay: audio queued ahead of each block as
 // it arrives, the device's queue included (median, and the target the buffer settled on).
+// Beside them, how often a thread of this process that asks to wake every 5 ms woke more than
+// 50 ms late, and the longest such stall: on a loaded machine those stalls, not the network,
+// are what runs a device dry.
 //
 //   bench_audio_jitter [--seconds N]   N seconds per codec and jitter [600]
 #include <QComboBox>
@@ -11,10 +14,14 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/control_ids.h"
@@ -34,6 +41,41 @@
 
 namespace {
 
+// A thread that sleeps 5 ms at a time and counts how often it woke more than 50 ms late.
+class StallProbe {
+ public:
+  StallProbe() : thread_([this] { run(); }) {}
+  ~StallProbe() {
+    stop_.store(true);
+    thread_.join();
+  }
+  void clear() {
+    stalls_.store(0);
+    longestUs_.store(0);
+  }
+  uint64_t stalls() const { return stalls_.load(); }
+  double longestMs() const { return double(longestUs_.load()) / 1000.0; }
+
+ private:
+  void run() {
+    using Clock = std::chrono::steady_clock;
+    while (!stop_.load()) {
+      const auto asked = Clock::now() + std::chrono::milliseconds(5);
+      std::this_thread::sleep_until(asked);
+      const auto lateUs =
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked).count();
+      if (lateUs > 50'000) {
+        stalls_.fetch_add(1);
+        longestUs_.store(std::max<int64_t>(longestUs_.load(), lateUs));
+      }
+    }
+  }
+  std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> stalls_{0};
+  std::atomic<int64_t> longestUs_{0};
+  std::thread thread_;
+};
+
 struct Figures {
   uint64_t underruns = 0;
   double longestGapMs = 0;
@@ -42,6 +84,8 @@ struct Figures {
   int medianDelayMs = 0;
   int targetMs = 0;
   uint64_t blocks = 0;
+  uint64_t stalls = 0;
+  double longestStallMs = 0;
 };
 
 class JitterRun {
@@ -67,6 +111,7 @@ class JitterRun {
   bench::CPacedWaveOut waveOut_;
   CRecordingDialogHost dialogs_;
   std::unique_ptr<CViewerDlg> window_;
+  StallProbe probe_;
 };
 
 bool JitterRun::start() {
@@ -131,6 +176,7 @@ Figures JitterRun::measure(const char* codec) {
   CAudioPlayer& player = window_->audioWindow().player();
   player.clearPlayoutCounters();
   waveOut_.clearCounts();
+  probe_.clear();
   settle(seconds_);
   const JitterBufferStats stats = player.playoutStats();
   Figures f;
@@ -141,6 +187,8 @@ Figures JitterRun::measure(const char* codec) {
   f.medianDelayMs = stats.medianDelayMs();
   f.targetMs = stats.targetDelayMs;
   f.blocks = stats.arrivals;
+  f.stalls = probe_.stalls();
+  f.longestStallMs = probe_.longestMs();
   if (!window_->isConnected()) {
     std::printf("  connection lost: %s\n", window_->statusText().toUtf8().constData());
   }
@@ -168,11 +216,12 @@ int runAll(double seconds) {
     if (!run.start()) return 1;
     for (const auto& [name, codec] : {std::pair{"G.726", "g726"}, std::pair{"3-bit", "adpcm"}}) {
       const Figures f = run.measure(codec);
-      std::printf("  %-6s %3d ms %7llu %9llu %10.1f ms %6llu (%5.1f) %9d ms %6d ms\n", name,
-                  jitterMs, static_cast<unsigned long long>(f.blocks),
+      std::printf("  %-6s %3d ms %7llu %9llu %10.1f ms %6llu (%5.1f) %9d ms %6d ms %6llu (%5.1f)\n",
+                  name, jitterMs, static_cast<unsigned long long>(f.blocks),
                   static_cast<unsigned long long>(f.underruns), f.longestGapMs,
                   static_cast<unsigned long long>(f.deviceUnderruns), f.deviceLongestGapMs,
-                  f.medianDelayMs, f.targetMs);
+                  f.medianDelayMs, f.targetMs, static_cast<unsigned long long>(f.stalls),
+                  f.longestStallMs);
       std::fflush(stdout);
       const double perMinute = double(f.underruns + f.deviceUnderruns) * 60.0 / seconds;
       if ((jitterMs <= 40 && f.underruns + f.deviceUnderruns > 0) || perMinute > 1.0 ||

@@ -25,7 +25,8 @@ struct JitterBufferConfig {
   int maxHeldMs = 500;
   int marginMs = 40;    // the target stays this far above the measured jitter
   int deadbandMs = 30;  // no correction while the delay is this close to the target
-  // Audio the owner keeps queued on the device ahead of what is heard; it counts as delay.
+  // Audio the owner keeps queued on the device ahead of what is heard. It counts as delay but
+  // can't cover a late block, so the target holds it on top of jitter and margin.
   int outputLeadMs = 0;
   int rebufferAfterMs = 250;  // a gap longer than this restarts with a prebuffer
   int quietLevel = 1024;      // envelope under which a sample may be dropped or repeated
