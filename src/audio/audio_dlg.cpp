@@ -1,8 +1,11 @@
 #include "audio/audio_dlg.h"
 
+#include <utility>
+
 #include "platform/messages.h"
 
-CAudioDlg::CAudioDlg(platform::IWaveOut* device) : player_(device) {
+CAudioDlg::CAudioDlg(platform::IWaveOut* device, CAudioPlayer::Clock clock)
+    : player_(device, std::move(clock)) {
   // Dialog initialisation: the player reports to this window from now on.
   player_.reset(windowId());
 }
@@ -15,10 +18,8 @@ CAudioDlg::~CAudioDlg() {
 int CAudioDlg::onMessage(uint32_t msg, uintptr_t wParam, intptr_t) {
   switch (msg) {
     case msg::kWaveOutOpen:
-      player_.onDeviceOpened(wParam);
-      return kHandled;
     case msg::kWaveOutDone:
-      return kHandled;
+      return kHandled;  // the player's playout thread keeps the device fed at its own pace
     case msg::kWaveOutClose:
       player_.onDeviceClosed(wParam);
       return kHandled;

@@ -6,8 +6,9 @@
 
 class CAudioDlg final : public CMessageWindow {
  public:
-  // device: the wave-out device for the player; null takes the process's.
-  explicit CAudioDlg(platform::IWaveOut* device = nullptr);
+  // device: the wave-out device for the player; null takes the process's. clock: see
+  // CAudioPlayer (null: real time, with the player's own playout thread).
+  explicit CAudioDlg(platform::IWaveOut* device = nullptr, CAudioPlayer::Clock clock = nullptr);
   ~CAudioDlg() override;
 
   int onMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;

@@ -1,8 +1,10 @@
 // Audio blocks: timing, sizes, and the coding round trip through spandsp's decoders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <vector>
 
 extern "C" {
 #include <spandsp.h>
@@ -12,6 +14,7 @@ extern "C" {
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "scripted_viewer.h"
+#include "send_jitter.h"
 
 using namespace emutest;
 using Clock = std::chrono::steady_clock;
@@ -156,4 +159,43 @@ TEST(emulatorAudio, ThreeBitCodesUnpackAsTheViewerDoes) {
   const auto decoded = decodeWithSpandsp(codes, 24000, G726_PACKING_NONE);
   EXPECT_GT(snrDb(source, decoded), 8.0);
   EXPECT_EQ(decoded, decodeWithSpandsp(bytes, 24000, G726_PACKING_RIGHT));
+}
+
+TEST(emulatorAudio, JitterMakesBlocksLateButKeepsTheirSchedule) {
+  RunningEmulator dvr(RunningEmulator::configWith({"--audio-jitter", "100"}));
+  auto setup = openAudio(dvr.port(), 0x1);
+  ASSERT_TRUE(setup.audio);
+  ASSERT_TRUE(setup.audio->receive(1000));  // the first block goes out at once
+  const auto first = Clock::now();
+  constexpr int kBlocks = 20;
+  std::vector<double> offsetsMs;  // each block's arrival after its place on the schedule
+  for (int k = 1; k <= kBlocks; ++k) {
+    ASSERT_TRUE(setup.audio->receive(1000));
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - first).count();
+    offsetsMs.push_back(ms - 200.0 * k);
+  }
+  const auto [early, late] = std::minmax_element(offsetsMs.begin(), offsetsMs.end());
+  // Late by up to 100 ms each, never early, and spread over that range rather than fixed.
+  EXPECT_GE(*early, -5.0);
+  EXPECT_LE(*late, 100.0 + 60.0);  // loopback and a loaded machine's scheduling
+  EXPECT_GT(*late - *early, 40.0);
+  // No drift: the last block is as close to its place as the first ones.
+  EXPECT_LT(offsetsMs.back(), 160.0);
+}
+
+TEST(emulatorAudio, SendJitterIsUniformUpToItsMaximum) {
+  dvremu::SendJitter none(0, 1);
+  EXPECT_EQ(none.next().count(), 0);
+  dvremu::SendJitter jitter(40, 1);
+  int low = 0, high = 0;
+  for (int i = 0; i < 2000; ++i) {
+    const auto late = jitter.next().count();
+    ASSERT_GE(late, 0);
+    ASSERT_LE(late, 40'000);
+    low += late < 10'000;
+    high += late >= 30'000;
+  }
+  // A quarter of the range each: about 500 draws in either.
+  EXPECT_NEAR(low, 500, 100);
+  EXPECT_NEAR(high, 500, 100);
 }

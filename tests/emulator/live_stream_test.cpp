@@ -1,6 +1,7 @@
 // Frames on the live-stream connection: layout, codecs, pacing, and many viewers at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -245,4 +246,28 @@ TEST(emulatorLiveStream, FrameSendSinkHearsEachFrameBeforeItArrives) {
   pull(*session.live, 1);
   std::lock_guard lock(mutex);
   EXPECT_EQ(sent, (std::vector<std::pair<int, uint64_t>>{{1, 1}, {1, 2}, {1, 1}}));
+}
+
+TEST(emulatorLiveStream, LiveJitterMakesFramesLateButKeepsTheRate) {
+  auto config = RunningEmulator::configWith({"--live-jitter", "80"});
+  config.channels[0].fps = 10;
+  config.channels[0].preencoded = 2;
+  RunningEmulator dvr(config);
+  auto session = prepareSession(dvr.port());
+  ASSERT_TRUE(session.live);
+  start(session, 0x1);
+  pull(*session.live, 0);  // the first frame comes at once
+  const auto first = Clock::now();
+  constexpr int kFrames = 20;
+  std::vector<double> offsetsMs;  // each frame's arrival after its place at 10 fps
+  for (int k = 1; k <= kFrames; ++k) {
+    pull(*session.live, 0);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - first).count();
+    offsetsMs.push_back(ms - 100.0 * k);
+  }
+  const auto [early, late] = std::minmax_element(offsetsMs.begin(), offsetsMs.end());
+  EXPECT_GE(*early, -5.0);
+  EXPECT_LE(*late, 80.0 + 60.0);
+  EXPECT_GT(*late - *early, 30.0);
+  EXPECT_LT(offsetsMs.back(), 140.0);  // still 10 frames a second over the run
 }

@@ -52,7 +52,11 @@ TEST(emulatorOptions, BadValuesAreRefusedWithAReason) {
                                                {"--account", "x"},
                                                {"--bogus"},
                                                {"--audio-codec", "mp3"},
-                                               {"--live-close", "sometimes"}}) {
+                                               {"--live-close", "sometimes"},
+                                               {"--audio-jitter", "1001"},
+                                               {"--audio-jitter", "-5"},
+                                               {"--audio-jitter", "40ms"},
+                                               {"--live-jitter"}}) {
     EXPECT_FALSE(parseCommandLine(args).error.empty()) << args[0];
   }
   EXPECT_TRUE(parseCommandLine({"--help"}).showHelp);
@@ -69,4 +73,17 @@ TEST(emulatorOptions, ControlCommandsRefuseNonsense) {
   EXPECT_TRUE(dvr.command("").empty());
   EXPECT_NE(dvr.command("help").find("refuse-next"), std::string::npos);
   EXPECT_NE(dvr.command("stats").find("frames 0"), std::string::npos);
+}
+
+TEST(emulatorOptions, JitterOptionsTakeMillisecondsUpToASecond) {
+  const auto parsed =
+      parseCommandLine({"--audio-jitter", "40", "--live-jitter", "1000", "--user", "u"});
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.config.audioJitterMs, 40);
+  EXPECT_EQ(parsed.config.liveJitterMs, 1000);
+  const auto defaults = parseCommandLine({});
+  EXPECT_EQ(defaults.config.audioJitterMs, 0);
+  EXPECT_EQ(defaults.config.liveJitterMs, 0);
+  EXPECT_EQ(parseCommandLine({"--live-jitter", "2000"}).error,
+            "--live-jitter needs milliseconds, 0..1000");
 }

@@ -8,6 +8,7 @@
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "reply_bodies.h"
+#include "send_jitter.h"
 #include "sub_connection_login.h"
 
 namespace dvremu {
@@ -21,7 +22,10 @@ class AudioStream {
  public:
   AudioStream(EmulatorCore& core, std::shared_ptr<WireConnection> connection,
               std::shared_ptr<SessionState> session)
-      : core_(core), connection_(std::move(connection)), session_(std::move(session)) {}
+      : core_(core),
+        connection_(std::move(connection)),
+        session_(std::move(session)),
+        jitter_(core_.config().audioJitterMs) {}
   void run();
 
  private:
@@ -34,14 +38,16 @@ class AudioStream {
   std::unique_ptr<G726BlockEncoder> encoder_;
   uint32_t sequence_ = 0;
   std::vector<uint8_t> body_;
+  SendJitter jitter_;
 };
 
 void AudioStream::run() {
-  Clock::time_point next = Clock::now();
+  Clock::time_point next = Clock::now();  // the block's time on the real-time schedule
+  Clock::duration late{};                 // how long after it this block goes out
   bool active = false;
   while (true) {
     ReceivedMessage message;
-    const auto deadline = active ? next : Clock::now() + kIdlePoll;
+    const auto deadline = active ? next + late : Clock::now() + kIdlePoll;
     const auto got = connection_->read(millisecondsUntil(deadline), &message);
     if (got == WireConnection::ReadStatus::Closed) return;
     int channel = -1;
@@ -50,14 +56,19 @@ void AudioStream::run() {
       if (session_->audioStarted) channel = session_->audioChannel;
     }
     const bool nowActive = channel >= 0;
-    if (nowActive && !active) next = Clock::now();  // the first block goes out at once
+    if (nowActive && !active) {  // the first block goes out at once
+      next = Clock::now();
+      late = Clock::duration::zero();
+    }
     active = nowActive;
     if (!active) continue;
     const auto now = Clock::now();
-    if (now < next) continue;
+    if (now < next + late) continue;
     if (!sendBlock(channel) && connection_->isShutdown()) return;
+    // The schedule moves on from the block's time, not from when it went out.
     next += kBlockPeriod;
-    if (next < now - std::chrono::seconds(1)) next = now;  // fell far behind: start afresh
+    late = jitter_.next();
+    if (next < now - std::chrono::seconds(1) - jitter_.maximum()) next = now;  // start afresh
   }
 }
 

@@ -183,6 +183,7 @@ DVR identity and cameras
   --disabled-mask-a MASK    masks reported in the active-camera reply     [channels beyond --channels]
   --disabled-mask-b MASK                                                  [0]
   --ptz-trailer RxC         bytes 79 and 80 of the active-camera reply    [16x4]
+  --live-jitter MS          send each live frame up to MS late (uniform), 0..1000  [0]
   --filler N                filler bytes (0x00) before each frame marker  [0]
   --max-live-channels N     channels one session may have started; REQ_LIVESTART
                             starts the lowest of the mask up to N         [16]
@@ -191,6 +192,8 @@ Audio
   --audio-codec g726|adpcm  4-bit G.726 at 32 kbit/s or 3-bit codes at 24 kbit/s  [g726]
   --audio-source speech|tones                                             [speech]
   --audio-mask MASK         channels with audio                           [all]
+  --audio-jitter MS         send each audio block up to MS late (uniform), 0..1000; the
+                            block schedule stays real time                [0]
   --g726-packing right|left bit order of the 4-bit codes (right: first code in the low nibble) [right]
 
 Behaviour
@@ -351,6 +354,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         config.audioSource = AudioSourceKind::Tones;
       else
         return fail("--audio-source needs speech or tones");
+    } else if (option == "--audio-jitter" || option == "--live-jitter") {
+      if (!number(kMaxJitterMs, &n)) return fail(option + " needs milliseconds, 0..1000");
+      (option == "--audio-jitter" ? config.audioJitterMs : config.liveJitterMs) =
+          static_cast<int>(n);
     } else if (option == "--audio-mask") {
       if (!number(0xFFFFFFFF, &config.audioMask)) return fail("--audio-mask needs a mask");
     } else if (option == "--g726-packing") {

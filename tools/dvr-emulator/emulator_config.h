@@ -9,6 +9,7 @@
 namespace dvremu {
 
 inline constexpr int kMaxChannels = 16;
+inline constexpr int kMaxJitterMs = 1000;
 
 enum class VideoCodec { Jpeg, Mpeg4 };
 enum class AudioCodec { G726, Adpcm };
@@ -63,6 +64,10 @@ struct EmulatorConfig {
   AudioSourceKind audioSource = AudioSourceKind::Speech;
   G726Packing g726Packing = G726Packing::Right;
   uint32_t audioMask = 0xFFFFFFFF;  // channels that have audio
+  // Each audio block / live frame goes out up to this many ms after its time (uniform random);
+  // the schedule itself stays real time. 0: on time.
+  int audioJitterMs = 0;
+  int liveJitterMs = 0;
 
   double aliveIntervalSeconds = 5.0;  // 0: no alive checks
   double aliveTimeoutSeconds = 15.0;

@@ -11,6 +11,7 @@
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "reply_bodies.h"
+#include "send_jitter.h"
 #include "sub_connection_login.h"
 
 namespace dvremu {
@@ -23,7 +24,10 @@ class LiveStream {
  public:
   LiveStream(EmulatorCore& core, std::shared_ptr<WireConnection> connection,
              std::shared_ptr<SessionState> session)
-      : core_(core), connection_(std::move(connection)), session_(std::move(session)) {}
+      : core_(core),
+        connection_(std::move(connection)),
+        session_(std::move(session)),
+        jitter_(core_.config().liveJitterMs) {}
   void run();
 
  private:
@@ -38,20 +42,24 @@ class LiveStream {
   std::map<int, size_t> loopPosition_;                     // per channel, in a pre-encoded loop
   std::vector<uint8_t> head_;
   std::vector<uint8_t> payload_;
+  SendJitter jitter_;
 };
 
 void LiveStream::run() {
   std::deque<uint8_t> pending;             // requested channel numbers, oldest first
   std::array<Clock::time_point, 256> due;  // per channel number: when its next frame may go
   due.fill(Clock::now());
+  // per channel number: how long after its due time the next frame goes out
+  std::array<Clock::duration, 256> late{};
+  const auto sendTime = [&](uint8_t number) { return due[number] + late[number]; };
   auto waitingFor = [&pending](uint8_t number) {
     return std::find(pending.begin(), pending.end(), number) != pending.end();
   };
   while (true) {
     int timeoutMs = -1;
     if (!pending.empty()) {
-      auto soonest = due[pending.front()];
-      for (const uint8_t number : pending) soonest = std::min(soonest, due[number]);
+      auto soonest = sendTime(pending.front());
+      for (const uint8_t number : pending) soonest = std::min(soonest, sendTime(number));
       timeoutMs = millisecondsUntil(soonest);
     }
     ReceivedMessage message;
@@ -68,16 +76,18 @@ void LiveStream::run() {
     // Every channel whose frame is due gets it, oldest request first; the others wait their turn.
     for (auto it = pending.begin(); it != pending.end();) {
       const uint8_t number = *it;
-      if (Clock::now() < due[number]) {
+      if (Clock::now() < sendTime(number)) {
         ++it;
         continue;
       }
       it = pending.erase(it);
       const auto period = serve(number);
       if (connection_->isShutdown()) return;
-      // The next frame is due one period after this one was; a late viewer gets no burst.
+      // The next frame is due one period after this one was (not after it went out); a late
+      // viewer gets no burst.
       const auto now = Clock::now();
-      due[number] = std::max(due[number] + period, now - period);
+      due[number] = std::max(due[number] + period, now - late[number] - period);
+      late[number] = jitter_.next();
       it = pending.begin();  // a second request of this channel waits for its new due time
     }
   }
