@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/messages.h"
+
 namespace {
 // 16-bit mono PCM at 8000 samples per second.
 constexpr platform::WaveFormat kOutputFormat{1, 1, 8000, 2 * 8000, 2, 16};
@@ -70,6 +72,11 @@ void CAudioPlayer::close() {
     device_ = platform::kNoWaveOut;
   }
   ring_ = 0;
+}
+
+void CAudioPlayer::onDeviceMessage(uint32_t msg, uintptr_t wParam) {
+  if (msg == msg::kWaveOutOpen) onDeviceOpened(wParam);
+  if (msg == msg::kWaveOutClose) onDeviceClosed(wParam);
 }
 
 void CAudioPlayer::onDeviceOpened(platform::WaveOutHandle handle) {

@@ -40,6 +40,8 @@ class CAudioPlayer final : public IAudioSink {
   int32_t playAdpcm(const uint8_t* payload, uint32_t length) override;
   AudioCodecMode mode() const override { return mode_.load(); }
   void setMode(AudioCodecMode mode) override { mode_.store(mode); }
+  // Routes the open and close notifications to onDeviceOpened and onDeviceClosed.
+  void onDeviceMessage(uint32_t msg, uintptr_t wParam) override;
 
   // The device's notifications, delivered to the audio window (UI thread). Each carries the
   // handle of the device that sent it; one from a device other than the open one is ignored.

@@ -53,7 +53,15 @@ int CRecordingDialogHost::dialogsShown() const {
 
 namespace {
 std::atomic<IDialogHost*> currentHost{nullptr};
+
+void showThroughHost(const QString& text, MessageIcon icon) {
+  platform::showMessageBox(text, icon);
 }
+
+// Any program that has a dialog host shows the window-free layers' messages in its boxes.
+[[maybe_unused]] const bool handlerInstalled =
+    (platform::setUserMessageHandler(&showThroughHost), true);
+}  // namespace
 
 namespace platform {
 
@@ -65,6 +73,7 @@ IDialogHost& dialogHost() {
 
 void setDialogHost(IDialogHost* host) {
   currentHost.store(host);
+  platform::setUserMessageHandler(&showThroughHost);
 }
 
 void showMessageBox(const QString& text, MessageIcon icon, QWidget* parent) {

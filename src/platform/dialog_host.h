@@ -6,10 +6,10 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/user_message.h"
+
 class QDialog;
 class QWidget;
-
-enum class MessageIcon { Information, Exclamation };
 
 class IDialogHost {
  public:

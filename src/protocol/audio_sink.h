@@ -18,4 +18,10 @@ class IAudioSink {
   // The codec mode, read and switched by the audio connection on its receive thread.
   virtual AudioCodecMode mode() const = 0;
   virtual void setMode(AudioCodecMode mode) = 0;
+  // A wave-out notification (open, done, close) that reached the window given to open(). A
+  // window that only hosts the sink passes them on here; a sink that needs none ignores them.
+  virtual void onDeviceMessage(uint32_t msg, uintptr_t wParam) {
+    (void)msg;
+    (void)wParam;
+  }
 };

@@ -34,6 +34,7 @@ int CDvrClient::attach(int32_t index, WindowId window, ReplyQueue* queue) {
   index_ = index;
   window_ = window;
   queue_ = queue;
+  ownWindowOnly_ = false;
   state_.reset();
   channel_.setOwner(this);
   return 1;
@@ -44,6 +45,16 @@ int CDvrClient::attachSubConnections(ICodecFrameSink* decoder, IJpegFrameSink* r
   if (!platform::isWindow(window_) || index_ < 0 || decoder == nullptr || queue_ == nullptr)
     return 0;
   const bool stream = stream_.init(index_, window_, decoder, renderer, queue_, session_);
+  const bool audio = audio_.attach(index_, window_, player, this, queue_, session_) == 1;
+  const bool notice = notice_.attach(index_, window_, queue_, session_) == 1;
+  return stream && audio && notice ? 1 : 0;
+}
+
+int CDvrClient::attachRouted(ILiveFrameRouter* router, IAudioSink* player) {
+  if (!platform::isWindow(window_) || index_ < 0 || router == nullptr || queue_ == nullptr)
+    return 0;
+  ownWindowOnly_ = true;
+  const bool stream = stream_.initRouted(index_, window_, router, queue_, session_);
   const bool audio = audio_.attach(index_, window_, player, this, queue_, session_) == 1;
   const bool notice = notice_.attach(index_, window_, queue_, session_) == 1;
   return stream && audio && notice ? 1 : 0;
@@ -111,6 +122,7 @@ void CDvrClient::onConnectResult(int error) {
   connectFailed_ = true;
   platform::postMessage(liveWindowOr(window_), msg::kControlConnectResult,
                         static_cast<uintptr_t>(index_), -1);
+  if (ownWindowOnly_) return;
   // The channel's own report of the failure, to the application's main window.
   platform::postMessage(mainWindowOr(window_), msg::kControlConnectResult, 0, -1);
 }
@@ -120,6 +132,6 @@ void CDvrClient::onChannelError() {
   state_.setConnected(false);
   channel_.close();
   linkLost_ = true;
-  platform::postMessage(mainWindowOr(window_), msg::kControlLinkLost,
+  platform::postMessage(ownWindowOnly_ ? window_ : mainWindowOr(window_), msg::kControlLinkLost,
                         static_cast<uintptr_t>(index_), 0);
 }

@@ -25,6 +25,7 @@
 class ICodecFrameSink;
 class IJpegFrameSink;
 class IAudioSink;
+class ILiveFrameRouter;
 class ReplyQueue;
 
 class CDvrClient : public ISocketOwner {
@@ -40,6 +41,11 @@ class CDvrClient : public ISocketOwner {
   // 1 when all three sub-connections accepted their parts. The renderer and the player may be
   // null (JPEG frames, audio blocks dropped).
   int attachSubConnections(ICodecFrameSink* decoder, IJpegFrameSink* renderer, IAudioSink* player);
+  // The same for a client whose live stream pulls many channels through router (see
+  // CStreamConnection::initRouted). Such a client also reports its connect result and link loss
+  // (2041, 2042) to its own window only, never to the application's main window, so several
+  // clients can live beside the main window's own.
+  int attachRouted(ILiveFrameRouter* router, IAudioSink* player);
 
   // 1 when the control channel started; 0 while it runs, for an empty address or port 0. address
   // is a host name or a dotted address: the name is resolved on the control thread (the last
@@ -123,6 +129,7 @@ class CDvrClient : public ISocketOwner {
   CSocketChannel channel_{ChannelVariant::Control};
   ReplyQueue* queue_ = nullptr;                            // set by attach
   int32_t index_ = -1;                                     // set by attach
+  bool ownWindowOnly_ = false;                             // set by attach and attachRouted
   std::atomic<int> linkTimeoutMs_{kDefaultLinkTimeoutMs};  // UI thread
   std::atomic<bool> connectFailed_{false};  // control receive thread sets, UI thread reads
   std::atomic<bool> linkLost_{false};       // whichever thread lost the link sets, UI reads

@@ -4,13 +4,14 @@
 #include <cstring>
 #include <new>
 
-#include "platform/dialog_host.h"
 #include "platform/messages.h"
 #include "platform/result_codes.h"
+#include "platform/user_message.h"
 #include "protocol/byte_order.h"
 #include "protocol/command_codes.h"
 #include "protocol/frame_reader.h"
 #include "protocol/frame_sinks.h"
+#include "protocol/live_frame_router.h"
 #include "protocol/message_sending.h"
 #include "protocol/reply_queue.h"
 #include "protocol/request_bodies.h"
@@ -24,8 +25,25 @@ CStreamConnection::~CStreamConnection() {
 
 bool CStreamConnection::init(int32_t index, WindowId window, ICodecFrameSink* decoder,
                              IJpegFrameSink* renderer, ReplyQueue* queue, uint64_t session) {
-  if (!platform::isWindow(window) || index < 0 || decoder == nullptr || queue == nullptr)
-    return false;
+  if (decoder == nullptr || !prepare(index, window, queue, session)) return false;
+  decoder_ = decoder;
+  renderer_ = renderer;
+  router_ = nullptr;
+  return true;
+}
+
+bool CStreamConnection::initRouted(int32_t index, WindowId window, ILiveFrameRouter* router,
+                                   ReplyQueue* queue, uint64_t session) {
+  if (router == nullptr || !prepare(index, window, queue, session)) return false;
+  decoder_ = nullptr;
+  renderer_ = nullptr;
+  router_ = router;
+  return true;
+}
+
+bool CStreamConnection::prepare(int32_t index, WindowId window, ReplyQueue* queue,
+                                uint64_t session) {
+  if (!platform::isWindow(window) || index < 0 || queue == nullptr) return false;
   if (channel_.hasLiveThread()) return false;
   if (!body_) {
     // Zeroed, so the slack after every frame starts out zero.
@@ -34,8 +52,6 @@ bool CStreamConnection::init(int32_t index, WindowId window, ICodecFrameSink* de
   }
   index_ = index;
   window_ = window;
-  decoder_ = decoder;
-  renderer_ = renderer;
   queue_ = queue;
   session_ = session;
   requestedChannel_ = -1;
@@ -52,6 +68,7 @@ int32_t CStreamConnection::open(std::string_view address, uint32_t port, std::st
     password_.assign(password);
   }
   lost_ = false;
+  connectFailed_ = false;
   return channel_.connect(address, port) == 1 ? S_DONE : E_FAIL;
 }
 
@@ -61,6 +78,7 @@ int32_t CStreamConnection::close() {
   channel_.close();
   clearState();
   lost_ = false;
+  connectFailed_ = false;
   return S_DONE;
 }
 
@@ -78,9 +96,16 @@ bool CStreamConnection::requestNextFrame() {
   return true;
 }
 
+bool CStreamConnection::requestFrameFor(uint8_t channel) {
+  if (channel >= kMaxFrameChannels) return false;
+  return sendWholeMessage(channel_, REQ_LIVEFRAME, buildLiveFrameBody(channel));
+}
+
 void CStreamConnection::onConnectResult(int error) {
   if (error == 0) return;
-  platform::showMessageBox(QStringLiteral("Error : Live Stream Connect"));
+  connectFailed_ = true;
+  // A routed connection's owner reports the failure in its own way.
+  if (router_ == nullptr) platform::showUserMessage(QStringLiteral("Error : Live Stream Connect"));
   // The window waits for this stream: it hears of the failure as of any other loss.
   reportLoss();
 }
@@ -132,7 +157,13 @@ bool CStreamConnection::channelReceiveStep() {
     const uint32_t command = readBe32(header_.data() + 9);
     header_.fill(0);
     if (!discardExact(channel_, length)) return false;
-    if (command == RSP_LIVEFRAME && channel_.isRunning()) requestNextFrame();
+    if (command == RSP_LIVEFRAME && channel_.isRunning()) {
+      if (router_ != nullptr) {
+        router_->onLiveFrameAnswer(nullptr, 0, 0);
+      } else {
+        requestNextFrame();
+      }
+    }
     return true;
   }
   if (length > 0 && !readExact(channel_, body_.get(), length)) return false;
@@ -165,6 +196,10 @@ void CStreamConnection::dispatch(uint32_t command, uint32_t length) {
 }
 
 void CStreamConnection::onLiveFrame(uint32_t length) {
+  if (router_ != nullptr) {
+    routeLiveFrame(length);
+    return;
+  }
   uint8_t* body = body_.get();
   // A body too short for its prefix counts as a failure status.
   const uint16_t status = length >= kLiveFramePrefixSize ? readBe16(body) : 0;
@@ -188,10 +223,32 @@ void CStreamConnection::onLiveFrame(uint32_t length) {
   requestNextFrame();
 }
 
+void CStreamConnection::routeLiveFrame(uint32_t length) {
+  uint8_t* body = body_.get();
+  const uint16_t status = length >= kLiveFramePrefixSize ? readBe16(body) : 0;
+  if (status != 1 || !channel_.isRunning()) {
+    router_->onLiveFrameAnswer(nullptr, 0, 0);
+    return;
+  }
+  const uint16_t frameType = readBe16(body + 4);
+  uint8_t* areaEnd = body + length;
+  uint8_t* frame = std::find(body + kLiveFramePrefixSize, areaEnd, kFrameMarker);
+  // A frame must hold its channel byte to be routed; anything less answers without a frame.
+  if (areaEnd - frame < 2 || frame[1] >= kMaxFrameChannels) {
+    router_->onLiveFrameAnswer(nullptr, 0, 0);
+    return;
+  }
+  router_->onLiveFrameAnswer(frame, static_cast<uint32_t>(areaEnd - frame), frameType);
+}
+
 void CStreamConnection::onLiveData(uint32_t length) {
   uint8_t* body = body_.get();
   uint8_t* end = body + length;
   uint8_t* frame = std::find(body, end, kFrameMarker);
   if (frame == end || frame[1] >= kMaxFrameChannels) return;
+  if (router_ != nullptr) {
+    if (end - frame >= 2) router_->onLiveData(frame, static_cast<uint32_t>(end - frame));
+    return;
+  }
   decoder_->decodeFrame(frame, static_cast<uint32_t>(end - frame));
 }

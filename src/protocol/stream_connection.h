@@ -16,6 +16,7 @@
 
 class ICodecFrameSink;
 class IJpegFrameSink;
+class ILiveFrameRouter;
 class ReplyQueue;
 
 // Offsets of the FrameHeader at the start of every frame.
@@ -38,6 +39,12 @@ class CStreamConnection : public ISocketOwner {
   bool init(int32_t index, WindowId window, ICodecFrameSink* decoder, IJpegFrameSink* renderer,
             ReplyQueue* queue, uint64_t session = 0);
 
+  // The same for a connection that pulls many channels: every RSP_LIVEFRAME and RSP_LIVEDATA goes
+  // to router, which decides what to request next (requestFrameFor); nothing is decoded here,
+  // no request follows a frame by itself, and a failed connect shows no message box.
+  bool initRouted(int32_t index, WindowId window, ILiveFrameRouter* router, ReplyQueue* queue,
+                  uint64_t session = 0);
+
   // S_DONE when the receive thread was started; E_FAIL while running, before init, or for an
   // empty user id or password.
   int32_t open(std::string_view address, uint32_t port, std::string_view userId,
@@ -50,6 +57,9 @@ class CStreamConnection : public ISocketOwner {
   bool selectChannel(int32_t channel);
   // Sends one REQ_LIVEFRAME for the requested channel; false (nothing sent) when there is none.
   bool requestNextFrame();
+  // Sends one REQ_LIVEFRAME for channel (0..15), whatever is selected; false when the channel is
+  // out of range or the send failed. Any thread.
+  bool requestFrameFor(uint8_t channel);
 
   // Read access for the main window.
   uint8_t codecMode() const { return codecMode_.load(); }
@@ -58,6 +68,8 @@ class CStreamConnection : public ISocketOwner {
   // True once the current connection ended without our own close (peer closed, read error,
   // failed connect, absurd length); set before 2051 is posted, cleared by open and close.
   bool lost() const { return lost_.load(); }
+  // True when that loss was a connect that failed; set and cleared with lost().
+  bool connectFailed() const { return connectFailed_.load(); }
   CSocketChannel& channel() { return channel_; }
 
   // Channel callbacks (receive thread, or the thread whose send failed for onChannelError).
@@ -69,6 +81,8 @@ class CStreamConnection : public ISocketOwner {
   void dispatch(uint32_t command, uint32_t length);
   void onLiveFrame(uint32_t length);
   void onLiveData(uint32_t length);
+  void routeLiveFrame(uint32_t length);
+  bool prepare(int32_t index, WindowId window, ReplyQueue* queue, uint64_t session);
   void clearState();
   void reportLoss();  // lost() set, then 2051 posted
   void sendLogin();
@@ -78,6 +92,7 @@ class CStreamConnection : public ISocketOwner {
   WindowId window_ = kNoWindow;
   ICodecFrameSink* decoder_ = nullptr;
   IJpegFrameSink* renderer_ = nullptr;
+  ILiveFrameRouter* router_ = nullptr;
   ReplyQueue* queue_ = nullptr;
   int32_t index_ = -1;
   uint64_t session_ = 0;
@@ -86,6 +101,7 @@ class CStreamConnection : public ISocketOwner {
 
   std::atomic<uint8_t> codecMode_{1};          // receive thread writes, UI thread reads
   std::atomic<int32_t> requestedChannel_{-1};  // UI thread writes, both read
+  std::atomic<bool> connectFailed_{false};  // as lost_
   std::atomic<bool> lost_{false};  // the stream thread (or a failed send) sets, open/close clear
 
   std::array<uint8_t, MessageHeader::kSize> header_{};  // receive thread only
