@@ -99,7 +99,8 @@ std::string renderStatusJson(const BridgeView& view) {
     json += first ? "" : ",";
     first = false;
     json += "{\"channel\":" + std::to_string(n + 1) + ",\"codec\":\"" + c.codec +
-            "\",\"running\":" + (c.running ? "true" : "false") +
+            "\",\"pulled\":" + (c.pulled ? "true" : "false") +
+            ",\"running\":" + (c.running ? "true" : "false") +
             ",\"refused\":" + (c.refused ? "true" : "false") +
             ",\"clients\":" + std::to_string(c.counters.clients) +
             ",\"fps_in\":" + number(c.fpsIn) + ",\"fps_out\":" + number(c.fpsOut) +

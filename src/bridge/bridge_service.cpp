@@ -98,9 +98,8 @@ void CBridgeService::tick() {
   state_.update([&](BridgeView& view) {
     for (uint8_t n = 0; n < CFrameHub::kChannels; ++n) {
       ChannelView& channel = view.channels[n];
+      channel.pulled = (wanted >> n) & 1u;
       channel.counters = hub_.counters(n);
-      const uint8_t codec = codecSeen_[n].load();
-      channel.codec = codec == 1 ? "jpeg" : codec == 2 ? "mpeg4" : "";
       if (newRates) {
         channel.fpsIn = (channel.counters.picturesIn - rateBase_[n].picturesIn) / seconds;
         channel.fpsOut = (channel.counters.picturesOut - rateBase_[n].picturesOut) / seconds;
@@ -182,12 +181,17 @@ void CBridgeService::onFrame(const LiveFrame& frame) {
     return;
   const uint8_t* coded = frame.data + kFrameHeaderSize;
   const size_t length = frame.length - kFrameHeaderSize;
+  // Told to the documents once per change, not per frame.
+  const uint8_t codec = frame.codec == LiveCodec::Mpeg4 ? 2 : 1;
+  if (codecSeen_[frame.channel].exchange(codec) != codec) {
+    state_.update([&](BridgeView& view) {
+      view.channels[frame.channel].codec = codec == 2 ? "mpeg4" : "jpeg";
+    });
+  }
   if (frame.codec == LiveCodec::Mpeg4) {
-    codecSeen_[frame.channel].store(2);
     transcoder_.queue(frame.channel, coded, length, frame.arrival);
     return;
   }
-  codecSeen_[frame.channel].store(1);
   // The JPEG image as the DVR sent it, from its start-of-image marker on.
   for (size_t i = 0; i + 1 < length; ++i) {
     if (coded[i] == 0xFF && coded[i + 1] == 0xD8) {

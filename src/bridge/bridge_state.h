@@ -12,7 +12,8 @@
 
 struct ChannelView {
   bool offered = false;    // among the channels the bridge serves
-  bool running = false;    // the DVR sends it now
+  bool pulled = false;     // frames are asked for now (someone watches, or the grace runs)
+  bool running = false;    // the DVR has it started
   bool refused = false;    // the DVR refused to start it
   const char* codec = "";  // "jpeg" or "mpeg4" once a frame came
   double fpsIn = 0;

@@ -109,7 +109,7 @@ struct CHttpServer::Impl {
   }
 
   MHD_Result handle(MHD_Connection* connection, const char* url, const char* method,
-                    size_t* uploadSize, void** context) {
+                    const char* version, size_t* uploadSize, void** context) {
     // The first call sees the headers only; a body, if any, follows in later calls.
     if (*context == nullptr) {
       *context = this;
@@ -124,6 +124,10 @@ struct CHttpServer::Impl {
     if (headers > limits.maxHeaders)
       return queueText(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE,
                        "Too many header fields\n", "text/plain");
+    // HTTP/1.1 requires a Host header; the library lets its absence pass.
+    if (std::strcmp(version, MHD_HTTP_VERSION_1_1) == 0 &&
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST) == nullptr)
+      return queueText(connection, MHD_HTTP_BAD_REQUEST, "Bad request\n", "text/plain");
     const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
     if (!head && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0)
       return queueText(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed\n",
@@ -143,7 +147,8 @@ struct CHttpServer::Impl {
       return queued;
     }
     const RequestTarget target = parseRequestTarget(url);
-    const BridgeView view = state.snapshot();
+    BridgeView view = state.snapshot();
+    for (uint8_t n = 0; n < CFrameHub::kChannels; ++n) view.channels[n].counters = hub.counters(n);
     const bool offered = target.kind == RequestKind::Stream || target.kind == RequestKind::Snapshot
                              ? view.channels[target.channel].offered
                              : true;
@@ -218,9 +223,9 @@ struct CHttpServer::Impl {
   }
 
   static MHD_Result access(void* cls, MHD_Connection* connection, const char* url,
-                           const char* method, const char*, const char*, size_t* uploadSize,
+                           const char* method, const char* version, const char*, size_t* uploadSize,
                            void** context) {
-    return static_cast<Impl*>(cls)->handle(connection, url, method, uploadSize, context);
+    return static_cast<Impl*>(cls)->handle(connection, url, method, version, uploadSize, context);
   }
 };
 

@@ -1,0 +1,216 @@
+#include "bridge_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QStringList>
+#include <QThread>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+CBridgeDvr::CBridgeDvr(const std::vector<std::string>& extra) {
+  std::vector<std::string> args{"--listen",    "127.0.0.1:0",
+                                "--user",      "demo",
+                                "--password",  "demo",
+                                "--fps",       "25",
+                                "--account",   std::string("watcher:") + kBridgePassword,
+                                "--channel",   "2:codec=mpeg4",
+                                "--preencode", "25"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const auto parsed = dvremu::parseCommandLine(args);
+  EXPECT_TRUE(parsed.error.empty()) << parsed.error;
+  emulator_ = std::make_unique<dvremu::DvrEmulator>(parsed.config);
+  std::string error;
+  EXPECT_TRUE(emulator_->start(&error)) << error;
+}
+
+CBridgeDvr::~CBridgeDvr() {
+  emulator_->stop();
+}
+
+int CBridgeDvr::connections(dvremu::ConnectionKind kind) {
+  int count = 0;
+  for (const auto& connection : emulator_->core().connections()) {
+    if (connection && !connection->isShutdown() && connection->kind() == kind) ++count;
+  }
+  return count;
+}
+
+std::string CBridgeProcess::passwordFile() {
+  static const std::string path = [] {
+    const std::string file =
+        QDir::tempPath().toStdString() + "/pv-bridge-pw-" + std::to_string(::getpid());
+    std::ofstream(file) << kBridgePassword << "\n";
+    ::chmod(file.c_str(), 0600);
+    return file;
+  }();
+  return path;
+}
+
+CBridgeProcess::~CBridgeProcess() {
+  if (process_.state() != QProcess::NotRunning) {
+    process_.kill();
+    process_.waitForFinished(5000);
+  }
+}
+
+void CBridgeProcess::launch(const std::vector<std::string>& arguments) {
+  QStringList list;
+  for (const auto& argument : arguments) list << QString::fromStdString(argument);
+  process_.setProgram(QStringLiteral(PV_BINARY_DIR "/src/pelloxview-bridge"));
+  process_.setArguments(list);
+  process_.setReadChannel(QProcess::StandardError);
+  process_.start();
+}
+
+bool CBridgeProcess::start(const std::vector<std::string>& arguments, int timeoutMs) {
+  launch(arguments);
+  if (!process_.waitForStarted(10000)) return false;
+  static const std::regex serving("serving http://[0-9.]+:([0-9]+)/");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    process_.waitForReadyRead(200);
+    log_ += process_.readAllStandardError().toStdString();
+    std::smatch match;
+    if (std::regex_search(log_, match, serving)) {
+      port_ = static_cast<uint16_t>(std::stoi(match[1]));
+      return true;
+    }
+    if (process_.state() == QProcess::NotRunning) return false;
+  }
+  return false;
+}
+
+int CBridgeProcess::runToEnd(const std::vector<std::string>& arguments, int timeoutMs) {
+  launch(arguments);
+  if (!process_.waitForFinished(timeoutMs)) return -1;
+  log_ += process_.readAllStandardError().toStdString();
+  return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+int CBridgeProcess::terminate() {
+  process_.terminate();
+  if (!process_.waitForFinished(15000)) return -1;
+  log_ += process_.readAllStandardError().toStdString();
+  return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+std::string CBridgeProcess::log() {
+  log_ += process_.readAllStandardError().toStdString();
+  return log_;
+}
+
+std::string CBridgeProcess::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+namespace {
+
+// A reply whose length is known and has fully come: no need to wait for the server to close.
+bool replyComplete(const std::string& reply) {
+  const auto end = reply.find("\r\n\r\n");
+  if (end == std::string::npos) return false;
+  std::string headers = reply.substr(0, end);
+  for (char& c : headers) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const auto field = headers.find("\r\ncontent-length:");
+  if (field == std::string::npos) return false;
+  const size_t length = std::strtoul(headers.c_str() + field + 17, nullptr, 10);
+  return reply.size() >= end + 4 + length;
+}
+
+}  // namespace
+
+std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buffer[8192];
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      reply.append(buffer, static_cast<size_t>(got));
+      if (replyComplete(reply)) break;
+    }
+  }
+  ::close(fd);
+  return reply;
+}
+
+HttpReply parseReply(const std::string& raw) {
+  HttpReply reply;
+  if (raw.rfind("HTTP/1.", 0) != 0 || raw.size() < 12) return reply;
+  reply.status = std::atoi(raw.c_str() + 9);
+  const auto end = raw.find("\r\n\r\n");
+  reply.headers = raw.substr(0, end);
+  if (end != std::string::npos) reply.body = raw.substr(end + 4);
+  return reply;
+}
+
+HttpReply httpGet(uint16_t port, const std::string& path, const std::string& extraHeaders) {
+  return parseReply(rawExchange(port, "GET " + path +
+                                          " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n" +
+                                          extraHeaders + "\r\n"));
+}
+
+CommandResult runCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, got);
+  const int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+bool haveProgram(const char* name) {
+  return runCommand(std::string("command -v ") + name + " >/dev/null").status == 0;
+}
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+double channelStatus(uint16_t port, int channel, const std::string& key) {
+  const HttpReply reply = httpGet(port, "/status.json");
+  const std::string anchor = "{\"channel\":" + std::to_string(channel) + ",";
+  const auto at = reply.body.find(anchor);
+  if (at == std::string::npos) return -1;
+  const auto field = reply.body.find("\"" + key + "\":", at);
+  if (field == std::string::npos) return -1;
+  return std::atof(reply.body.c_str() + field + key.size() + 3);
+}
+
+int countParts(const std::string& stream) {
+  int parts = 0;
+  for (size_t at = stream.find("--pelloxframe\r\n"); at != std::string::npos;
+       at = stream.find("--pelloxframe\r\n", at + 1))
+    ++parts;
+  return parts;
+}
