@@ -1,5 +1,7 @@
 #include "session/session_engine.h"
 
+#include <algorithm>
+
 #include "platform/messages.h"
 #include "protocol/audio_sink.h"
 #include "protocol/dvr_client.h"
@@ -46,6 +48,9 @@ bool CSessionEngine::connect(const SessionTarget& target) {
   state.setNameIsAddress(true);
 
   target_ = target;
+  // The client holds the password from here on; no second copy lingers in the session.
+  std::fill(target_.password.begin(), target_.password.end(), '\0');
+  target_.password.clear();
   info_ = DvrInfo{};
   loginStatus_ = 0;
   running_ = 0;

@@ -133,16 +133,49 @@ TEST(sessionConnection, AStalledPreparationEndsAfterTheConnectTimeout) {
                                             std::string("127.0.0.1 Connecting timeout.")));
 }
 
-TEST(sessionConnection, APreparationStepAnsweringWithAnErrorEndsAtOnce) {
+TEST(sessionConnection, APreparationThatCannotGoOnEndsAtOnce) {
+  struct Case {
+    const char* command;
+    std::string message;  // the box the compact window shows, if any
+    std::string status;
+  };
+  const Case cases[] = {
+      {"fail RSP_QOSRESOLUTION 0", "Error : RSP_QOSRESOLUTION", "Error : RSP_QOSRESOLUTION"},
+      {"fail RSP_INFOCONFIGSET 0", "Error : RSP_INFOCONFIGSET", "Error : RSP_INFOCONFIGSET"},
+      {"model NOSUCH1", "", "127.0.0.1 Connecting failure."},  // a model no table row knows
+      {"fail RSP_LIVEOPEN 0", "", "127.0.0.1 Connection falure."},
+  };
+  for (const Case& c : cases) {
+    CTestDvr dvr;
+    dvr.command(c.command);
+    CRecordingListener listener;
+    CLiveSession session(listener);
+    SessionTarget target = targetFor(dvr);
+    target.connectTimeoutMs = 60000;  // far beyond the wait below: no timeout ends these
+    ASSERT_TRUE(session.connect(target));
+    ASSERT_TRUE(waitFor([&] { return listener.ended.has_value(); }, 20000)) << c.command;
+    EXPECT_EQ(*listener.ended, std::make_pair(SessionEnd::PreparationFailed, c.status))
+        << c.command;
+    EXPECT_EQ(listener.messages,
+              c.message.empty() ? std::vector<std::string>{} : std::vector{c.message})
+        << c.command;
+  }
+}
+
+TEST(sessionConnection, AnUnansweredDisconnectFinishesLocally) {
   CTestDvr dvr;
-  dvr.command("fail RSP_QOSRESOLUTION 0");
   CRecordingListener listener;
   CLiveSession session(listener);
-  ASSERT_TRUE(session.connect(targetFor(dvr)));
+  SessionTarget target = targetFor(dvr);
+  target.connectTimeoutMs = 500;
+  ASSERT_TRUE(session.connect(target));
+  ASSERT_TRUE(waitFor([&] { return session.phase() == SessionPhase::Ready; }));
+  dvr.command("fault control drop 1");  // RSP_LIVECLOSE never comes
+  session.disconnect();
+  EXPECT_EQ(session.phase(), SessionPhase::Disconnecting);
   ASSERT_TRUE(waitFor([&] { return listener.ended.has_value(); }));
-  EXPECT_EQ(*listener.ended, std::make_pair(SessionEnd::PreparationFailed,
-                                            std::string("Error : RSP_QOSRESOLUTION")));
-  EXPECT_EQ(listener.messages, std::vector<std::string>{"Error : RSP_QOSRESOLUTION"});
+  EXPECT_EQ(*listener.ended, std::make_pair(SessionEnd::UserDisconnect, std::string()));
+  EXPECT_TRUE(waitFor([&] { return dvr.emulator().core().sessionCount() == 0; }));
 }
 
 TEST(sessionConnection, TwoSessionsToTwoDvrsRunSideBySide) {
