@@ -29,10 +29,11 @@ HttpLimits limitsFor(const BridgeOptions& options) {
 }  // namespace
 
 CBridgeService::CBridgeService(const BridgeOptions& options, std::string password,
-                               std::optional<CAuthUsers> users, LogLine log)
+                               std::optional<CAuthUsers> users, LogLine log, LogLine warn)
     : options_(options),
       users_(std::move(users)),
       log_(std::move(log)),
+      warn_(std::move(warn)),
       http_(hub_, state_, users_ ? &*users_ : nullptr, limitsFor(options)),
       transcoder_(hub_),
       demand_(std::chrono::seconds(options.graceSeconds)) {
@@ -83,7 +84,7 @@ uint32_t CBridgeService::offeredMask() const {
 
 void CBridgeService::tick() {
   const auto now = std::chrono::steady_clock::now();
-  const uint32_t wanted = demand_.update(now, hub_.clients()) & offeredMask();
+  const uint32_t wanted = demand_.update(now, hub_.clients()) & offeredMask() & ~unavailable_;
   if (session_->wantedChannels() != wanted) {
     if (log_)
       log_("channels: pulling mask 0x" + [&] {
@@ -123,14 +124,24 @@ void CBridgeService::onPhaseChanged(SessionPhase phase, const std::string& statu
 void CBridgeService::onDvrInfo(const DvrInfo& info) {
   dvr_ = info;
   const uint32_t offered = offeredMask();
+  const uint32_t present = info.channelCount >= 32 ? ~0u : (1u << info.channelCount) - 1u;
+  unavailable_ = options_.channelMask & ~(present & ~info.disabledMask);
   state_.update([&](BridgeView& view) {
     view.model = info.model;
     view.dvrKnown = true;
-    for (size_t n = 0; n < view.channels.size(); ++n)
+    for (size_t n = 0; n < view.channels.size(); ++n) {
       view.channels[n].offered = (offered >> n) & 1u;
+      view.channels[n].refused = (unavailable_ >> n) & 1u;
+    }
   });
-  if (const uint32_t masked = options_.channelMask & (info.disabledMask | ~offeredMask()); masked)
-    if (log_) log_("channels: some of --channels are masked by the DVR");
+  // Once per run, not on every reconnect.
+  if (unavailable_ != 0 && !unavailableReported_ && warn_) {
+    std::string list;
+    for (int n = 0; n < 16; ++n)
+      if ((unavailable_ >> n) & 1u) list += (list.empty() ? "" : ",") + std::to_string(n + 1);
+    warn_("channels " + list + " of --channels are masked or absent on the DVR: Not available");
+    unavailableReported_ = true;
+  }
 }
 
 void CBridgeService::onChannelsChanged(uint32_t runningMask, uint32_t refusedMask) {
@@ -141,7 +152,7 @@ void CBridgeService::onChannelsChanged(uint32_t runningMask, uint32_t refusedMas
   state_.update([&](BridgeView& view) {
     for (size_t n = 0; n < view.channels.size(); ++n) {
       view.channels[n].running = (runningMask >> n) & 1u;
-      view.channels[n].refused = (refusedMask >> n) & 1u;
+      view.channels[n].refused = ((refusedMask | unavailable_) >> n) & 1u;
     }
   });
 }

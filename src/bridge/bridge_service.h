@@ -24,9 +24,10 @@ class CBridgeService final : public ISessionListener {
  public:
   using LogLine = std::function<void(const std::string&)>;
 
-  // users: null admits everyone. log gets the -v lines (never the password).
+  // users: null admits everyone. log gets the -v lines, warn what is always reported (never the
+  // password in either).
   CBridgeService(const BridgeOptions& options, std::string password,
-                 std::optional<CAuthUsers> users, LogLine log);
+                 std::optional<CAuthUsers> users, LogLine log, LogLine warn);
   ~CBridgeService() override;
 
   // Starts HTTP and the DVR session. False with a one-line error when HTTP can't listen.
@@ -54,6 +55,9 @@ class CBridgeService final : public ISessionListener {
   SessionTarget target_;
   std::optional<CAuthUsers> users_;
   LogLine log_;
+  LogLine warn_;
+  uint32_t unavailable_ = 0;  // channels of --channels that the DVR masks or doesn't have
+  bool unavailableReported_ = false;
   CFrameHub hub_;
   CBridgeState state_;
   CHttpServer http_;

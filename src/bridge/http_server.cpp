@@ -165,6 +165,9 @@ struct CHttpServer::Impl {
       case RequestKind::Metrics:
         return queueText(connection, MHD_HTTP_OK, renderMetrics(view), "text/plain; version=0.0.4");
       case RequestKind::Snapshot:
+        if (view.channels[target.channel].refused)
+          return queueText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "Not available\n",
+                           "text/plain");
         return snapshot(connection, target.channel);
       case RequestKind::Stream:
         return stream(connection, target.channel, head);

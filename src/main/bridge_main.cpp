@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   CBridgeService::LogLine log;
   if (options.verbose) log = printLine;
-  CBridgeService service(options, std::move(password.password), std::move(users), log);
+  CBridgeService service(options, std::move(password.password), std::move(users), log, printLine);
   service.setFinishedHandler([] { QCoreApplication::exit(0); });
   std::string error;
   if (!service.start(&error)) {

@@ -227,3 +227,35 @@ TEST(BridgeDemand, AChannelIsPulledOnlyWhileWatchedAndSettingsComeFromTheConfigF
   EXPECT_NE(bridge.log().find("pulling mask 0x4"), std::string::npos) << bridge.log();
   std::remove(config.c_str());
 }
+
+TEST(BridgeLimits, ConnectionsAreBoundedAndAnAbsentChannelIsReportedOnce) {
+  CBridgeDvr dvr;
+  std::vector<std::string> arguments = baseArguments(dvr);
+  arguments.insert(arguments.end(), {"--max-clients", "2", "--channels", "1,6"});
+  CBridgeProcess bridge;
+  ASSERT_TRUE(bridge.start(arguments)) << bridge.log();
+  const uint16_t port = bridge.port();
+  ASSERT_TRUE(waitUntil([&] { return ready(port); }, 20000)) << bridge.log();
+
+  // The DVR has four channels: 6 is reported and answered at once, without waiting for a picture.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(httpGet(port, "/channels/6.jpg").status, 503);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_NE(httpGet(port, "/").body.find("Channel 6 (Not available)"), std::string::npos);
+
+  // Two streams take both connections; a third is turned away until one of them ends.
+  const std::string request = "GET /channels/1.mjpg HTTP/1.1\r\nHost: x\r\n\r\n";
+  const int first = connectTo(port);
+  const int second = connectTo(port);
+  ::send(first, request.data(), request.size(), MSG_NOSIGNAL);
+  ::send(second, request.data(), request.size(), MSG_NOSIGNAL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(httpGet(port, "/status.json").status, 0);  // refused: no reply at all
+  ::close(first);
+  EXPECT_TRUE(waitUntil([&] { return httpGet(port, "/status.json").status == 200; }, 5000));
+  ::close(second);
+  EXPECT_EQ(bridge.terminate(), 0);
+  const std::string log = bridge.log();
+  const auto reported = log.find("channels 6 of --channels are masked or absent");
+  EXPECT_NE(reported, std::string::npos) << log;
+}
