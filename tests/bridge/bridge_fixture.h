@@ -21,6 +21,7 @@ class CBridgeDvr {
   ~CBridgeDvr();
   uint16_t port() const { return emulator_->port(); }
   dvremu::EmulatorStats& stats() { return emulator_->core().stats(); }
+  std::string command(const std::string& line) { return emulator_->execute(line); }
   int connections(dvremu::ConnectionKind kind);
 
  private:

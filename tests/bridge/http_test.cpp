@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -189,4 +190,50 @@ TEST_F(BridgeHttp, AClientThatStopsReadingDoesNotSlowTheOthers) {
   // The stalled client is still there: it was held up alone, not dropped.
   EXPECT_TRUE(waitUntil([&] { return channelStatus(bridge_.port(), 1, "clients") == 1; }, 5000));
   ::close(stalledSocket);
+}
+
+TEST_F(BridgeHttp, AClientKeepsItsStreamWhileTheBridgeConnectsAgain) {
+  // A client reading its stream through a dropped DVR connection.
+  std::atomic<bool> stop{false};
+  std::atomic<int> parts{0};
+  std::thread reader([&] {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(bridge_.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const std::string request = "GET /channels/3.mjpg HTTP/1.1\r\nHost: x\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    timeval timeout{0, 200000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::string window;
+    char buffer[16384];
+    while (!stop.load()) {
+      const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+      if (got == 0) break;
+      if (got < 0) continue;
+      window.append(buffer, static_cast<size_t>(got));
+      parts += countParts(window);
+      // Keep a tail long enough to hold a boundary split across reads.
+      const auto last = window.rfind("--pelloxframe\r\n");
+      window = last == std::string::npos
+                   ? window.substr(window.size() > 32 ? window.size() - 32 : 0)
+                   : window.substr(last + 1);
+    }
+    ::close(fd);
+  });
+  ASSERT_TRUE(waitUntil([&] { return parts.load() > 10; }, 10000));
+  dvr_.command("drop all");
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        return httpGet(bridge_.port(), "/status.json").body.find("\"sessions\":2") !=
+               std::string::npos;
+      },
+      20000))
+      << bridge_.log();
+  const int before = parts.load();
+  EXPECT_TRUE(waitUntil([&] { return parts.load() > before + 10; }, 10000));
+  stop = true;
+  reader.join();
 }
