@@ -109,14 +109,11 @@ struct CHttpServer::Impl {
   }
 
   MHD_Result handle(MHD_Connection* connection, const char* url, const char* method,
-                    const char* version, size_t* uploadSize, void** context) {
-    // The first call sees the headers only; a body, if any, follows in later calls.
-    if (*context == nullptr) {
-      *context = this;
-      if (*uploadSize == 0) return MHD_YES;
-    }
+                    const char* version, size_t* uploadSize) {
+    // Answered on the first call, when the headers are in: a body is never read (a request
+    // announcing one is refused below, and the library closes the connection after the answer).
     if (*uploadSize != 0) {
-      *uploadSize = 0;  // discarded; the answer below refuses it
+      *uploadSize = 0;
       return MHD_YES;
     }
     int headers = 0;
@@ -134,7 +131,9 @@ struct CHttpServer::Impl {
                        "text/plain");
     const char* length =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-    if (length != nullptr && std::strcmp(length, "0") != 0)
+    const char* chunked =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+    if ((length != nullptr && std::strcmp(length, "0") != 0) || chunked != nullptr)
       return queueText(connection, MHD_HTTP_CONTENT_TOO_LARGE, "No request body expected\n",
                        "text/plain");
     if (!authorised(connection)) {

@@ -158,6 +158,19 @@ TEST(BridgeRequests, BadRequestsGetTheirErrorAndNothingElseChanges) {
                                    "Content-Length: 5\r\n\r\nhello"))
                 .status,
             413);
+  // A large body is refused at once, before it is sent.
+  const auto bodyStart = std::chrono::steady_clock::now();
+  EXPECT_EQ(parseReply(rawExchange(port,
+                                   "GET /status.json HTTP/1.1\r\nHost: x\r\n"
+                                   "Content-Length: 1000000000\r\n\r\nabc"))
+                .status,
+            413);
+  EXPECT_LT(std::chrono::steady_clock::now() - bodyStart, std::chrono::seconds(3));
+  EXPECT_EQ(parseReply(rawExchange(port,
+                                   "GET /status.json HTTP/1.1\r\nHost: x\r\n"
+                                   "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n"))
+                .status,
+            413);
   EXPECT_EQ(httpGet(port, "/channels/5.jpg").status, 404);  // the DVR has four
   EXPECT_EQ(httpGet(port, "/channels/1.jpeg").status, 404);
   EXPECT_EQ(httpGet(port, "/../../etc/passwd").status, 404);
