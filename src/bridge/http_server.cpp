@@ -226,8 +226,8 @@ struct CHttpServer::Impl {
 
   static MHD_Result access(void* cls, MHD_Connection* connection, const char* url,
                            const char* method, const char* version, const char*, size_t* uploadSize,
-                           void** context) {
-    return static_cast<Impl*>(cls)->handle(connection, url, method, version, uploadSize, context);
+                           void**) {
+    return static_cast<Impl*>(cls)->handle(connection, url, method, version, uploadSize);
   }
 };
 
