@@ -107,7 +107,12 @@ TEST(BridgeSecurity, APublicAddressNeedsUsersAndTheyAreChecked) {
     EXPECT_EQ(httpGet(port, path, wrong).status, 401) << path;
     EXPECT_EQ(httpGet(port, path, "Authorization: Basic !!!notbase64\r\n").status, 401) << path;
   }
-  EXPECT_TRUE(waitUntil([&] { return httpGet(port, "/status.json", good).status == 200; }, 5000));
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        return httpGet(port, "/status.json", good).body.find("\"state\":\"ready\"") !=
+               std::string::npos;
+      },
+      20000));
   EXPECT_EQ(httpGet(port, "/channels/1.jpg", good).status, 200);
   EXPECT_EQ(bridge.terminate(), 0);
   std::remove(users.c_str());
