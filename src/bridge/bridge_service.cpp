@@ -69,6 +69,24 @@ bool CBridgeService::start(std::string* error) {
   return true;
 }
 
+void CBridgeService::finish(int status) {
+  if (finished_) return;
+  finished_ = status;
+  if (onFinished_) onFinished_();
+}
+
+void CBridgeService::stop() {
+  if (stopping_) return;
+  stopping_ = true;
+  retry_.stop();
+  if (session_->phase() == SessionPhase::Idle) {
+    finish(0);
+    return;
+  }
+  session_->disconnect();  // onEnded follows
+  QTimer::singleShot(kStopTimeoutMs, &tick_, [this] { finish(0); });
+}
+
 void CBridgeService::connect() {
   if (!session_->connect(target_) && log_) log_("session: cannot start a connection");
 }
@@ -174,6 +192,10 @@ void CBridgeService::onEnded(SessionEnd reason, const std::string& statusText) {
     view.status = statusText;
     for (ChannelView& channel : view.channels) channel.running = false;
   });
+  if (stopping_) {
+    finish(0);
+    return;
+  }
   const auto wait = reconnect_.onSessionEnded(reason, session_->loginStatus());
   if (wait) {
     if (log_)
@@ -182,8 +204,7 @@ void CBridgeService::onEnded(SessionEnd reason, const std::string& statusText) {
     return;
   }
   if (log_) log_("status: " + statusText + " (not retried)");
-  finished_ = kExitNotConnected;
-  if (onFinished_) onFinished_();
+  finish(kExitNotConnected);
 }
 
 void CBridgeService::onFrame(const LiveFrame& frame) {

@@ -36,6 +36,10 @@ class CBridgeService final : public ISessionListener {
   // Set when the session ended for good (a refused account): the exit status to leave with.
   std::optional<int> finished() const { return finished_; }
   void setFinishedHandler(std::function<void()> handler) { onFinished_ = std::move(handler); }
+  // Logs out of the DVR (so its login slot is free at once), then finishes with status 0; after
+  // kStopTimeoutMs it finishes anyway.
+  void stop();
+  static constexpr int kStopTimeoutMs = 3000;
 
   // ISessionListener
   void onPhaseChanged(SessionPhase phase, const std::string& statusText) override;
@@ -49,6 +53,7 @@ class CBridgeService final : public ISessionListener {
  private:
   void tick();
   void connect();
+  void finish(int status);
   uint32_t offeredMask() const;
 
   BridgeOptions options_;
@@ -70,6 +75,7 @@ class CBridgeService final : public ISessionListener {
   std::optional<DvrInfo> dvr_;
   uint32_t running_ = 0;
   std::optional<int> finished_;
+  bool stopping_ = false;
   std::function<void()> onFinished_;
   std::chrono::steady_clock::time_point rateTime_;
   std::array<ChannelCounters, CFrameHub::kChannels> rateBase_{};

@@ -121,11 +121,12 @@ int main(int argc, char** argv) {
   }
   printLine("serving http://" + options.http.host + ":" + std::to_string(service.httpPort()) + "/");
 
-  std::thread signalWaiter([&quitSignals] {
+  // A stop logs out of the DVR first, so its login slot is free at once.
+  std::thread signalWaiter([&quitSignals, &service] {
     int signal = 0;
     sigwait(&quitSignals, &signal);
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        QCoreApplication::instance(), [&service] { service.stop(); }, Qt::QueuedConnection);
   });
   app.exec();
   // Wake the waiter if the loop ended for another reason; it then exits at once.

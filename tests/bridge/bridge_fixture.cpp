@@ -32,12 +32,21 @@ CBridgeDvr::CBridgeDvr(const std::vector<std::string>& extra) {
   const auto parsed = dvremu::parseCommandLine(args);
   EXPECT_TRUE(parsed.error.empty()) << parsed.error;
   emulator_ = std::make_unique<dvremu::DvrEmulator>(parsed.config);
+  emulator_->core().log().setWireSink([this](const dvremu::WireEvent& event) {
+    std::lock_guard lock(mutex_);
+    if (event.kind == "control") received_.insert(event.command);
+  });
   std::string error;
   EXPECT_TRUE(emulator_->start(&error)) << error;
 }
 
 CBridgeDvr::~CBridgeDvr() {
   emulator_->stop();
+}
+
+bool CBridgeDvr::received(uint32_t command) {
+  std::lock_guard lock(mutex_);
+  return received_.count(command) != 0;
 }
 
 int CBridgeDvr::connections(dvremu::ConnectionKind kind) {

@@ -6,6 +6,8 @@
 #include <QProcess>
 
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,10 +24,14 @@ class CBridgeDvr {
   uint16_t port() const { return emulator_->port(); }
   dvremu::EmulatorStats& stats() { return emulator_->core().stats(); }
   std::string command(const std::string& line) { return emulator_->execute(line); }
+  // Whether a control message with this command code came in.
+  bool received(uint32_t command);
   int connections(dvremu::ConnectionKind kind);
 
  private:
   std::unique_ptr<dvremu::DvrEmulator> emulator_;
+  std::mutex mutex_;
+  std::set<uint32_t> received_;
 };
 
 class CBridgeProcess {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "bridge_fixture.h"
+#include "protocol/command_codes.h"
 
 namespace {
 
@@ -54,7 +55,11 @@ class BridgeHttp : public ::testing::Test {
         20000))
         << bridge_.log();
   }
-  void TearDown() override { EXPECT_EQ(bridge_.terminate(), 0) << bridge_.log(); }
+  void TearDown() override {
+    EXPECT_EQ(bridge_.terminate(), 0) << bridge_.log();
+    // It logged out: the DVR's login slot is free at once.
+    EXPECT_TRUE(dvr_.received(REQ_DISCONNECT));
+  }
 
   CBridgeDvr dvr_;
   CBridgeProcess bridge_;
