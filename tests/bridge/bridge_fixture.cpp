@@ -1,15 +1,16 @@
 #include "bridge_fixture.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
-#include <QStringList>
 #include <QThread>
 
 #include <cctype>
@@ -69,55 +70,93 @@ std::string CBridgeProcess::passwordFile() {
 }
 
 CBridgeProcess::~CBridgeProcess() {
-  if (process_.state() != QProcess::NotRunning) {
-    process_.kill();
-    process_.waitForFinished(5000);
+  if (running()) {
+    ::kill(pid_, SIGKILL);
+    waitForExit(5000);
+  }
+  if (errorPipe_ >= 0) ::close(errorPipe_);
+}
+
+bool CBridgeProcess::launch(const std::vector<std::string>& arguments) {
+  std::vector<std::string> all{PV_BINARY_DIR "/src/pelloxview-bridge"};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : all) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::dup2(fds[1], STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  errorPipe_ = fds[0];
+  return pid_ > 0;
+}
+
+void CBridgeProcess::readLog(int timeoutMs) {
+  if (errorPipe_ < 0) return;
+  pollfd p{errorPipe_, POLLIN, 0};
+  int wait = timeoutMs;
+  char buffer[4096];
+  while (::poll(&p, 1, wait) > 0) {
+    const ssize_t got = ::read(errorPipe_, buffer, sizeof buffer);
+    if (got <= 0) break;
+    log_.append(buffer, static_cast<size_t>(got));
+    wait = 0;
   }
 }
 
-void CBridgeProcess::launch(const std::vector<std::string>& arguments) {
-  QStringList list;
-  for (const auto& argument : arguments) list << QString::fromStdString(argument);
-  process_.setProgram(QStringLiteral(PV_BINARY_DIR "/src/pelloxview-bridge"));
-  process_.setArguments(list);
-  process_.setReadChannel(QProcess::StandardError);
-  process_.start();
+bool CBridgeProcess::running() {
+  if (pid_ <= 0 || exitStatus_ != -1) return false;
+  int status = 0;
+  const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+  if (done == 0) return true;
+  exitStatus_ = done == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+  return false;
+}
+
+int CBridgeProcess::waitForExit(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    readLog(50);
+  }
+  readLog(0);
+  return exitStatus_ >= 0 ? exitStatus_ : -1;
 }
 
 bool CBridgeProcess::start(const std::vector<std::string>& arguments, int timeoutMs) {
-  launch(arguments);
-  if (!process_.waitForStarted(10000)) return false;
+  if (!launch(arguments)) return false;
   static const std::regex serving("serving http://[0-9.]+:([0-9]+)/");
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
-    process_.waitForReadyRead(200);
-    log_ += process_.readAllStandardError().toStdString();
+    readLog(200);
     std::smatch match;
     if (std::regex_search(log_, match, serving)) {
       port_ = static_cast<uint16_t>(std::stoi(match[1]));
       return true;
     }
-    if (process_.state() == QProcess::NotRunning) return false;
+    if (!running()) return false;
   }
   return false;
 }
 
 int CBridgeProcess::runToEnd(const std::vector<std::string>& arguments, int timeoutMs) {
-  launch(arguments);
-  if (!process_.waitForFinished(timeoutMs)) return -1;
-  log_ += process_.readAllStandardError().toStdString();
-  return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+  if (!launch(arguments)) return -1;
+  return waitForExit(timeoutMs);
 }
 
 int CBridgeProcess::terminate() {
-  process_.terminate();
-  if (!process_.waitForFinished(15000)) return -1;
-  log_ += process_.readAllStandardError().toStdString();
-  return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+  if (!running()) return exitStatus_ >= 0 ? exitStatus_ : -1;
+  ::kill(pid_, SIGTERM);
+  return waitForExit(15000);
 }
 
 std::string CBridgeProcess::log() {
-  log_ += process_.readAllStandardError().toStdString();
+  readLog(0);
   return log_;
 }
 
