@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadOptions = 2;
 constexpr size_t kMaxSettingsFile = 64 * 1024;
+constexpr int kStopPollMs = 100;
 
 bool readSmallFile(const std::string& path, std::string* text, std::string* error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -121,15 +123,23 @@ int main(int argc, char** argv) {
   }
   printLine("serving http://" + options.http.host + ":" + std::to_string(service.httpPort()) + "/");
 
-  // A stop logs out of the DVR first, so its login slot is free at once.
-  std::thread signalWaiter([&quitSignals, &service] {
+  // A stop logs out of the DVR first, so its login slot is free at once. The signal thread only
+  // raises a flag; the event loop looks at it a few times a second.
+  std::atomic<bool> stopRequested{false};
+  std::atomic<bool> leaving{false};
+  std::thread signalWaiter([&quitSignals, &stopRequested, &leaving] {
     int signal = 0;
     sigwait(&quitSignals, &signal);
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [&service] { service.stop(); }, Qt::QueuedConnection);
+    if (!leaving.load()) stopRequested.store(true);
   });
+  QTimer stopPoll;
+  stopPoll.callOnTimeout([&] {
+    if (stopRequested.load()) service.stop();
+  });
+  stopPoll.start(kStopPollMs);
   app.exec();
   // Wake the waiter if the loop ended for another reason; it then exits at once.
+  leaving.store(true);
   ::kill(::getpid(), SIGTERM);
   signalWaiter.join();
   return service.finished().value_or(kExitOk);
