@@ -70,18 +70,21 @@ TEST_F(Install, TreeHoldsExactlyTheProgramsAndTheirDesktopFiles) {
     found.insert(QDir(prefix_->path()).relativeFilePath(it.next()));
   const std::set<QString> expected = {
       "bin/pelloxview",
+      "bin/pelloxview-bridge",
       "bin/dvr-emulator",
+      "lib/systemd/system/pelloxview-bridge@.service",
       "share/applications/pelloxview.desktop",
       "share/icons/hicolor/32x32/apps/pelloxview.png",
       "share/icons/hicolor/64x64/apps/pelloxview.png",
       "share/icons/hicolor/128x128/apps/pelloxview.png",
       "share/icons/hicolor/256x256/apps/pelloxview.png",
       "share/man/man1/pelloxview.1",
+      "share/man/man1/pelloxview-bridge.1",
       "share/man/man1/dvr-emulator.1",
   };
   EXPECT_EQ(found, expected);
   // The viewer starts its demo DVR from its own directory.
-  for (const char* program : {"bin/pelloxview", "bin/dvr-emulator"})
+  for (const char* program : {"bin/pelloxview", "bin/pelloxview-bridge", "bin/dvr-emulator"})
     EXPECT_TRUE(QFileInfo(at(program)).isExecutable()) << program;
   int code = -1;
   const QString version = run(at("bin/dvr-emulator"), {"--version"}, &code);
@@ -115,12 +118,31 @@ TEST_F(Install, EmulatorManPageCoversEveryOption) {
   for (const QString& option : longOptions(run(at("bin/dvr-emulator"), {"--help"})))
     EXPECT_TRUE(documented.count(option)) << option.toStdString();
   if (!QStandardPaths::findExecutable("groff").isEmpty()) {
-    for (const char* name : {"dvr-emulator.1", "pelloxview.1"}) {
+    for (const char* name : {"dvr-emulator.1", "pelloxview.1", "pelloxview-bridge.1"}) {
       const QString warnings = run("groff", {"-man", "-Tutf8", "-ww", "-z",
                                              at(QString("share/man/man1/") + name).toStdString()});
       EXPECT_TRUE(warnings.isEmpty()) << name << ": " << warnings.toStdString();
     }
   }
+}
+
+// The bridge's page names every option its usage lists; its service runs the installed program
+// with the per-instance settings.
+TEST_F(Install, BridgeManPageAndServiceFitTheInstalledProgram) {
+  ASSERT_TRUE(ok_) << log_->toStdString();
+  int code = -1;
+  const QString usage = run(at("bin/pelloxview-bridge"), {"--help"}, &code);
+  EXPECT_EQ(code, 0) << usage.toStdString();
+  const std::set<QString> listed = longOptions(usage);
+  ASSERT_GT(listed.size(), 8u) << usage.toStdString();
+  const std::set<QString> documented =
+      longOptions(readText(at("share/man/man1/pelloxview-bridge.1")));
+  for (const QString& option : listed)
+    EXPECT_TRUE(documented.count(option)) << option.toStdString();
+  const QString unit = readText(at("lib/systemd/system/pelloxview-bridge@.service"));
+  EXPECT_TRUE(unit.contains("\nExecStart=" + at("bin/pelloxview-bridge") +
+                            " --config /etc/pelloxview/bridge-%i.conf"))
+      << unit.toStdString();
 }
 
 // The viewer's page follows the README's command-line table.

@@ -1,0 +1,75 @@
+// What the bridge parses from outside: the first byte picks the reader, the rest is its input.
+// A request path, a settings file, a users file or command-line arguments (NUL-separated). Every
+// result must stay inside its ranges and every failure must say why.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bridge/auth_users.h"
+#include "bridge/bridge_options.h"
+#include "bridge/request_target.h"
+
+namespace {
+
+void checkOptions(const BridgeOptions& options, const OptionsResult& result) {
+  if (!result.ok) {
+    if (result.error.empty()) std::abort();
+    return;
+  }
+  if (options.graceSeconds < 0 || options.graceSeconds > 3600) std::abort();
+  if (options.maxClients < 1 || options.maxClients > 1000) std::abort();
+  if (options.channelMask > 0xFFFFu) std::abort();
+  if (!options.dvrAddress.empty() && options.dvrPort == 0) std::abort();
+}
+
+bool noFiles(const std::string&, std::string*, std::string* error) {
+  *error = "no files";
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0 || size > 8192) return 0;
+  const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  switch (data[0] % 4) {
+    case 0: {
+      const RequestTarget target = parseRequestTarget(text);
+      const bool channelKind =
+          target.kind == RequestKind::Stream || target.kind == RequestKind::Snapshot;
+      if (channelKind && target.channel > 15) std::abort();
+      if (!channelKind && target.channel != 0) std::abort();
+      break;
+    }
+    case 1: {
+      BridgeOptions options;
+      checkOptions(options, parseBridgeConfig(text, &options));
+      break;
+    }
+    case 2: {
+      CAuthUsers users;
+      std::string error;
+      const bool ok = users.parse(text, &error);
+      if (ok == users.empty() || ok != error.empty()) std::abort();
+      users.admits(text.substr(0, text.size() / 2), text.substr(text.size() / 2));
+      break;
+    }
+    default: {
+      std::vector<std::string> args(1);
+      for (const char c : text) {
+        if (c == '\0') {
+          args.emplace_back();
+        } else {
+          args.back().push_back(c);
+        }
+      }
+      BridgeOptions options;
+      checkOptions(options, parseBridgeArguments(args, &options, noFiles));
+      break;
+    }
+  }
+  return 0;
+}
