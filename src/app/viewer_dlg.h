@@ -124,7 +124,7 @@ class CViewerDlg final : public QDialog,
   void setReconnectWaiting(bool waiting);
   // A text of the kiosk's own on the status line (the reconnect countdown).
   void showStatusText(const QString& text);
-  std::function<void()> onMonitorRequested;          // M: the monitor window should take over
+  std::function<void()> onMonitorRequested;  // M: the monitor window should take over
 
   // Records the live stream to path from the next picture that starts (the command line's
   // --record); an existing file is an error unless overwrite is set.

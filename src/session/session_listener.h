@@ -26,11 +26,11 @@ enum class SessionEnd {
 
 // What the DVR told us during the preparation.
 struct DvrInfo {
-  std::string model;           // the model's name from the model table
-  uint32_t channelCount = 0;   // 1..16
-  uint32_t disabledMask = 0;   // channels the DVR masks (bit n: channel n, counted from 0)
-  uint32_t ptzMask = 0;        // channels with a pan/tilt/zoom camera
-  int videoStandard = 0;       // 1 or 2 as the DVR reports it
+  std::string model;          // the model's name from the model table
+  uint32_t channelCount = 0;  // 1..16
+  uint32_t disabledMask = 0;  // channels the DVR masks (bit n: channel n, counted from 0)
+  uint32_t ptzMask = 0;       // channels with a pan/tilt/zoom camera
+  int videoStandard = 0;      // 1 or 2 as the DVR reports it
 };
 
 enum class LiveCodec : uint8_t { Mpeg4 = 0, Jpeg = 1 };
