@@ -208,8 +208,9 @@ JitterRun::~JitterRun() {
 
 int runAll(double seconds) {
   std::printf("audio through late blocks, %.0f s per codec and jitter:\n", seconds);
-  std::printf("  %-6s %6s %7s %9s %13s %15s %12s %9s\n", "codec", "jitter", "blocks", "underruns",
-              "longest gap", "device dry (ms)", "median delay", "target");
+  std::printf("  %-6s %6s %7s %9s %13s %15s %12s %9s %16s\n", "codec", "jitter", "blocks",
+              "underruns", "longest gap", "device dry (ms)", "median delay", "target",
+              "stalls (ms)");
   bool met = true;
   for (const int jitterMs : {0, 40, 100}) {
     JitterRun run(jitterMs, seconds);
