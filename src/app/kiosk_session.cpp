@@ -16,6 +16,7 @@
 #include "app/control_ids.h"
 #include "app/headless.h"
 #include "app/picture_writer.h"
+#include "app/screenshot_finish.h"
 #include "app/viewer_dlg.h"
 #include "platform/messages.h"
 #include "platform/output_file.h"
@@ -357,21 +358,9 @@ void CKioskSession::saveScreenshot() {
 
 void CKioskSession::finishScreenshot() {
   if (!screenshotWriter_) return;
-  const qint64 left = std::max<qint64>(0, kScreenshotWaitMs - screenshotStarted_.elapsed());
-  screenshotWriter_->finish(std::chrono::milliseconds(left));
-  const QString path = QFile::decodeName(QByteArray::fromStdString(options_.screenshot));
-  for (const CPictureWriter::Result& result : screenshotWriter_->takeResults()) {
-    if (result.saved) {
-      screenshotPath_ = path;
-    } else {
-      // A file that didn't get every byte, or none within the wait, is a failed output.
-      outcome_.outputFailed(QStringLiteral("--screenshot"), path,
-                            result.abandoned
-                                ? QStringLiteral("the disk did not finish the file within %1 s")
-                                      .arg(kScreenshotWaitMs / 1000)
-                                : result.error);
-    }
-  }
+  const QString saved = finishScreenshotFile(*screenshotWriter_, options_.screenshot,
+                                             screenshotStarted_, kScreenshotWaitMs, outcome_);
+  if (!saved.isEmpty()) screenshotPath_ = saved;
   screenshotWriter_.reset();
 }
 

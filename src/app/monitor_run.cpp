@@ -10,6 +10,7 @@
 #include "app/headless.h"
 #include "app/picture_writer.h"
 #include "app/quit_signals.h"
+#include "app/screenshot_finish.h"
 #include "monitor/grid_layout.h"
 #include "monitor/monitor_desktop.h"
 #include "monitor/monitor_reconnect.h"
@@ -165,20 +166,9 @@ void CMonitorKiosk::onSnapshotResults() {
 void CMonitorKiosk::finishScreenshot() {
   snapshotWriter_->finish(std::chrono::milliseconds(kScreenshotWaitMs));
   if (!screenshotWriter_) return;
-  const qint64 left = std::max<qint64>(0, kScreenshotWaitMs - screenshotStarted_.elapsed());
-  screenshotWriter_->finish(std::chrono::milliseconds(left));
-  const QString path = QFile::decodeName(QByteArray::fromStdString(options_.screenshot));
-  for (const CPictureWriter::Result& result : screenshotWriter_->takeResults()) {
-    if (result.saved) {
-      screenshotPath_ = path;
-    } else {
-      outcome_.outputFailed(QStringLiteral("--screenshot"), path,
-                            result.abandoned
-                                ? QStringLiteral("the disk did not finish the file within %1 s")
-                                      .arg(kScreenshotWaitMs / 1000)
-                                : result.error);
-    }
-  }
+  const QString saved = finishScreenshotFile(*screenshotWriter_, options_.screenshot,
+                                             screenshotStarted_, kScreenshotWaitMs, outcome_);
+  if (!saved.isEmpty()) screenshotPath_ = saved;
   screenshotWriter_.reset();
 }
 
