@@ -24,8 +24,9 @@ class CRtpJpegFitter {
  public:
   // Largest side the payload can describe (its width and height fields count 8-pixel blocks).
   static constexpr int kMaxSide = 2040;
-  // Frames whose declared size would need more decoded memory than this are refused undecoded.
-  static constexpr size_t kMaxPixels = size_t{16384} * 16384;
+  // Frames whose declared size would need more memory than this to transcode or decode are
+  // refused before any entropy data is read.
+  static constexpr size_t kMaxMemory = size_t{512} << 20;
 
   CRtpJpegFitter();
   ~CRtpJpegFitter();
@@ -33,6 +34,9 @@ class CRtpJpegFitter {
   CRtpJpegFitter& operator=(const CRtpJpegFitter&) = delete;
 
   RtpJpegFitResult fit(const uint8_t* data, size_t size);
+
+  // A lower memory cap, e.g. for fuzzing; never above kMaxMemory.
+  void setMemoryLimit(size_t bytes);
 
  private:
   struct Codec;
