@@ -203,9 +203,12 @@ struct CRtpJpegFitter::Codec {
     targetHeight = static_cast<int>(in.image_height);
     in.scale_num = in.scale_denom = 1;
     if (longest <= static_cast<unsigned>(kMaxSide)) return;
-    const double scale = static_cast<double>(kMaxSide) / longest;
-    targetWidth = std::clamp(static_cast<int>(in.image_width * scale), 1, kMaxSide);
-    targetHeight = std::clamp(static_cast<int>(in.image_height * scale), 1, kMaxSide);
+    const auto scaled = [longest](unsigned side) {
+      const uint64_t rounded = (uint64_t{side} * kMaxSide + longest / 2) / longest;
+      return std::clamp(static_cast<int>(rounded), 1, kMaxSide);
+    };
+    targetWidth = scaled(in.image_width);
+    targetHeight = scaled(in.image_height);
     for (unsigned m = 1; m <= 8; ++m) {
       if ((in.image_width * m + 7) / 8 >= static_cast<unsigned>(targetWidth) &&
           (in.image_height * m + 7) / 8 >= static_cast<unsigned>(targetHeight)) {

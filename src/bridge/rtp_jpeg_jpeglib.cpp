@@ -22,10 +22,10 @@ ErrorTrap* trapOf(j_common_ptr info) {
 void onMessage(j_common_ptr info, int level) {
   if (level != -1) return;  // trace messages
   // Damaged entropy data: libjpeg would fill the rest of the picture with grey; such a frame is
-  // not worth sending.
+  // not worth sending. A missing end-of-image marker alone (the data ends after the last block)
+  // is harmless; cut-off data also runs out inside a block, which is caught here.
   switch (info->err->msg_code) {
     case JWRN_HIT_MARKER:
-    case JWRN_JPEG_EOF:
     case JWRN_MUST_RESYNC:
     case JWRN_HUFF_BAD_CODE:
     case JWRN_ARITH_BAD_CODE:
