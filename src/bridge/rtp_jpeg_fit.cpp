@@ -5,14 +5,20 @@
 #include <cmath>
 #include <cstring>
 
+#include "bridge/rtp_jpeg_ffmpeg.h"
 #include "bridge/rtp_jpeg_jpeglib.h"
 #include "bridge/rtp_jpeg_resample.h"
+
+// clang-format off
+#include <jerror.h>
+// clang-format on
 
 // Re-encoding keeps the picture's own quantisation: the source's luma and chroma tables (clamped
 // to 8 bits) become the new frame's tables, so requantising costs little more than the source's
 // own loss. Where the source has no usable table for a role (grayscale has no chroma table, RGB
 // and CMYK tables belong to other components) the tables are the standard ones scaled to the
-// quality the source's first table corresponds to.
+// quality the source's first table corresponds to. Frames of 12-bit samples, which this libjpeg
+// can't read, are decoded by FFmpeg and encoded at quality 90.
 
 namespace {
 
@@ -123,6 +129,7 @@ struct CRtpJpegFitter::Codec {
 
   void startReading(const uint8_t* data, size_t size) {
     trap.message[0] = '\0';
+    trap.manager.msg_code = 0;
     jpeg_mem_src(&in, data, static_cast<unsigned long>(size));
     jpeg_read_header(&in, TRUE);
   }
@@ -198,17 +205,12 @@ struct CRtpJpegFitter::Codec {
   // The largest size within the limit, the aspect kept; libjpeg decodes at the smallest of its
   // M/8 scales that is still at least that large, the rest is an area downscale.
   void chooseSize() {
-    const unsigned longest = std::max(in.image_width, in.image_height);
-    targetWidth = static_cast<int>(in.image_width);
-    targetHeight = static_cast<int>(in.image_height);
     in.scale_num = in.scale_denom = 1;
-    if (longest <= static_cast<unsigned>(kMaxSide)) return;
-    const auto scaled = [longest](unsigned side) {
-      const uint64_t rounded = (uint64_t{side} * kMaxSide + longest / 2) / longest;
-      return std::clamp(static_cast<int>(rounded), 1, kMaxSide);
-    };
-    targetWidth = scaled(in.image_width);
-    targetHeight = scaled(in.image_height);
+    rtpjpeg::fitWithin(kMaxSide, static_cast<int>(in.image_width),
+                       static_cast<int>(in.image_height), &targetWidth, &targetHeight);
+    if (targetWidth == static_cast<int>(in.image_width) &&
+        targetHeight == static_cast<int>(in.image_height))
+      return;
     for (unsigned m = 1; m <= 8; ++m) {
       if ((in.image_width * m + 7) / 8 >= static_cast<unsigned>(targetWidth) &&
           (in.image_height * m + 7) / 8 >= static_cast<unsigned>(targetHeight)) {
@@ -218,6 +220,9 @@ struct CRtpJpegFitter::Codec {
       }
     }
   }
+
+  // Whether libjpeg refused the frame for its sample precision alone.
+  bool needsOtherDecoder() const { return trap.manager.msg_code == JERR_BAD_PRECISION; }
 
   void keepTables() {
     const JQUANT_TBL* first = tableOf(in, 0);
@@ -299,6 +304,21 @@ RtpJpegFitResult CRtpJpegFitter::fit(const uint8_t* data, size_t size) {
   if (data == nullptr || size < 2 || data[0] != 0xFF || data[1] != 0xD8) return unusable("");
 
   const Codec::Step step = codec.transcode(data, size, &result.jpeg);
+  if (step == Codec::Step::Failed && codec.needsOtherDecoder()) {
+    rtpjpeg::RgbPicture picture;
+    std::string error;
+    const auto maxPixels = static_cast<int64_t>(codec.memoryLimit / 24);  // planes, RGB, scaler
+    if (!rtpjpeg::decodeWithFfmpeg(data, size, maxPixels, kMaxSide, &picture, &error))
+      return unusable(error);
+    codec.haveLuma = codec.haveChroma = false;
+    codec.quality = 90;
+    if (codec.encode(picture.pixels.data(), picture.width, picture.height, &result.jpeg) ==
+            Codec::Step::Failed ||
+        !fitsRtpJpeg(result.jpeg.data(), result.jpeg.size(), nullptr))
+      return unusable("re-encoding failed");
+    result.fit = RtpJpegFit::Reencoded;
+    return result;
+  }
   if (step == Codec::Step::Failed) return unusable(codec.trap.message);
   if (step == Codec::Step::Done) {
     if (fitsRtpJpeg(result.jpeg.data(), result.jpeg.size(), nullptr)) {

@@ -378,6 +378,41 @@ TEST(RtpJpegFit, WhatCannotBeRecodedIsReencodedCloseToThePicture) {
   }
 }
 
+// An 8 x 8 grayscale frame of 12-bit samples, every sample 3000 of 4095: one block whose DC
+// difference is 7616 (category 13, beyond the standard tables, so the frame brings its own).
+std::vector<uint8_t> twelveBitFrame() {
+  std::vector<uint8_t> f = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
+  f.insert(f.end(), 64, 1);  // every step 1
+  const uint8_t tail[] = {
+      0xFF, 0xC1, 0x00, 0x0B, 12,   0, 8,    0, 8,  1, 1,    0x11, 0,  // SOF1: 12-bit, 8 x 8, gray
+      0xFF, 0xC4, 0x00, 0x14, 0x00, 1, 0,    0, 0,  0, 0,    0,    0,
+      0,    0,    0,    0,    0,    0, 0,    0, 13,  // DC: '0'
+      0xFF, 0xC4, 0x00, 0x14, 0x10, 1, 0,    0, 0,  0, 0,    0,    0,
+      0,    0,    0,    0,    0,    0, 0,    0, 0,                  // AC: EOB
+      0xFF, 0xDA, 0x00, 0x08, 1,    1, 0x00, 0, 63, 0, 0x77, 0x01,  // '0', 1110111000000 (7616),
+                                                                    // '0' (end of block), padding
+      0xFF, 0xD9};
+  f.insert(f.end(), std::begin(tail), std::end(tail));
+  return f;
+}
+
+TEST(RtpJpegFit, TwelveBitSamplesAreReencodedThroughTheOtherDecoder) {
+  const auto jpeg = twelveBitFrame();
+  std::string reason;
+  EXPECT_FALSE(fits(jpeg, &reason));
+  CRtpJpegFitter fitter;
+  const RtpJpegFitResult r = fitter.fit(jpeg.data(), jpeg.size());
+  ASSERT_EQ(r.fit, RtpJpegFit::Reencoded) << r.reason;
+  EXPECT_TRUE(fits(r.jpeg, &reason)) << reason;
+  const Picture out = decode(r.jpeg);
+  ASSERT_EQ(out.width, 8);
+  ASSERT_EQ(out.height, 8);
+  for (uint8_t v : out.pixels) EXPECT_NEAR(v, 3000 / 16, 2);
+  // The same frame cut short is still refused.
+  const std::vector<uint8_t> cut(jpeg.begin(), jpeg.end() - 4);
+  EXPECT_EQ(fitter.fit(cut.data(), cut.size()).fit, RtpJpegFit::Unusable);
+}
+
 TEST(RtpJpegFit, SidesOverTheLimitAreScaledDownKeepingTheAspect) {
   CRtpJpegFitter fitter;
   for (const auto& [w, h, wantW, wantH] :
