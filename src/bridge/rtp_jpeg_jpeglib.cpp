@@ -1,6 +1,7 @@
 #include "bridge/rtp_jpeg_jpeglib.h"
 
 #include <cstring>
+#include <new>
 
 // clang-format off
 #include <jerror.h>
@@ -44,10 +45,22 @@ void onProgress(j_common_ptr info) {
   }
 }
 
+// No exception may pass through libjpeg's frames: a failed allocation becomes libjpeg's own
+// out-of-memory error, which jumps back like any other.
+bool grow(std::vector<uint8_t>& out, size_t size) {
+  try {
+    out.resize(size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 void initDestination(j_compress_ptr info) {
   auto* destination = reinterpret_cast<VectorDestination*>(info->dest);
   std::vector<uint8_t>& out = *destination->out;
-  out.resize(out.capacity() > 16384 ? out.capacity() : 16384);
+  if (!grow(out, out.capacity() > 16384 ? out.capacity() : 16384))
+    ERREXIT(info, JERR_OUT_OF_MEMORY);
   destination->manager.next_output_byte = out.data();
   destination->manager.free_in_buffer = out.size();
 }
@@ -57,7 +70,7 @@ boolean emptyOutput(j_compress_ptr info) {
   std::vector<uint8_t>& out = *destination->out;
   // libjpeg calls this only when the whole buffer is used.
   const size_t used = out.size();
-  out.resize(used * 2);
+  if (!grow(out, used * 2)) ERREXIT(info, JERR_OUT_OF_MEMORY);
   destination->manager.next_output_byte = out.data() + used;
   destination->manager.free_in_buffer = out.size() - used;
   return TRUE;
