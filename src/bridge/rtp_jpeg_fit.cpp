@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 #include "bridge/rtp_jpeg_ffmpeg.h"
 #include "bridge/rtp_jpeg_jpeglib.h"
@@ -56,6 +57,18 @@ const JQUANT_TBL* tableOf(const jpeg_decompress_struct& in, int component) {
   return slot >= 0 && slot < NUM_QUANT_TBLS ? in.quant_tbl_ptrs[slot] : nullptr;
 }
 
+// The three components' sampling factors divided by their common divisors: some encoders write
+// 4:2:2 as 2x2, 1x2, 1x2, which samples exactly as 2x1, 1x1, 1x1 and holds the same blocks.
+void reducedSampling(const jpeg_decompress_struct& in, int h[3], int v[3]) {
+  const jpeg_component_info* c = in.comp_info;
+  const int gh = std::gcd(c[0].h_samp_factor, std::gcd(c[1].h_samp_factor, c[2].h_samp_factor));
+  const int gv = std::gcd(c[0].v_samp_factor, std::gcd(c[1].v_samp_factor, c[2].v_samp_factor));
+  for (int i = 0; i < 3; ++i) {
+    h[i] = c[i].h_samp_factor / std::max(gh, 1);
+    v[i] = c[i].v_samp_factor / std::max(gv, 1);
+  }
+}
+
 // Whether the coefficients can be re-coded as they are: the frame differs from what the payload
 // carries only in how it is entropy coded.
 bool losslesslyFittable(const jpeg_decompress_struct& in) {
@@ -63,10 +76,11 @@ bool losslesslyFittable(const jpeg_decompress_struct& in) {
     return false;
   if (in.image_width > CRtpJpegFitter::kMaxSide || in.image_height > CRtpJpegFitter::kMaxSide)
     return false;
-  const jpeg_component_info* c = in.comp_info;
-  if (c[0].h_samp_factor != 2 || (c[0].v_samp_factor != 1 && c[0].v_samp_factor != 2)) return false;
+  int h[3], v[3];
+  reducedSampling(in, h, v);
+  if (h[0] != 2 || (v[0] != 1 && v[0] != 2)) return false;
   for (int i = 1; i < 3; ++i)
-    if (c[i].h_samp_factor != 1 || c[i].v_samp_factor != 1) return false;
+    if (h[i] != 1 || v[i] != 1) return false;
   // 16-bit tables whose steps all fit 8 bits are written as 8-bit ones; larger steps can't be.
   if (!eightBit(tableOf(in, 0)) || !eightBit(tableOf(in, 1))) return false;
   return sameTable(tableOf(in, 1), tableOf(in, 2));
@@ -158,13 +172,20 @@ struct CRtpJpegFitter::Codec {
     out.restart_in_rows = 0;
     out.write_JFIF_header = TRUE;
     out.write_Adobe_marker = FALSE;
-    // Ids in ascending order, the standard tables in the two slots a receiver rebuilds, and one
-    // quantisation table for both chroma components (their steps are equal).
+    // Ids in ascending order, the standard tables in the two slots a receiver rebuilds, one
+    // quantisation table for both chroma components (their steps are equal), and the sampling
+    // factors in their lowest terms.
     for (int i = 0; i < 3; ++i) {
       out.comp_info[i].component_id = i + 1;
       out.comp_info[i].dc_tbl_no = out.comp_info[i].ac_tbl_no = i == 0 ? 0 : 1;
     }
     out.comp_info[2].quant_tbl_no = out.comp_info[1].quant_tbl_no;
+    int h[3], v[3];
+    reducedSampling(in, h, v);
+    for (int i = 0; i < 3; ++i) {
+      out.comp_info[i].h_samp_factor = h[i];
+      out.comp_info[i].v_samp_factor = v[i];
+    }
     rtpjpeg::installDestination(&out, &destination, encoded);
     jpeg_write_coefficients(&out, coefficients);
     jpeg_finish_compress(&out);

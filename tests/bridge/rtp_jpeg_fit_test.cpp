@@ -288,6 +288,12 @@ TEST(RtpJpegFit, EntropyCodingIsRecodedToTheSamePixels) {
     *info->quant_tbl_ptrs[2] = *info->quant_tbl_ptrs[1];
     info->comp_info[2].quant_tbl_no = 2;
   };
+  // 4:2:2 written with every vertical factor doubled, as some encoders do.
+  Options doubledVertical;
+  doubledVertical.lumaV = 2;
+  doubledVertical.adjust = [](j_compress_ptr info) {
+    info->comp_info[1].v_samp_factor = info->comp_info[2].v_samp_factor = 2;
+  };
   auto noEoi = baseline;
   noEoi.resize(noEoi.size() - 2);
   const Case cases[] = {
@@ -300,6 +306,7 @@ TEST(RtpJpegFit, EntropyCodingIsRecodedToTheSamePixels) {
       {"16-bit tables of 8-bit steps", widenQuantTables(baseline), "16-bit"},
       {"Cr with a table of its own", encode(picture, separateChroma), "Cb and Cr"},
       {"no end-of-image marker", noEoi, "end-of-image"},
+      {"4:2:2 as 2x2, 1x2, 1x2", encode(picture, doubledVertical), "sampling 2x2,1x2,1x2"},
   };
   CRtpJpegFitter fitter;
   for (const Case& c : cases) {
@@ -384,13 +391,11 @@ std::vector<uint8_t> twelveBitFrame() {
   std::vector<uint8_t> f = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
   f.insert(f.end(), 64, 1);  // every step 1
   const uint8_t tail[] = {
-      0xFF, 0xC1, 0x00, 0x0B, 12,   0, 8,    0, 8,  1, 1,    0x11, 0,  // SOF1: 12-bit, 8 x 8, gray
-      0xFF, 0xC4, 0x00, 0x14, 0x00, 1, 0,    0, 0,  0, 0,    0,    0,
-      0,    0,    0,    0,    0,    0, 0,    0, 13,  // DC: '0'
-      0xFF, 0xC4, 0x00, 0x14, 0x10, 1, 0,    0, 0,  0, 0,    0,    0,
-      0,    0,    0,    0,    0,    0, 0,    0, 0,                  // AC: EOB
-      0xFF, 0xDA, 0x00, 0x08, 1,    1, 0x00, 0, 63, 0, 0x77, 0x01,  // '0', 1110111000000 (7616),
-                                                                    // '0' (end of block), padding
+      0xFF, 0xC1, 0x00, 0x0B, 12, 0, 8, 0, 8, 1, 1, 0x11, 0,  // SOF1: 12-bit, 8 x 8, gray
+      0xFF, 0xC4, 0x00, 0x14, 0x00, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 13,  // DC: '0'
+      0xFF, 0xC4, 0x00, 0x14, 0x10, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,   // AC: EOB
+      0xFF, 0xDA, 0x00, 0x08, 1, 1, 0x00, 0, 63, 0, 0x77, 0x01,  // '0', 1110111000000 (7616),
+                                                                 // '0' (end of block), padding
       0xFF, 0xD9};
   f.insert(f.end(), std::begin(tail), std::end(tail));
   return f;
