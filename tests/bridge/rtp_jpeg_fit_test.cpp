@@ -7,14 +7,18 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <random>
 
+#include <unistd.h>
+
 #include <jpeglib.h>
 
 #include "bridge/rtp_jpeg_fit.h"
+#include "bridge_fixture.h"
 #include "jpeg_codec.h"
 #include "ptz_camera.h"
 #include "synthetic_scene.h"
@@ -556,6 +560,51 @@ TEST(RtpJpegFit, TheMemoryLimitRefusesLargePicturesBeforeDecoding) {
   EXPECT_NE(refused.reason.find("too large"), std::string::npos) << refused.reason;
   fitter.setMemoryLimit(size_t{64} << 20);
   EXPECT_EQ(fitter.fit(jpeg.data(), jpeg.size()).fit, RtpJpegFit::Transcoded);
+}
+
+// The payloader the RTSP server uses, and its depayloader, carry every fitted frame: the picture
+// after the round trip is exactly the picture of the fitted frame decoded directly.
+TEST(RtpJpegFit, FittedFramesCrossGStreamersPayloaderUnchanged) {
+  if (!haveProgram("gst-launch-1.0")) GTEST_SKIP() << "GStreamer's gst-launch-1.0 is not installed";
+  const Picture picture = scene(160, 96);
+  Options progressive, doubledVertical, s444;
+  progressive.progressive = true;
+  doubledVertical.lumaV = 2;
+  doubledVertical.adjust = [](j_compress_ptr info) {
+    info->comp_info[1].v_samp_factor = info->comp_info[2].v_samp_factor = 2;
+  };
+  s444.lumaH = 1;
+  const std::pair<const char*, std::vector<uint8_t>> frames[] = {
+      {"4:2:2 baseline", encode(picture)},
+      {"progressive", encode(picture, progressive)},
+      {"4:2:2 as 2x2, 1x2, 1x2", encode(picture, doubledVertical)},
+      {"4:4:4", encode(picture, s444)}};
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("pv_rtp_jpeg_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const auto decodeWith = [&](const std::string& middle, const std::string& output) {
+    const std::string jpeg = (dir / "frame.jpg").string();
+    return runCommand("gst-launch-1.0 -q filesrc location=" + jpeg + " ! jpegparse ! " + middle +
+                      "jpegdec ! videoconvert ! video/x-raw,format=RGB ! filesink location=" +
+                      (dir / output).string());
+  };
+  CRtpJpegFitter fitter;
+  for (const auto& [name, jpeg] : frames) {
+    SCOPED_TRACE(name);
+    const RtpJpegFitResult r = fitter.fit(jpeg.data(), jpeg.size());
+    ASSERT_NE(r.fit, RtpJpegFit::Unusable) << r.reason;
+    const std::vector<uint8_t>& sent = r.fit == RtpJpegFit::Untouched ? jpeg : r.jpeg;
+    std::ofstream(dir / "frame.jpg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(sent.data()), std::streamsize(sent.size()));
+    const CommandResult direct = decodeWith("", "direct.rgb");
+    ASSERT_EQ(direct.status, 0) << direct.output;
+    const CommandResult carried = decodeWith("rtpjpegpay ! rtpjpegdepay ! ", "carried.rgb");
+    ASSERT_EQ(carried.status, 0) << carried.output;
+    const auto want = readFile((dir / "direct.rgb").string());
+    EXPECT_EQ(want.size(), size_t(160 * 96 * 3));
+    EXPECT_TRUE(readFile((dir / "carried.rgb").string()) == want);
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
