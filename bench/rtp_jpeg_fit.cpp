@@ -1,7 +1,8 @@
 // The RTP/JPEG fit-up on the frames a JPEG channel carries: every frame size the emulator serves
 // (its four default channels, a few moments each, at its default quality), the shared camera
 // photos as a DVR sends them, and the 704x480 photo coded as other encoders would (progressive,
-// optimised Huffman tables, restart markers, 4:4:4, grayscale, 2816x1920) to show what a frame
+// optimised Huffman tables, restart markers, 4:2:2 with doubled vertical factors, 4:4:4,
+// grayscale, 2816x1920) to show what a frame
 // costs when it is re-coded or re-encoded.
 //
 // Per source: how many frames go out untouched, transcoded (re-coded losslessly), re-encoded or
@@ -154,6 +155,10 @@ std::vector<Source> photoSources(const std::string& dir) {
   add("progressive", encodeAs(image, [](j_compress_ptr c) { jpeg_simple_progression(c); }));
   add("optimised Huffman", encodeAs(image, [](j_compress_ptr c) { c->optimize_coding = TRUE; }));
   add("restart every row", encodeAs(image, [](j_compress_ptr c) { c->restart_in_rows = 1; }));
+  add("4:2:2 as 2x2, 1x2, 1x2", encodeAs(image, [](j_compress_ptr c) {
+        c->comp_info[0].v_samp_factor = c->comp_info[1].v_samp_factor = 2;
+        c->comp_info[2].v_samp_factor = 2;
+      }));
   add("4:4:4", encodeAs(image, [](j_compress_ptr c) { c->comp_info[0].h_samp_factor = 1; }));
   add("grayscale", encodeAs(
                        image, [](j_compress_ptr) {}, true));
