@@ -204,6 +204,7 @@ void CMonitorWindow::rebuildTiles() {
   activity_.assign(static_cast<size_t>(count), CTileActivity());
   for (int index = 0; index < count; ++index) {
     auto* tile = new CTileWidget(index, gridArea_);
+    tile->setShownObserver(&shownObserver_);
     connect(tile, &CTileWidget::pressed, this, &CMonitorWindow::setFocusTile);
     connect(tile, &CTileWidget::doubleClicked, this, [this](int index) {
       setFocusTile(index);
@@ -290,6 +291,16 @@ void CMonitorWindow::setFocusTile(int index) {
   updateRateCaps();
   updateAudioChannel();
   placeOverlay();
+}
+
+TileDecodeStats CMonitorWindow::decodeStats() const {
+  return pool_->stats();
+}
+
+uint64_t CMonitorWindow::unpaintedPictures() const {
+  uint64_t count = 0;
+  for (const CTileWidget* tile : tiles_) count += tile->unpaintedPictures();
+  return count;
 }
 
 int CMonitorWindow::focusedChannel() const {

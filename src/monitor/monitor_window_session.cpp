@@ -186,7 +186,7 @@ void CMonitorWindow::takePictures() {
     if (channel < 0 || activity_[index].unavailable()) continue;
     const auto& picture = taken[static_cast<size_t>(channel)];
     if (!picture || picture->image.isNull()) continue;
-    tile->setPicture(picture->image);
+    tile->setPicture(picture->image, picture->sequence, picture->arrival);
     activity_[index].picture(now);
   }
   updateTileStates();

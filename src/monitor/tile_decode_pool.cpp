@@ -224,6 +224,7 @@ void CTileDecodePool::Impl::run() {
       if (outcome.picture &&
           (!state.shownSequence || outcome.picture->sequence > *state.shownSequence)) {
         state.shownSequence = outcome.picture->sequence;
+        if (state.picture) ++stats.replaced;
         state.picture = std::move(outcome.picture);
         ++stats.decoded;
         if (outcome.jpegScale >= 0) ++stats.jpegAtScale[outcome.jpegScale];

@@ -27,6 +27,7 @@ struct TileDecodeStats {
   uint64_t decoded = 0;    // pictures made
   uint64_t skipped = 0;    // frames dropped unseen because a newer one of the channel waited
   uint64_t failed = 0;     // frames that did not decode
+  uint64_t replaced = 0;   // pictures replaced by a newer one before they were taken
   uint64_t decodeNs = 0;   // thread CPU time in decoding
   uint64_t scaleNs = 0;    // thread CPU time in scaling
   // JPEG pictures decoded at 1/1, 1/2, 1/4 and 1/8 of their size.

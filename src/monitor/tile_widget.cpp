@@ -33,18 +33,25 @@ void CTileWidget::setChannel(int channel) {
   if (channel == channel_) return;
   channel_ = channel;
   picture_ = QImage();
+  painted_ = true;
   stateText_.clear();
   update();
 }
 
-void CTileWidget::setPicture(const QImage& picture) {
+void CTileWidget::setPicture(const QImage& picture, uint64_t sequence,
+                             std::chrono::steady_clock::time_point arrival) {
+  if (!painted_) ++unpainted_;
   picture_ = picture;
+  sequence_ = sequence;
+  arrival_ = arrival;
+  painted_ = picture_.isNull();
   update();
 }
 
 void CTileWidget::clearPicture() {
   if (picture_.isNull()) return;
   picture_ = QImage();
+  painted_ = true;
   update();
 }
 
@@ -92,6 +99,10 @@ void CTileWidget::paintEvent(QPaintEvent*) {
                          fitted.height());
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
       painter.drawImage(target, picture_);
+    }
+    if (!painted_) {
+      painted_ = true;
+      if (observer_ != nullptr && *observer_) (*observer_)({index_, channel_, sequence_, arrival_});
     }
   }
   if (channel_ < 0) return;
