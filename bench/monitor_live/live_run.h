@@ -37,9 +37,10 @@ struct RunResult {
   // Why arrived frames were not painted (they overlap: a count per stage of the way).
   uint64_t skipped = 0, failed = 0, replacedInPool = 0, replacedInTile = 0;
   // CPU in ms per painted picture: decoding, scaling into the tile, the UI thread (taking the
-  // pictures, painting, the rest of its work), and the viewer's other threads (receiving,
-  // pulling, waking). viewerPercent: the viewer's CPU in % of one core.
-  double decodeMs = 0, scaleMs = 0, uiMs = 0, restMs = 0, viewerPercent = 0;
+  // pictures, painting, the rest of its work), Qt's helper threads (parts of large scales and
+  // paints), and the viewer's other threads (receiving, pulling, waking). viewerPercent: the
+  // viewer's CPU in % of one core.
+  double decodeMs = 0, scaleMs = 0, uiMs = 0, helperMs = 0, restMs = 0, viewerPercent = 0;
   double emulatorPercent = 0;
   double heartbeatMs = 0;  // the UI thread's longest gap beyond the heartbeat's period
   double latencyMedianMs = 0, latencyP99Ms = 0;

@@ -285,6 +285,7 @@ void CMonitorWindow::setFocusTile(int index) {
     if (enlargedTile_ >= 0) {
       enlargedTile_ = index;
       placeTiles();
+      updateWanted();
     }
   }
   tiles_[static_cast<size_t>(index)]->setFocused(true);
@@ -308,8 +309,18 @@ int CMonitorWindow::focusedChannel() const {
 }
 
 void CMonitorWindow::toggleEnlarged() {
-  enlargedTile_ = enlargedTile_ >= 0 ? -1 : focusTile_;
+  const bool back = enlargedTile_ >= 0;
+  enlargedTile_ = back ? -1 : focusTile_;
   placeTiles();
+  updateWanted();
+  if (!back) return;
+  // The tiles hidden meanwhile got no pictures: they wait for the next ones afresh instead of
+  // saying "Stale" until they come.
+  const auto now = CTileActivity::Clock::now();
+  for (int index = 0; index < tileCount(); ++index) {
+    if (index != focusTile_) activity_[static_cast<size_t>(index)].restart(now);
+  }
+  updateTileStates();
 }
 
 void CMonitorWindow::setFullScreen(bool on) {
