@@ -56,13 +56,12 @@ uint64_t notDrawn(const RunResult& r) {
 }
 
 void printHeading() {
-  std::printf(
-      "%-26s %20s %6s %17s %36s %7s %8s %14s %6s\n", "case", "fps per tile", "all",
-      "lost: not arrived,", "CPU ms per picture: decode + scale", "viewer", "UI held",
-      "arrival to", "RSS");
+  std::printf("%-26s %20s %6s %17s %36s %7s %8s %14s %6s\n", "case", "fps per tile", "all",
+              "lost: not arrived,", "CPU ms per picture: decode + scale", "viewer", "UI held",
+              "arrival to", "RSS");
   std::printf("%-26s %20s %6s %17s %36s %7s %8s %14s %6s\n", "", "min / median / max", "",
-              "not painted (%)", "+ UI + Qt helpers + rest = all", "CPU %", "max ms",
-              "paint, ms", "MB");
+              "not painted (%)", "+ UI + Qt helpers + rest = all", "CPU %", "max ms", "paint, ms",
+              "MB");
 }
 
 void printRow(const char* name, const RunResult& r) {
@@ -72,7 +71,8 @@ void printRow(const char* name, const RunResult& r) {
   }
   const auto [low, high] = std::minmax_element(r.tileFps.begin(), r.tileFps.end());
   char lost[64];
-  std::snprintf(lost, sizeof lost, "%llu, %llu (%.2f)", static_cast<unsigned long long>(notArrived(r)),
+  std::snprintf(lost, sizeof lost, "%llu, %llu (%.2f)",
+                static_cast<unsigned long long>(notArrived(r)),
                 static_cast<unsigned long long>(notDrawn(r)), percentOf(notDrawn(r), r.arrived));
   char cpu[80];
   std::snprintf(cpu, sizeof cpu, "%.2f + %.2f + %.2f + %.2f + %.2f = %.2f", r.decodeMs, r.scaleMs,
@@ -204,9 +204,10 @@ int run(const Options& options) {
       printRow(k == 0 ? "16 tiles unpaced, 1 thread" : "16 tiles unpaced, 2 threads", middle);
     }
     const double ratio = medians[0] > 0 ? medians[1] / medians[0] : 0;
-    std::printf("%-26s 2 decoding threads / 1: %.2f x pictures painted a second (medians of %d "
-                "rounds each)\n",
-                "", ratio, options.rounds);
+    std::printf(
+        "%-26s 2 decoding threads / 1: %.2f x pictures painted a second (medians of %d "
+        "rounds each)\n",
+        "", ratio, options.rounds);
     verdicts.add("unpaced: 2 decoding threads at least 1.8 x one", ratio >= 1.8,
                  format("%.2f x", ratio));
   }

@@ -138,8 +138,8 @@ CBenchDvr::~CBenchDvr() {
 }
 
 bool CBenchDvr::start(std::string* error) {
-  std::vector<std::string> args = {"--listen", "127.0.0.1:0", "--user",           "demo",
-                                   "--password", "demo",      "--alive-interval", "0",
+  std::vector<std::string> args = {"--listen",   "127.0.0.1:0", "--user",           "demo",
+                                   "--password", "demo",        "--alive-interval", "0",
                                    "--channels", "16"};
   for (int c = 1; c <= kChannels; ++c) {
     const bool mpeg4 = c > kChannels - mpeg4_;
@@ -271,8 +271,8 @@ RunResult measureRun(CBenchDvr& dvr, const RunSetup& setup, long programKb) {
   result.replacedInPool = end.pool.replaced - start.pool.replaced;
   result.replacedInTile = end.unpainted - start.unpainted;
 
-  const double viewerNs = double(end.processNs - start.processNs) -
-                          double(end.emulatorNs - start.emulatorNs);
+  const double viewerNs =
+      double(end.processNs - start.processNs) - double(end.emulatorNs - start.emulatorNs);
   const double wallNs = result.seconds * 1e9;
   result.viewerPercent = 100.0 * viewerNs / wallNs;
   result.emulatorPercent = 100.0 * double(end.emulatorNs - start.emulatorNs) / wallNs;

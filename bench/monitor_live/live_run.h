@@ -19,7 +19,7 @@ namespace bench {
 
 struct RunSetup {
   GridLayout layout = GridLayout::Sixteen;
-  int tiles = 16;         // the first tiles show channels 1..tiles, the rest stay empty
+  int tiles = 16;  // the first tiles show channels 1..tiles, the rest stay empty
   QSize window{1280, 720};
   bool enlarged = false;  // tile 1 enlarged to the whole window
   int decodeThreads = 0;  // 0: one per core

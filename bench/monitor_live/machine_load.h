@@ -6,9 +6,9 @@
 namespace bench {
 
 struct MachineLoad {
-  std::string loadAverage;    // the first three fields of /proc/loadavg
-  int otherRunning = 0;       // other processes in state R at the end of the sample
-  double othersPercent = 0;   // CPU of all other processes, % of all cores
+  std::string loadAverage;   // the first three fields of /proc/loadavg
+  int otherRunning = 0;      // other processes in state R at the end of the sample
+  double othersPercent = 0;  // CPU of all other processes, % of all cores
 };
 
 // Sleeps for sampleMs while it measures.

@@ -93,7 +93,9 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
 
   int tileCount() const { return static_cast<int>(tiles_.size()); }
   // Measurements: called on the UI thread when a tile paints a new picture for the first time.
-  void setShownObserver(CTileWidget::ShownObserver observer) { shownObserver_ = std::move(observer); }
+  void setShownObserver(CTileWidget::ShownObserver observer) {
+    shownObserver_ = std::move(observer);
+  }
   TileDecodeStats decodeStats() const;
   // Pictures handed to the tiles but replaced before they were painted, every tile together.
   uint64_t unpaintedPictures() const;
@@ -205,7 +207,7 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   QLabel* statusBar_ = nullptr;
   CPtzOverlay* overlay_ = nullptr;
   std::unique_ptr<CConnectDlg> connectDialog_;
-  std::vector<CTileWidget*> tiles_;  // children of gridArea_
+  std::vector<CTileWidget*> tiles_;           // children of gridArea_
   CTileWidget::ShownObserver shownObserver_;  // the tiles keep its address
   std::vector<CTileActivity> activity_;
   int focusTile_ = 0;
