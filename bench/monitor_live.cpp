@@ -49,7 +49,7 @@ double percentOf(uint64_t part, uint64_t whole) {
 }
 
 uint64_t notArrived(const RunResult& r) {
-  return r.requested > r.arrived ? r.requested - r.arrived : 0;
+  return r.unanswered;
 }
 uint64_t notDrawn(const RunResult& r) {
   return r.arrived > r.painted ? r.arrived - r.painted : 0;

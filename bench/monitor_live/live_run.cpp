@@ -244,6 +244,7 @@ RunResult measureRun(CBenchDvr& dvr, const RunSetup& setup, long programKb) {
   peakKb = std::max(peakKb, residentKb());
   waitFor([] { return false; }, kTailMs);
   recording = false;
+  const Snapshot tail = snapshot(*window, dvr);
 
   result.seconds = std::chrono::duration<double>(end.at - start.at).count();
   std::vector<int> perTile(size_t(window->tileCount()), 0);
@@ -263,8 +264,12 @@ RunResult measureRun(CBenchDvr& dvr, const RunSetup& setup, long programKb) {
   }
   result.totalFps = double(result.painted) / result.seconds;
   for (size_t c = 0; c < kChannels; ++c) {
-    result.requested += end.requested[c] - start.requested[c];
+    const uint64_t requested = end.requested[c] - start.requested[c];
+    result.requested += requested;
     result.arrived += end.delivered[c] - start.delivered[c];
+    // A request of the measured time is answered by the end of the tail, or lost.
+    const uint64_t answered = tail.delivered[c] - start.delivered[c];
+    result.unanswered += requested > answered ? requested - answered : 0;
   }
   result.skipped = end.pool.skipped - start.pool.skipped;
   result.failed = end.pool.failed - start.pool.failed;

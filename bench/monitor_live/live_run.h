@@ -34,6 +34,7 @@ struct RunResult {
   double totalFps = 0;
   // Frames of the measured time: requested from the DVR, arrived, painted.
   uint64_t requested = 0, arrived = 0, painted = 0;
+  uint64_t unanswered = 0;  // requests of the measured time never answered
   // Why arrived frames were not painted (they overlap: a count per stage of the way).
   uint64_t skipped = 0, failed = 0, replacedInPool = 0, replacedInTile = 0;
   // CPU in ms per painted picture: decoding, scaling into the tile, the UI thread (taking the

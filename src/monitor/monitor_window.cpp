@@ -61,6 +61,11 @@ CMonitorWindow::CMonitorWindow(const Services& services, QWidget* parent)
   audio_ = std::make_unique<CAudioPlayer>(services_.waveOut);
   capture_ = std::make_unique<CMonitorCapture>([this] { wake_->post(kWakeCapture); });
   session_ = std::make_unique<CLiveSession>(*this, audio_.get());
+  // A channel whose decoding lags is not asked for more frames until it caught up: a DVR that
+  // answers faster than the pool decodes sends nothing that would be dropped unseen.
+  pool_->setBacklog(
+      [this](uint8_t channel, bool behind) { session_->holdChannel(channel, behind); });
+  session_->setHoldOnDelivery(true);
   reconnect_ = std::make_unique<CMonitorReconnect>(*this);
   reconnect_->setEnabled(loadMonitorReconnect());
   connect(this, &CMonitorWindow::sessionEnded, reconnect_.get(),
@@ -102,6 +107,7 @@ CMonitorWindow::~CMonitorWindow() {
   tick_.stop();
   tour_.stop();
   reconnect_.reset();
+  pool_->setBacklog(nullptr);
   // The session's threads end before the pool they feed; then the pool's workers, whose
   // wake-ups die with this object.
   session_.reset();

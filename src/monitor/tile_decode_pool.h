@@ -47,6 +47,14 @@ class CTileDecodePool {
   // destructor has joined the workers.
   void setPictureReady(std::function<void(uint8_t channel)> ready);
 
+  // Any thread. Told after every frame handed in whether its channel is behind (a frame of it
+  // waits or is being decoded), and when the channel has caught up again (its last frame
+  // decoded, or dropped). The owner fetches no frame of a channel that is behind, so frames
+  // that would only be dropped unseen are not fetched at all. Called with the pool's lock held:
+  // it must be quick and must not call the pool. After setBacklog returns, the previous function
+  // is no longer running and won't be called again.
+  void setBacklog(std::function<void(uint8_t channel, bool behind)> backlog);
+
   // UI thread: the size channel's tile has now; an empty size means no tile shows it (its
   // frames are dropped and its decoder state freed).
   void setTileSize(uint8_t channel, QSize size);
