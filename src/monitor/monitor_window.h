@@ -5,9 +5,9 @@
 // Threads: the session's onFrame runs on the live-stream thread and only hands the frame to the
 // pool. Each frame holds its channel in the session's puller until the pool has nothing of it
 // waiting; the pool tells so under its lock, and the hold takes only the puller's lock (never the
-// other way round). A pool worker that made a picture posts one coalesced wake-up (wakePending_) to the UI
-// thread, which takes every new picture and repaints its tiles. Everything else runs on the UI
-// thread.
+// other way round). A pool worker that made a picture posts one coalesced wake-up (wakePending_) to
+// the UI thread, which takes every new picture and repaints its tiles. Everything else runs on the
+// UI thread.
 #include <QLabel>
 #include <QPointer>
 #include <QTimer>
