@@ -61,6 +61,11 @@ CMonitorWindow::CMonitorWindow(const Services& services, QWidget* parent)
   audio_ = std::make_unique<CAudioPlayer>(services_.waveOut);
   capture_ = std::make_unique<CMonitorCapture>([this] { wake_->post(kWakeCapture); });
   session_ = std::make_unique<CLiveSession>(*this, audio_.get());
+  // A channel whose decoding lags is not asked for more frames until it caught up: a DVR that
+  // answers faster than the pool decodes sends nothing that would be dropped unseen.
+  pool_->setBacklog(
+      [this](uint8_t channel, bool behind) { session_->holdChannel(channel, behind); });
+  session_->setHoldOnDelivery(true);
   reconnect_ = std::make_unique<CMonitorReconnect>(*this);
   reconnect_->setEnabled(loadMonitorReconnect());
   connect(this, &CMonitorWindow::sessionEnded, reconnect_.get(),
@@ -102,6 +107,7 @@ CMonitorWindow::~CMonitorWindow() {
   tick_.stop();
   tour_.stop();
   reconnect_.reset();
+  pool_->setBacklog(nullptr);
   // The session's threads end before the pool they feed; then the pool's workers, whose
   // wake-ups die with this object.
   session_.reset();
@@ -204,6 +210,7 @@ void CMonitorWindow::rebuildTiles() {
   activity_.assign(static_cast<size_t>(count), CTileActivity());
   for (int index = 0; index < count; ++index) {
     auto* tile = new CTileWidget(index, gridArea_);
+    tile->setShownObserver(&shownObserver_);
     connect(tile, &CTileWidget::pressed, this, &CMonitorWindow::setFocusTile);
     connect(tile, &CTileWidget::doubleClicked, this, [this](int index) {
       setFocusTile(index);
@@ -284,6 +291,7 @@ void CMonitorWindow::setFocusTile(int index) {
     if (enlargedTile_ >= 0) {
       enlargedTile_ = index;
       placeTiles();
+      updateWanted();
     }
   }
   tiles_[static_cast<size_t>(index)]->setFocused(true);
@@ -292,13 +300,33 @@ void CMonitorWindow::setFocusTile(int index) {
   placeOverlay();
 }
 
+TileDecodeStats CMonitorWindow::decodeStats() const {
+  return pool_->stats();
+}
+
+uint64_t CMonitorWindow::unpaintedPictures() const {
+  uint64_t count = 0;
+  for (const CTileWidget* tile : tiles_) count += tile->unpaintedPictures();
+  return count;
+}
+
 int CMonitorWindow::focusedChannel() const {
   return pages_.channelOfTile(focusTile_);
 }
 
 void CMonitorWindow::toggleEnlarged() {
-  enlargedTile_ = enlargedTile_ >= 0 ? -1 : focusTile_;
+  const bool back = enlargedTile_ >= 0;
+  enlargedTile_ = back ? -1 : focusTile_;
   placeTiles();
+  updateWanted();
+  if (!back) return;
+  // The tiles hidden meanwhile got no pictures: they wait for the next ones afresh instead of
+  // saying "Stale" until they come.
+  const auto now = CTileActivity::Clock::now();
+  for (int index = 0; index < tileCount(); ++index) {
+    if (index != focusTile_) activity_[static_cast<size_t>(index)].restart(now);
+  }
+  updateTileStates();
 }
 
 void CMonitorWindow::setFullScreen(bool on) {

@@ -3,9 +3,11 @@
 // session (one control and one live-stream connection for all tiles) and the decode pool.
 //
 // Threads: the session's onFrame runs on the live-stream thread and only hands the frame to the
-// pool. A pool worker that made a picture posts one coalesced wake-up (wakePending_) to the UI
-// thread, which takes every new picture and repaints its tiles. Everything else runs on the UI
-// thread.
+// pool. Each frame holds its channel in the session's puller until the pool has nothing of it
+// waiting; the pool tells so under its lock, and the hold takes only the puller's lock (never the
+// other way round). A pool worker that made a picture posts one coalesced wake-up (wakePending_) to
+// the UI thread, which takes every new picture and repaints its tiles. Everything else runs on the
+// UI thread.
 #include <QLabel>
 #include <QPointer>
 #include <QTimer>
@@ -19,6 +21,8 @@
 #include "monitor/channel_pages.h"
 #include "monitor/grid_layout.h"
 #include "monitor/tile_activity.h"
+#include "monitor/tile_decode_pool.h"
+#include "monitor/tile_widget.h"
 #include "session/live_session.h"
 #include "session/session_listener.h"
 
@@ -27,8 +31,6 @@ class CMonitorCapture;
 class CMonitorReconnect;
 class CConnectDlg;
 class CPtzOverlay;
-class CTileDecodePool;
-class CTileWidget;
 class CWakeWindow;
 class QMenuBar;
 class QMenu;
@@ -92,6 +94,13 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   void setPtzOverlay(bool on);
 
   int tileCount() const { return static_cast<int>(tiles_.size()); }
+  // Measurements: called on the UI thread when a tile paints a new picture for the first time.
+  void setShownObserver(CTileWidget::ShownObserver observer) {
+    shownObserver_ = std::move(observer);
+  }
+  TileDecodeStats decodeStats() const;
+  // Pictures handed to the tiles but replaced before they were painted, every tile together.
+  uint64_t unpaintedPictures() const;
   CTileWidget* tile(int index) const;
   QString statusText() const;
   // A text of the moment on the status bar (a saved file, a failure).
@@ -200,7 +209,8 @@ class CMonitorWindow final : public QWidget, public ISessionListener {
   QLabel* statusBar_ = nullptr;
   CPtzOverlay* overlay_ = nullptr;
   std::unique_ptr<CConnectDlg> connectDialog_;
-  std::vector<CTileWidget*> tiles_;  // children of gridArea_
+  std::vector<CTileWidget*> tiles_;           // children of gridArea_
+  CTileWidget::ShownObserver shownObserver_;  // the tiles keep its address
   std::vector<CTileActivity> activity_;
   int focusTile_ = 0;
   int enlargedTile_ = -1;

@@ -98,9 +98,13 @@ void CMonitorWindow::rememberSettings() {
   saveMonitorSettings(targetKey_, settings);
 }
 
-// The channels of the page's tiles are streamed; the DVR leaves out those it masks.
+// The channels of the page's tiles on screen are streamed; the DVR leaves out those it masks. An
+// enlarged tile hides the others: their channels stay started on the DVR but are not pulled, so
+// going back to the grid needs no new start.
 void CMonitorWindow::updateWanted() {
-  session_->setWantedChannels(pages_.pageMask());
+  uint32_t mask = pages_.pageMask();
+  if (enlargedTile_ >= 0) mask &= bit(pages_.channelOfTile(enlargedTile_));
+  session_->setWantedChannels(mask);
 }
 
 // The focused tile's channel runs at the DVR's rate; the others at most at --tile-fps.
@@ -186,7 +190,7 @@ void CMonitorWindow::takePictures() {
     if (channel < 0 || activity_[index].unavailable()) continue;
     const auto& picture = taken[static_cast<size_t>(channel)];
     if (!picture || picture->image.isNull()) continue;
-    tile->setPicture(picture->image);
+    tile->setPicture(picture->image, picture->sequence, picture->arrival);
     activity_[index].picture(now);
   }
   updateTileStates();

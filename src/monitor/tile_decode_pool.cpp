@@ -77,14 +77,18 @@ struct CTileDecodePool::Impl {
   bool stopping = false;
   TileDecodeStats stats;
   std::shared_ptr<const std::function<void(uint8_t)>> pictureReady;
+  std::function<void(uint8_t, bool)> backlog;
   std::vector<std::thread> workers;
 
   void run();
   Outcome decodeJpeg(Channel& channel, uint8_t number, QueuedFrame& frame, QSize tile);
   Outcome decodeCodec(Channel& channel, uint8_t number, QueuedFrame& frame,
                       std::unique_lock<std::mutex>& lock);
-  void dropChannel(Channel& channel);  // caller holds mutex
-  void schedule(uint8_t number);       // caller holds mutex
+  void dropChannel(Channel& channel);              // caller holds mutex
+  void tellBacklog(uint8_t number, bool behind) {  // caller holds mutex
+    if (backlog) backlog(number, behind);
+  }
+  void schedule(uint8_t number);  // caller holds mutex
 };
 
 CTileDecodePool::CTileDecodePool(int threads) : impl_(std::make_unique<Impl>()) {
@@ -109,6 +113,11 @@ void CTileDecodePool::setPictureReady(std::function<void(uint8_t channel)> ready
   impl_->pictureReady = std::move(shared);
 }
 
+void CTileDecodePool::setBacklog(std::function<void(uint8_t channel, bool behind)> backlog) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->backlog = std::move(backlog);
+}
+
 void CTileDecodePool::setTileSize(uint8_t channel, QSize size) {
   if (channel >= kChannelCount) return;
   std::lock_guard lock(impl_->mutex);
@@ -117,19 +126,25 @@ void CTileDecodePool::setTileSize(uint8_t channel, QSize size) {
     state.tile = QSize();
     impl_->dropChannel(state);
     state.queue.clear(true);
+    impl_->tellBacklog(channel, false);
     return;
   }
   state.tile = QSize(std::min(size.width(), kMaxTileSide), std::min(size.height(), kMaxTileSide));
 }
 
 void CTileDecodePool::submit(const LiveFrame& frame) {
-  if (frame.channel >= kChannelCount || frame.data == nullptr || frame.length == 0) return;
+  if (frame.channel >= kChannelCount) return;
   std::lock_guard lock(impl_->mutex);
   Impl::Channel& state = impl_->channels[frame.channel];
-  if (state.tile.isEmpty()) return;  // no tile shows the channel
+  // No tile shows the channel, or there is nothing to decode.
+  if (state.tile.isEmpty() || frame.data == nullptr || frame.length == 0) {
+    impl_->tellBacklog(frame.channel, false);
+    return;
+  }
   ++impl_->stats.submitted;
   impl_->stats.skipped += state.queue.admit(frame);
   if (!state.queue.empty()) impl_->schedule(frame.channel);
+  impl_->tellBacklog(frame.channel, !state.queue.empty() || state.busy);
 }
 
 std::optional<TilePicture> CTileDecodePool::takePicture(uint8_t channel) {
@@ -146,6 +161,7 @@ void CTileDecodePool::reset() {
     impl_->dropChannel(state);
     state.queue.clear(true);
   }
+  for (uint8_t number = 0; number < kChannelCount; ++number) impl_->tellBacklog(number, false);
   impl_->ready.clear();
   for (Impl::Channel& state : impl_->channels) state.scheduled = false;
 }
@@ -224,13 +240,18 @@ void CTileDecodePool::Impl::run() {
       if (outcome.picture &&
           (!state.shownSequence || outcome.picture->sequence > *state.shownSequence)) {
         state.shownSequence = outcome.picture->sequence;
+        if (state.picture) ++stats.replaced;
         state.picture = std::move(outcome.picture);
         ++stats.decoded;
         if (outcome.jpegScale >= 0) ++stats.jpegAtScale[outcome.jpegScale];
         changed = true;
       }
     }
-    if (!state.queue.empty()) schedule(number);
+    if (!state.queue.empty()) {
+      schedule(number);
+    } else {
+      tellBacklog(number, false);
+    }
     if (changed && pictureReady) {
       const std::shared_ptr<const std::function<void(uint8_t)>> ready = pictureReady;
       lock.unlock();

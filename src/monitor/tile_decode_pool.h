@@ -27,6 +27,7 @@ struct TileDecodeStats {
   uint64_t decoded = 0;    // pictures made
   uint64_t skipped = 0;    // frames dropped unseen because a newer one of the channel waited
   uint64_t failed = 0;     // frames that did not decode
+  uint64_t replaced = 0;   // pictures replaced by a newer one before they were taken
   uint64_t decodeNs = 0;   // thread CPU time in decoding
   uint64_t scaleNs = 0;    // thread CPU time in scaling
   // JPEG pictures decoded at 1/1, 1/2, 1/4 and 1/8 of their size.
@@ -45,6 +46,14 @@ class CTileDecodePool {
   // wake-up to its UI thread from it (nothing heavy, never blocks). It may run until the
   // destructor has joined the workers.
   void setPictureReady(std::function<void(uint8_t channel)> ready);
+
+  // Any thread. Told after every frame handed in whether its channel is behind (a frame of it
+  // waits or is being decoded), and when the channel has caught up again (its last frame
+  // decoded, or dropped). The owner fetches no frame of a channel that is behind, so frames
+  // that would only be dropped unseen are not fetched at all. Called with the pool's lock held:
+  // it must be quick and must not call the pool. After setBacklog returns, the previous function
+  // is no longer running and won't be called again.
+  void setBacklog(std::function<void(uint8_t channel, bool behind)> backlog);
 
   // UI thread: the size channel's tile has now; an empty size means no tile shows it (its
   // frames are dropped and its decoder state freed).

@@ -9,6 +9,10 @@
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
 class CTileWidget final : public QWidget {
   Q_OBJECT
 
@@ -16,13 +20,25 @@ class CTileWidget final : public QWidget {
   static constexpr QRgb kFocusColour = 0xFFC820;
   static constexpr QRgb kRecordingColour = 0xE01010;
 
+  // A picture as painted for the first time: its tile, channel, frame sequence and the frame's
+  // arrival. For measurements and tests; unset, it costs nothing.
+  struct Shown {
+    int tile = -1;
+    int channel = -1;
+    uint64_t sequence = 0;
+    std::chrono::steady_clock::time_point arrival;
+  };
+  using ShownObserver = std::function<void(const Shown&)>;
+
   CTileWidget(int index, QWidget* parent);
   int index() const { return index_; }
 
   // -1: an empty tile (no picture, no name).
   void setChannel(int channel);
   int channel() const { return channel_; }
-  void setPicture(const QImage& picture);
+  // sequence and arrival are those of the frame the picture came from.
+  void setPicture(const QImage& picture, uint64_t sequence = 0,
+                  std::chrono::steady_clock::time_point arrival = {});
   void clearPicture();
   const QImage& picture() const { return picture_; }
   void setStateText(const QString& text);
@@ -33,6 +49,11 @@ class CTileWidget final : public QWidget {
   bool focused() const { return focused_; }
   void setRecording(bool recording);
   bool recording() const { return recording_; }
+
+  // Pictures replaced by a newer one before they were painted.
+  uint64_t unpaintedPictures() const { return unpainted_; }
+  // Called from the paint of each new picture (UI thread); the observer must outlive the tile.
+  void setShownObserver(const ShownObserver* observer) { observer_ = observer; }
 
   // The picture's part of the tile: the tile less the focus frame.
   QRect pictureRect() const;
@@ -54,6 +75,11 @@ class CTileWidget final : public QWidget {
   const int index_;
   int channel_ = -1;
   QImage picture_;
+  uint64_t sequence_ = 0;
+  std::chrono::steady_clock::time_point arrival_{};
+  bool painted_ = true;  // the picture (if any) has been painted since it was set
+  uint64_t unpainted_ = 0;
+  const ShownObserver* observer_ = nullptr;
   QString stateText_;
   int fps_ = -1;
   bool focused_ = false;

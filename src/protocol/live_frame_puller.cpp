@@ -63,6 +63,23 @@ void CLiveFramePuller::setRateCap(uint8_t channel, double fps) {
   wakeup_.notify_all();
 }
 
+void CLiveFramePuller::setHeld(uint8_t channel, bool held) {
+  if (channel >= kMaxFrameChannels) return;
+  {
+    std::lock_guard lock(mutex_);
+    ChannelState& state = channels_[channel];
+    if (held) state.heldAt = Clock::now();
+    if (state.held == held) return;
+    state.held = held;
+  }
+  if (!held) wakeup_.notify_all();
+}
+
+void CLiveFramePuller::setHoldOnDelivery(bool on) {
+  std::lock_guard lock(mutex_);
+  holdOnDelivery_ = on;
+}
+
 void CLiveFramePuller::setStallTimeoutMs(int ms) {
   {
     std::lock_guard lock(mutex_);
@@ -118,6 +135,15 @@ void CLiveFramePuller::run() {
         stalled_.fetch_add(1);
       }
       if (((pulled_ >> channel) & 1u) == 0) continue;
+      if (state.held) {
+        const Clock::time_point heldUntil =
+            state.heldAt + std::chrono::milliseconds(kHoldTimeoutMs);
+        if (now < heldUntil) {
+          wakeAt = std::min(wakeAt, heldUntil);
+          continue;
+        }
+        state.held = false;  // never released: asked again rather than left waiting
+      }
       if (now < state.nextAllowed) {
         wakeAt = std::min(wakeAt, state.nextAllowed);
         continue;
@@ -157,8 +183,13 @@ void CLiveFramePuller::onLiveFrameAnswer(uint8_t* frame, uint32_t length, uint16
       channels_[channel].outstanding = false;
       // Only the two codecs there are reach the sink; any other frame still answers its request.
       // Counted before the next request can go out, so delivered never lags requested by two.
-      if (((pulled_ >> channel) & 1u) != 0 && frameType <= 1)
+      if (((pulled_ >> channel) & 1u) != 0 && frameType <= 1) {
         sequence = delivered_[channel].fetch_add(1) + 1;
+        if (holdOnDelivery_) {
+          channels_[channel].held = true;
+          channels_[channel].heldAt = arrival;
+        }
+      }
     } else {
       // An answer without a channel is attributed only when it can't be anybody else's; with
       // several requests outstanding the stall timeout frees the one it answered.

@@ -56,6 +56,15 @@ class CLiveFramePuller final : public ILiveFrameRouter {
   uint32_t pulled() const;
   // At most fps requests a second for channel; 0 removes the cap.
   void setRateCap(uint8_t channel, double fps);
+  // Any thread. A held channel is asked for nothing new until it is released (a request already
+  // sent is still answered and routed): the consumer holds a channel while it can't keep up with
+  // it, so frames it would throw away are not fetched. A hold nobody releases ends after
+  // kHoldTimeoutMs, so a channel is never left waiting for good.
+  static constexpr int kHoldTimeoutMs = 1000;
+  void setHeld(uint8_t channel, bool held);
+  // With it on, every frame routed to the sink holds its channel before the channel can be asked
+  // again; the sink releases it (setHeld false) once it can take the next frame.
+  void setHoldOnDelivery(bool on);
   void setStallTimeoutMs(int ms);
   // Forgets every outstanding request (a new live stream answers none of them).
   void forgetOutstanding();
@@ -77,6 +86,8 @@ class CLiveFramePuller final : public ILiveFrameRouter {
     Clock::time_point sentAt{};
     Clock::time_point nextAllowed{};  // the rate cap's earliest next request
     Clock::duration period{};         // zero: no cap
+    bool held = false;
+    Clock::time_point heldAt{};
   };
 
   void run();
@@ -88,6 +99,7 @@ class CLiveFramePuller final : public ILiveFrameRouter {
   std::array<ChannelState, kMaxFrameChannels> channels_{};
   uint32_t pulled_ = 0;
   uint8_t nextTurn_ = 0;  // where the next round-robin pass starts
+  bool holdOnDelivery_ = false;
   Clock::duration stallTimeout_ = std::chrono::milliseconds(kDefaultStallTimeoutMs);
   bool stop_ = false;
   std::condition_variable wakeup_;

@@ -48,6 +48,14 @@ void CLiveSession::setChannelRateCap(uint8_t channel, int fps) {
   impl_->engine.setChannelRateCap(channel, fps);
 }
 
+void CLiveSession::holdChannel(uint8_t channel, bool held) {
+  impl_->engine.puller().setHeld(channel, held);
+}
+
+void CLiveSession::setHoldOnDelivery(bool on) {
+  impl_->engine.puller().setHoldOnDelivery(on);
+}
+
 void CLiveSession::setAudioChannel(int channel) {
   impl_->engine.setAudioChannel(channel);
 }

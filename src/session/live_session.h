@@ -51,6 +51,13 @@ class CLiveSession {
   uint32_t runningChannels() const;
   // At most fps frames a second are requested for channel; 0 removes the cap.
   void setChannelRateCap(uint8_t channel, int fps);
+  // Any thread, cheap: no new frame of channel is requested while held (the listener can't keep
+  // up with it); a hold not released within a second ends by itself.
+  void holdChannel(uint8_t channel, bool held);
+  // With it on, every frame handed to onFrame holds its channel until holdChannel(channel,
+  // false): a listener that releases a channel once it can take its next frame is never sent
+  // frames faster than it uses them.
+  void setHoldOnDelivery(bool on);
 
   // Audio of one channel (0..15) on, or off with -1. Works in any phase; starts once ready.
   void setAudioChannel(int channel);

@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <map>
 #include <thread>
 
 #include "monitor/monitor_window.h"
@@ -129,5 +131,87 @@ TEST_F(MonitorWindowTest, KeysMoveFocusPagesAndLayout) {
   key(Qt::Key_G);  // 4 -> 9 tiles
   EXPECT_EQ(window_->tileCount(), 9);
   EXPECT_EQ(window_->gridLayout(), GridLayout::Nine);
+}
+
+// One flat colour per channel and frame, so a painted tile tells whose frame it shows.
+QRgb floodColour(int channel, uint64_t sequence) {
+  return qRgb(30 + channel * 60, 40 + int(sequence % 5) * 45, channel % 2 ? 210 : 20);
+}
+
+TEST_F(MonitorWindowTest, AFloodNeverPaintsAForeignOrAnOlderPictureInATile) {
+  constexpr int kChannels = 4;
+  constexpr uint64_t kFrames = 300;
+  std::map<std::pair<int, int>, std::vector<uint8_t>> frames;
+  for (int c = 0; c < kChannels; ++c) {
+    for (int k = 0; k < 5; ++k) {
+      const QRgb colour = floodColour(c, uint64_t(k));
+      frames[{c, k}] = tile_frames::frame(
+          tile_frames::jpeg(tile_frames::solid(176, 120, uint8_t(qRed(colour)),
+                                               uint8_t(qGreen(colour)), uint8_t(qBlue(colour)))),
+          uint8_t(c), LiveCodec::Jpeg);
+    }
+  }
+  // Channel 2 on two tiles: each of them must show only its pictures. Channel 3 is on none.
+  window_->setChannels({2, 0, 2, 1});
+  std::map<int, uint64_t> lastShown;
+  // The colour tells the channel and frame a painted picture came from.
+  int shown = 0, older = 0, wrongColour = 0;
+  window_->setShownObserver([&](const CTileWidget::Shown& s) {
+    ++shown;
+    const CTileWidget* tile = window_->tile(s.tile);
+    if (s.sequence <= lastShown[s.tile]) ++older;
+    lastShown[s.tile] = s.sequence;
+    const QImage& picture = tile->picture();
+    const QRgb centre = picture.pixel(picture.width() / 2, picture.height() / 2);
+    const QRgb expected = floodColour(s.channel, s.sequence);
+    if (std::abs(qRed(centre) - qRed(expected)) > 6 ||
+        std::abs(qGreen(centre) - qGreen(expected)) > 6 ||
+        std::abs(qBlue(centre) - qBlue(expected)) > 6)
+      ++wrongColour;
+  });
+
+  // Two stream threads, far faster than the tiles are painted: frames are skipped in the pool
+  // and pictures replaced in the tiles, while the UI thread takes and paints what it gets.
+  std::atomic<int> running{2};
+  std::vector<std::thread> streams;
+  for (int half = 0; half < 2; ++half) {
+    streams.emplace_back([&, half] {
+      for (uint64_t sequence = 1; sequence <= kFrames; ++sequence) {
+        for (int c = half; c < kChannels; c += 2) {
+          const auto& bytes = frames.at({c, int(sequence % 5)});
+          window_->onFrame(tile_frames::live(bytes, uint8_t(c), LiveCodec::Jpeg, sequence));
+        }
+        if (sequence % 2 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      --running;
+    });
+  }
+  waitFor([&] { return running.load() == 0; }, 20000);
+  for (std::thread& stream : streams) stream.join();
+  // The last frames are painted in the end.
+  EXPECT_TRUE(waitFor([&] {
+    return lastShown[0] == kFrames && lastShown[1] == kFrames && lastShown[2] == kFrames &&
+           lastShown[3] == kFrames;
+  }));
+  window_->setShownObserver(nullptr);
+  EXPECT_EQ(older, 0);
+  EXPECT_EQ(wrongColour, 0);
+  EXPECT_GE(shown, 4);
+  const TileDecodeStats stats = window_->decodeStats();
+  EXPECT_EQ(stats.submitted, kFrames * 3) << "channel 3's frames are dropped unseen";
+  EXPECT_EQ(stats.failed, 0u);
+}
+
+TEST_F(MonitorWindowTest, AnEnlargedTilePullsOnlyItsChannelAndTheGridAllAgain) {
+  window_->setChannels({2, 0, 3, 1});
+  EXPECT_EQ(window_->session().wantedChannels(), 0xFu);
+  window_->setFocusTile(2);
+  window_->toggleEnlarged();
+  EXPECT_EQ(window_->session().wantedChannels(), 0x8u);
+  window_->setFocusTile(1);  // focus moves the enlarged tile, and the pull with it
+  EXPECT_EQ(window_->enlargedTile(), 1);
+  EXPECT_EQ(window_->session().wantedChannels(), 0x1u);
+  window_->toggleEnlarged();
+  EXPECT_EQ(window_->session().wantedChannels(), 0xFu);
 }
 }  // namespace

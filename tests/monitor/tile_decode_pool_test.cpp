@@ -11,6 +11,7 @@ extern "C" {
 #include <array>
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -283,6 +284,54 @@ TEST(TileDecodePool, FloodFromSeveralThreadsNeverShowsAnOlderOrForeignPicture) {
   EXPECT_EQ(stats.submitted, uint64_t(kChannels * kPerChannel));
   EXPECT_EQ(stats.failed, 0u);
   EXPECT_EQ(stats.decoded + stats.skipped, stats.submitted);
+}
+
+// The owner stops fetching a channel that is behind: every channel must be reported caught up
+// again once its frames are done, or dropped, or its tile went away, or its tile never was.
+TEST(TileDecodePool, TellsWhenAChannelFallsBehindAndAlwaysWhenItCaughtUp) {
+  std::mutex mutex;
+  std::map<int, bool> behind;
+  int reports = 0;
+  CTileDecodePool pool(1);
+  pool.setBacklog([&](uint8_t channel, bool late) {
+    std::lock_guard lock(mutex);
+    behind[channel] = late;
+    ++reports;
+  });
+  const auto jpeg =
+      tile_frames::frame(tile_frames::jpeg(tile_frames::scene(1, 352, 240)), 1, LiveCodec::Jpeg);
+  for (uint8_t c : {1, 2, 3}) pool.setTileSize(c, {176, 120});
+  {
+    std::lock_guard lock(mutex);
+    reports = 0;
+  }
+  pool.submit(tile_frames::live(jpeg, 1, LiveCodec::Jpeg, 1));
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_GE(reports, 1);  // a frame waits or is being decoded: behind at once
+  }
+  // A flood on three channels from two threads, a channel without a tile, and a tile that goes
+  // away while its frames wait.
+  std::thread other([&] {
+    for (uint64_t s = 1; s <= 200; ++s) {
+      pool.submit(tile_frames::live(jpeg, 2, LiveCodec::Jpeg, s));
+      pool.submit(tile_frames::live(jpeg, 9, LiveCodec::Jpeg, s));
+    }
+  });
+  for (uint64_t s = 2; s <= 200; ++s) {
+    pool.submit(tile_frames::live(jpeg, 1, LiveCodec::Jpeg, s));
+    pool.submit(tile_frames::live(jpeg, 3, LiveCodec::Jpeg, s));
+    if (s == 150) pool.setTileSize(3, {});
+  }
+  other.join();
+  ASSERT_TRUE(pool.waitIdle(kWait));
+  EXPECT_GT(pool.stats().skipped, 0u) << "the flood should outrun the worker";
+  // The pool reports with its lock held: never call it under the lock its reports take.
+  std::lock_guard lock(mutex);
+  for (int c : {1, 2, 3, 9}) {
+    ASSERT_TRUE(behind.count(c)) << c;
+    EXPECT_FALSE(behind[c]) << "channel " << c << " left behind";
+  }
 }
 
 TEST(TileDecodePool, Mpeg4AndJpegChannelsDecodeSideBySideEachWithItsOwnDecoder) {

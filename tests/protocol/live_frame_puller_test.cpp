@@ -191,6 +191,32 @@ TEST_F(LiveFramePuller, ARateCapSpacesTheRequestsOfItsChannelOnly) {
   EXPECT_GT(asked1, 3 * asked0);
 }
 
+// A consumer that falls behind holds its channel: nothing new is asked for it until it lets go,
+// and a hold it forgets ends by itself.
+TEST_F(LiveFramePuller, AHeldChannelIsAskedAgainOnlyOnceReleased) {
+  puller.setHoldOnDelivery(true);
+  puller.setPulled(0b11);
+  auto first = requests(2);
+  std::sort(first.begin(), first.end());
+  EXPECT_EQ(first, (std::vector<int>{0, 1}));
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 1, 0));
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 1, 1));
+  ASSERT_TRUE(waitFor([&] { return sink.frames().size() == 2; }, 1000));
+  EXPECT_TRUE(stream->quietFor(200)) << "both channels are held by their delivery";
+  puller.setHeld(0, false);
+  EXPECT_EQ(nextRequest(), 0);
+  // An answer that reaches nobody (neither codec) holds nothing: asked again at once.
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 2, 0));
+  EXPECT_EQ(nextRequest(300), 0);
+  // A hold set by hand works the same; channel 1, never released, is asked again after the
+  // hold's time runs out.
+  puller.setHeld(0, true);
+  stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 1, 0));
+  EXPECT_EQ(nextRequest(CLiveFramePuller::kHoldTimeoutMs + 1000), 1);
+  EXPECT_EQ(nextRequest(CLiveFramePuller::kHoldTimeoutMs + 1000), 0);
+  EXPECT_EQ(puller.stalled(), 0u);
+}
+
 // Several sessions live beside the compact window: their news reaches their own window only.
 TEST_F(RoutedClient, ReportsToItsOwnWindowAndAFailedStreamConnectShowsNoBox) {
   CRecordingWindow mainWindow;
