@@ -68,6 +68,22 @@ std::array<int, CFrameHub::kChannels> CFrameHub::clients() const {
   return result;
 }
 
+void CFrameHub::noteSnapshot(uint8_t channel) {
+  if (channel >= kChannels) return;
+  std::lock_guard lock(slots_[channel].mutex);
+  slots_[channel].snapshotAsked = true;
+}
+
+std::array<int, CFrameHub::kChannels> CFrameHub::takeDemand() {
+  std::array<int, kChannels> result{};
+  for (size_t n = 0; n < kChannels; ++n) {
+    std::lock_guard lock(slots_[n].mutex);
+    result[n] = slots_[n].counters.clients + (slots_[n].snapshotAsked ? 1 : 0);
+    slots_[n].snapshotAsked = false;
+  }
+  return result;
+}
+
 void CFrameHub::stop() {
   stopped_.store(true);
   for (Slot& slot : slots_) {

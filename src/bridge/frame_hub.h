@@ -45,8 +45,14 @@ class CFrameHub {
   // A client sent picture; the pictures between lastSent and it were skipped for that client.
   void countSent(uint8_t channel, uint64_t lastSent, uint64_t sent);
 
+  // A snapshot was asked for: the channel counts as watched at the next takeDemand(), so a
+  // client that polls snapshots keeps its channel pulled like a stream client does.
+  void noteSnapshot(uint8_t channel);
+
   ChannelCounters counters(uint8_t channel) const;
   std::array<int, kChannels> clients() const;
+  // Per channel: its clients now, plus one when a snapshot was asked for since the last call.
+  std::array<int, kChannels> takeDemand();
 
   // Wakes every waiter for good (shutdown).
   void stop();
@@ -58,6 +64,7 @@ class CFrameHub {
     std::condition_variable changed;
     PicturePtr newest;
     ChannelCounters counters;
+    bool snapshotAsked = false;
   };
   std::array<Slot, kChannels> slots_;
   std::atomic<bool> stopped_{false};
