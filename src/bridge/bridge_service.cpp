@@ -102,7 +102,7 @@ uint32_t CBridgeService::offeredMask() const {
 
 void CBridgeService::tick() {
   const auto now = std::chrono::steady_clock::now();
-  const uint32_t wanted = demand_.update(now, hub_.takeDemand()) & offeredMask() & ~unavailable_;
+  const uint32_t wanted = demand_.update(now, hub_.clients()) & offeredMask() & ~unavailable_;
   if (session_->wantedChannels() != wanted) {
     if (log_)
       log_("channels: pulling mask 0x" + [&] {

@@ -60,10 +60,12 @@ ChannelCounters CFrameHub::counters(uint8_t channel) const {
 }
 
 std::array<int, CFrameHub::kChannels> CFrameHub::clients() const {
+  const auto now = std::chrono::steady_clock::now();
   std::array<int, kChannels> result{};
   for (size_t n = 0; n < kChannels; ++n) {
     std::lock_guard lock(slots_[n].mutex);
-    result[n] = slots_[n].counters.clients;
+    const bool recentSnapshot = now - slots_[n].lastSnapshot < kSnapshotWatch;
+    result[n] = slots_[n].counters.clients + (recentSnapshot ? 1 : 0);
   }
   return result;
 }
@@ -71,17 +73,7 @@ std::array<int, CFrameHub::kChannels> CFrameHub::clients() const {
 void CFrameHub::noteSnapshot(uint8_t channel) {
   if (channel >= kChannels) return;
   std::lock_guard lock(slots_[channel].mutex);
-  slots_[channel].snapshotAsked = true;
-}
-
-std::array<int, CFrameHub::kChannels> CFrameHub::takeDemand() {
-  std::array<int, kChannels> result{};
-  for (size_t n = 0; n < kChannels; ++n) {
-    std::lock_guard lock(slots_[n].mutex);
-    result[n] = slots_[n].counters.clients + (slots_[n].snapshotAsked ? 1 : 0);
-    slots_[n].snapshotAsked = false;
-  }
-  return result;
+  slots_[channel].lastSnapshot = std::chrono::steady_clock::now();
 }
 
 void CFrameHub::stop() {

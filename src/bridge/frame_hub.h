@@ -45,14 +45,14 @@ class CFrameHub {
   // A client sent picture; the pictures between lastSent and it were skipped for that client.
   void countSent(uint8_t channel, uint64_t lastSent, uint64_t sent);
 
-  // A snapshot was asked for: the channel counts as watched at the next takeDemand(), so a
+  // A snapshot was asked for: the channel counts one more client for kSnapshotWatch, so a
   // client that polls snapshots keeps its channel pulled like a stream client does.
   void noteSnapshot(uint8_t channel);
+  static constexpr std::chrono::milliseconds kSnapshotWatch{1000};
 
   ChannelCounters counters(uint8_t channel) const;
+  // Per channel: its stream clients, plus one after a recent snapshot (what decides the pull).
   std::array<int, kChannels> clients() const;
-  // Per channel: its clients now, plus one when a snapshot was asked for since the last call.
-  std::array<int, kChannels> takeDemand();
 
   // Wakes every waiter for good (shutdown).
   void stop();
@@ -64,7 +64,7 @@ class CFrameHub {
     std::condition_variable changed;
     PicturePtr newest;
     ChannelCounters counters;
-    bool snapshotAsked = false;
+    std::chrono::steady_clock::time_point lastSnapshot;
   };
   std::array<Slot, kChannels> slots_;
   std::atomic<bool> stopped_{false};
