@@ -68,9 +68,14 @@ constexpr const char* kStyle =
     "body{background:#111;color:#ddd;font-family:sans-serif;margin:8px}"
     "h1{font-size:1.3em;margin:0 0 4px}#state{margin:0 0 6px}body.down #state{color:#f84}"
     "#notices{margin:0 0 6px;padding-left:1.2em;color:#fc6}"
-    ".grid{display:grid;grid-template-columns:repeat(auto-fill,minmax(300px,1fr));gap:6px}"
+    // As many columns as rows, the grid no wider than lets every row fit the window's height
+    // (pictures are about 4:3); a phone shows one tile a row and scrolls.
+    ".grid{display:grid;grid-template-columns:repeat(var(--cols),1fr);gap:6px;margin:0 auto;"
+    "max-width:calc((100vh - 8em) / var(--rows) * 4 / 3 * var(--cols))}"
+    "@media(max-width:600px){.grid{grid-template-columns:1fr;max-width:none}}"
     "figure{margin:0;border:2px solid transparent}figure.bad{border-color:#c33}"
-    "img{display:block;width:100%;background:#000;aspect-ratio:4/3;object-fit:contain}"
+    ".off img{visibility:hidden}"
+    "img{display:block;width:100%;background:#000;aspect-ratio:auto 4/3;object-fit:contain}"
     "figcaption{font-size:90%;padding:2px 4px}.bad figcaption{color:#f84}";
 
 // Keeps the state, the notices and each tile's note current from /status.json, marks a channel
@@ -90,9 +95,9 @@ await next.decode();const old=img.src;img.src=url;
 if(old.startsWith('blob:'))URL.revokeObjectURL(old);await sleep(150);
 }catch(e){await sleep(2000);}}}
 for(const img of tiles)if('refresh' in img.dataset)refresh(img);
-const note=(n,text)=>{const f=document.getElementById('tile'+n);if(!f)return;
+const note=(n,text,off)=>{const f=document.getElementById('tile'+n);if(!f)return;
 f.querySelector('figcaption').textContent='Channel '+n+(text?' ('+text+')':'');
-f.classList.toggle('bad',text!=='');};
+f.classList.toggle('bad',text!=='');f.classList.toggle('off',off);};
 const show=(state,down)=>{document.getElementById('state').textContent=state;
 document.body.classList.toggle('down',down);};
 async function poll(){
@@ -106,7 +111,7 @@ for(const c of s.channels){
 const last=seen[c.channel];if(!last||last.n!==c.frames_in)seen[c.channel]={n:c.frames_in,t:now};
 const still=Math.round((now-seen[c.channel].t)/1000);
 note(c.channel,c.refused?'Not available':!ready?'DVR not connected':
-c.pulled&&still>=5?'No pictures for '+still+' s':'');}
+c.pulled&&still>=5?'No pictures for '+still+' s':'',c.refused);}
 if(lost)for(const img of tiles)if(!('refresh' in img.dataset))
 img.src='/channels/'+img.dataset.channel+'.mjpg?t='+now;
 lost=false;
@@ -136,12 +141,16 @@ std::string renderPage(const BridgeView& view) {
   page += "<ul id=\"notices\">";
   for (auto notice = view.notices.rbegin(); notice != view.notices.rend(); ++notice)
     page += "<li>" + escapeHtml(*notice) + "</li>";
-  page += "</ul>\n<div class=\"grid\">\n";
+  int columns = 1;
+  while (columns * columns < tiles) ++columns;
+  const int rows = tiles == 0 ? 1 : (tiles + columns - 1) / columns;
+  page += "</ul>\n<div class=\"grid\" style=\"--cols:" + std::to_string(columns) +
+          ";--rows:" + std::to_string(rows) + "\">\n";
   for (size_t n = 0; n < view.channels.size(); ++n) {
     if (!view.channels[n].offered) continue;
     const std::string channel = std::to_string(n + 1);
     const bool refused = view.channels[n].refused;
-    page += "<figure id=\"tile" + channel + "\"" + (refused ? " class=\"bad\"" : "") +
+    page += "<figure id=\"tile" + channel + "\"" + (refused ? " class=\"bad off\"" : "") +
             "><a href=\"/channels/" + channel + ".jpg\"><img src=\"/channels/" + channel +
             (streamed ? ".mjpg\"" : ".jpg\" data-refresh") + " data-channel=\"" + channel +
             "\" alt=\"Channel " + channel + "\"></a><figcaption>Channel " + channel +

@@ -1,6 +1,6 @@
 // The bridge's page in a real browser: headless Chromium, driven by selenium from
 // page_in_chromium.py, loads / and must see every tile's picture move, the DVR's name and state,
-// and a notice arrive without a reload.
+// then, without a reload, a notice arrive and stalled channels marked.
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -31,8 +31,9 @@ struct PageRun {
   std::string output;
 };
 
-// Runs the page check; sends the DVR a notice once the script waits for one.
-PageRun runPageCheck(CBridgeDvr& dvr, const std::string& arguments) {
+// Runs the page check; when the script awaits its step N, the DVR is sent steps[N].
+PageRun runPageCheck(CBridgeDvr& dvr, const std::string& arguments,
+                     const std::vector<std::string>& steps) {
   const std::string command = "timeout 60 " + pythonWithSelenium() +
                               " " PV_SOURCE_DIR "/tests/bridge/page_in_chromium.py " + arguments +
                               " 2>&1";
@@ -42,7 +43,8 @@ PageRun runPageCheck(CBridgeDvr& dvr, const std::string& arguments) {
   char line[1024];
   while (std::fgets(line, sizeof line, pipe) != nullptr) {
     run.output += line;
-    if (std::string(line) == "waiting for notice\n") dvr.command("notice setup user");
+    unsigned step = 0;
+    if (std::sscanf(line, "await %u", &step) == 1 && step < steps.size()) dvr.command(steps[step]);
   }
   const int status = ::pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -55,7 +57,7 @@ class BridgeInChromium : public ::testing::TestWithParam<int> {};
 
 // Four channels: each tile holds an MJPEG stream. Eight: more than a browser opens connections
 // to one server, so the tiles show snapshots one after another and must move all the same.
-TEST_P(BridgeInChromium, EveryTileMovesAndTheStateAndANoticeShow) {
+TEST_P(BridgeInChromium, EveryTileMovesAndTheStateANoticeAndAStallShow) {
   if (const std::string missing = missingBrowserParts(); !missing.empty()) GTEST_SKIP() << missing;
   const int channels = GetParam();
   // Pictures rendered live (a preencoded loop would repeat every second and look still).
@@ -74,8 +76,10 @@ TEST_P(BridgeInChromium, EveryTileMovesAndTheStateAndANoticeShow) {
       << bridge.log();
 
   const PageRun run = runPageCheck(
-      dvr, bridge.url("/") + " --expect BXF2L3 --expect 'ready: 127.0.0.1 Connected.'" +
-               " --notice 'user entered into DVR Setup'");
+      dvr,
+      bridge.url("/") + " --expect BXF2L3 --expect 'ready: 127.0.0.1 Connected.'" +
+          " --await 'user entered into DVR Setup' --await 'Channel 1 (No pictures for'",
+      {"notice setup user", "fault live stall 0"});
   if (run.status == 77) GTEST_SKIP() << run.output;
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find(std::to_string(channels) + " tiles"), std::string::npos) << run.output;

@@ -94,7 +94,9 @@ TEST(BridgeDocuments, DvrTextsAreEscapedAndOnlyOfferedChannelsListed) {
   EXPECT_NE(page.find("<img src=\"/channels/1.mjpg\""), std::string::npos);
   EXPECT_NE(page.find("<img src=\"/channels/3.mjpg\""), std::string::npos);
   EXPECT_EQ(page.find("/channels/2.mjpg"), std::string::npos);
-  EXPECT_NE(page.find("Not available"), std::string::npos);
+  // A refused channel says so and shows no broken picture.
+  EXPECT_NE(page.find("<figure id=\"tile3\" class=\"bad off\">"), std::string::npos);
+  EXPECT_NE(page.find("Channel 3 (Not available)"), std::string::npos);
 
   const std::string json = renderStatusJson(view);
   EXPECT_NE(json.find(R"("notices":["Power \"off\"\u000a<script>"])"), std::string::npos) << json;

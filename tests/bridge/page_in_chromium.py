@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """Loads the bridge's page in a headless Chromium and checks what a person would see.
 
-usage: page_in_chromium.py URL [--expect TEXT]... [--notice TEXT] [--screenshot WxH:FILE]...
+usage: page_in_chromium.py URL [--expect TEXT]... [--await TEXT]... [--screenshot WxH:FILE]...
 
 Every channel tile must show a picture that changes over two seconds (each <img> is drawn into
 a canvas and its pixels hashed; the page and its pictures share an origin, so the canvas can be
-read). Each --expect TEXT must be on the page. With --notice TEXT the script prints
-"waiting for notice" and then waits for TEXT to appear without a reload, so the caller can make
-the DVR send one. Exit status: 0 all seen, 1 something missing (said on standard output),
-77 when selenium, chromium or chromedriver is missing.
+read). Each --expect TEXT must be on the page. Then, for the Nth --await TEXT (from 0), the
+script prints "await N" and waits for TEXT to appear without a reload, so the caller can make
+the DVR do something (send a notice, stall) in between. Exit status: 0 all seen, 1 something
+missing (said on standard output), 77 when selenium, chromium or chromedriver is missing.
 """
 import argparse
 import os
@@ -19,7 +19,7 @@ import time
 SKIP = 77
 TILE_WAIT_S = 8  # for every tile's first picture
 CHANGE_S = 2  # between the two looks at the tiles
-NOTICE_WAIT_S = 6
+AWAIT_S = 10  # the page polls every 2 s; a stalled channel is marked after 5 s
 
 # Draws each tile's picture small and hashes its pixels; null for a tile without one yet.
 HASH_TILES = """
@@ -104,12 +104,11 @@ def check_page(driver, args):
     for expected in args.expect:
         if expected not in text:
             problems.append(f"'{expected}' is not on the page")
-    if args.notice:
-        print("waiting for notice", flush=True)
-        seen = wait_for(lambda: args.notice in driver.find_element("tag name", "body").text,
-                        NOTICE_WAIT_S)
-        if not seen:
-            problems.append(f"the notice '{args.notice}' did not show within {NOTICE_WAIT_S} s")
+    for step, awaited in enumerate(args.awaited):
+        print(f"await {step}", flush=True)
+        if not wait_for(lambda: awaited in driver.find_element("tag name", "body").text, AWAIT_S):
+            problems.append(f"'{awaited}' did not show within {AWAIT_S} s")
+            break
     return problems
 
 
@@ -128,7 +127,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("url")
     parser.add_argument("--expect", action="append", default=[])
-    parser.add_argument("--notice")
+    parser.add_argument("--await", dest="awaited", action="append", default=[])
     parser.add_argument("--screenshot", action="append", default=[])
     args = parser.parse_args()
     try:
