@@ -183,6 +183,7 @@ void CBridgeService::onDvrInfo(const DvrInfo& info) {
   const uint32_t offered = offeredMask();
   const uint32_t present = info.channelCount >= 32 ? ~0u : (1u << info.channelCount) - 1u;
   unavailable_ = options_.channelMask & ~(present & ~info.disabledMask);
+  if (rtsp_) rtsp_->setOffered(offered & ~unavailable_);  // mounted before a client can ask
   state_.update([&](BridgeView& view) {
     view.model = info.model;
     view.dvrKnown = true;

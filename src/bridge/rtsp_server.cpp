@@ -12,6 +12,8 @@ namespace {
 
 constexpr guint kTickMs = 100;
 constexpr int kMaxPoolThreads = 64;
+// No request of ours carries more than a few bytes of body; a larger one is refused unread.
+constexpr guint kMaxRequestBody = 16 * 1024;
 constexpr auto kCloseWait = std::chrono::seconds(2);
 constexpr const char* kRole = "viewer";
 constexpr const char* kCodecKey = "pelloxview-codec";
@@ -202,6 +204,7 @@ void connectClient(GstRTSPClient* client, const char* signal, GCallback callback
 
 void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
   const SharedPtr& shared = *static_cast<SharedPtr*>(data);
+  gst_rtsp_client_set_content_length_limit(client, kMaxRequestBody);
   {
     std::lock_guard lock(shared->mutex);
     CRtspServer::Shared::Client state;
@@ -209,10 +212,9 @@ void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
     if (state.admitted) ++shared->admitted;
     shared->clients[client] = state;
   }
-  for (const char* signal :
-       {"pre-options-request", "pre-describe-request", "pre-setup-request", "pre-play-request",
-        "pre-get-parameter-request", "pre-set-parameter-request", "pre-announce-request",
-        "pre-record-request"})
+  for (const char* signal : {"pre-describe-request", "pre-setup-request", "pre-play-request",
+                             "pre-get-parameter-request", "pre-set-parameter-request",
+                             "pre-announce-request", "pre-record-request"})
     connectClient(client, signal, G_CALLBACK(admitOrRefuse), shared);
   connectClient(client, "setup-request", G_CALLBACK(onSetup), shared);
   connectClient(client, "teardown-request", G_CALLBACK(onTeardown), shared);
