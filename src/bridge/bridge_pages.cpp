@@ -179,6 +179,7 @@ std::string renderStatusJson(const BridgeView& view) {
             ",\"running\":" + (c.running ? "true" : "false") +
             ",\"refused\":" + (c.refused ? "true" : "false") +
             ",\"clients\":" + std::to_string(c.counters.clients) +
+            ",\"rtsp_clients\":" + std::to_string(c.rtspClients) +
             ",\"fps_in\":" + number(c.fpsIn) + ",\"fps_out\":" + number(c.fpsOut) +
             ",\"frames_in\":" + std::to_string(c.counters.picturesIn) +
             ",\"frames_out\":" + std::to_string(c.counters.picturesOut) +
@@ -207,6 +208,8 @@ std::string renderMetrics(const BridgeView& view) {
   const Series series[] = {
       {"pelloxview_bridge_clients", "gauge", "HTTP clients watching the channel.",
        [](const ChannelView& c) { return std::to_string(c.counters.clients); }},
+      {"pelloxview_bridge_rtsp_clients", "gauge", "RTSP clients watching the channel.",
+       [](const ChannelView& c) { return std::to_string(c.rtspClients); }},
       {"pelloxview_bridge_fps_in", "gauge", "Pictures a second from the DVR.",
        [](const ChannelView& c) { return number(c.fpsIn); }},
       {"pelloxview_bridge_fps_out", "gauge", "Pictures a second sent, summed over clients.",
