@@ -75,10 +75,13 @@ TEST_P(BridgeInChromium, EveryTileMovesAndTheStateANoticeAndAStallShow) {
       20000))
       << bridge.log();
 
+  // The notes come from the same script whatever the tiles are: checked once, with streams.
+  const bool withSteps = channels == 4;
   const PageRun run = runPageCheck(
       dvr,
       bridge.url("/") + " --expect BXF2L3 --expect 'ready: 127.0.0.1 Connected.'" +
-          " --await 'user entered into DVR Setup' --await 'Channel 1 (No pictures for'",
+          (withSteps ? " --await 'user entered into DVR Setup' --await 'Channel 1 (No pictures for'"
+                     : ""),
       {"notice setup user", "fault live stall 0"});
   if (run.status == 77) GTEST_SKIP() << run.output;
   EXPECT_EQ(run.status, 0) << run.output;
