@@ -79,12 +79,14 @@ constexpr const char* kStyle =
     "figcaption{font-size:90%;padding:2px 4px}.bad figcaption{color:#f84}";
 
 // Keeps the state, the notices and each tile's note current from /status.json, marks a channel
-// whose pictures stopped, and reopens the streams once the bridge answers again after a loss.
+// whose pictures stopped, reopens the streams once the bridge answers again after a loss, and
+// loads the page again when the channels served change (a page loaded before the DVR answered
+// has no tiles yet).
 // A snapshot tile fetches its next picture and shows it once decoded, so it never goes blank.
 constexpr const char* kScript = R"js(
 (function(){
 const tiles=[...document.querySelectorAll('img[data-channel]')];
-const seen={};let lost=false;
+const shown=tiles.map(img=>img.dataset.channel).join();const seen={};let lost=false;
 const sleep=ms=>new Promise(done=>setTimeout(done,ms));
 async function refresh(img){
 for(;;){try{
@@ -104,6 +106,7 @@ async function poll(){
 try{
 const r=await fetch('/status.json',{cache:'no-store'});if(!r.ok)throw r.status;
 const s=await r.json();const now=Date.now();const ready=s.dvr.state==='ready';
+if(s.channels.map(c=>c.channel).join()!==shown){location.reload();return;}
 show(s.dvr.state+': '+s.dvr.status,!ready);
 document.getElementById('notices').replaceChildren(...s.notices.slice().reverse().map(t=>{
 const li=document.createElement('li');li.textContent=t;return li;}));

@@ -84,9 +84,11 @@ def wait_for(check, seconds):
 def check_page(driver, args):
     problems = []
     driver.get(args.url)
-    count = len(driver.find_elements("css selector", "img[data-channel]"))
+    # A page loaded before the DVR answered gets its tiles by loading itself again.
+    count = wait_for(lambda: len(driver.find_elements("css selector", "img[data-channel]")),
+                     TILE_WAIT_S)
     if count == 0:
-        return ["the page has no channel tiles"]
+        return [f"the page has no channel tiles after {TILE_WAIT_S} s"]
     first = wait_for(lambda: (lambda h: h if None not in h else None)(hashes(driver)), TILE_WAIT_S)
     if not first:
         missing = [i + 1 for i, h in enumerate(hashes(driver)) if h is None]
