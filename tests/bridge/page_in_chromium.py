@@ -73,9 +73,14 @@ def hashes(driver):
 
 
 def wait_for(check, seconds):
+    from selenium.common.exceptions import WebDriverException
+
     deadline = time.monotonic() + seconds
     while True:
-        value = check()
+        try:
+            value = check()
+        except WebDriverException:  # the page is loading itself again
+            value = None
         if value or time.monotonic() >= deadline:
             return value
         time.sleep(0.1)
@@ -118,6 +123,10 @@ def screenshot(webdriver, url, size, path):
     width, height = (int(v) for v in size.split("x"))
     driver = start_browser(webdriver, width, height)
     try:
+        # The window can't be made as narrow as a phone; its viewport can.
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                               {"width": width, "height": height, "deviceScaleFactor": 1,
+                                "mobile": width < 600})
         driver.get(url)
         time.sleep(2)
         driver.save_screenshot(path)
