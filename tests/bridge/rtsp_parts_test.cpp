@@ -15,6 +15,7 @@
 #include "bridge/rtsp_audio_sink.h"
 #include "bridge/rtsp_channel.h"
 #include "bridge/rtsp_path.h"
+#include "bridge/video_pacing.h"
 #include "mpeg4_encoder.h"
 
 namespace {
@@ -259,4 +260,35 @@ TEST(BridgeDocuments, StatusAndMetricsCountRtspClients) {
   EXPECT_NE(metrics.find("\npelloxview_bridge_rtsp_clients{channel=\"1\"} 3\n"), std::string::npos)
       << metrics;
   EXPECT_NE(metrics.find("# TYPE pelloxview_bridge_rtsp_clients gauge\n"), std::string::npos);
+}
+
+TEST(VideoPacing, ABurstIsSpreadOutAndTheTimestampsCatchUpWithTheArrivals) {
+  constexpr int64_t kMs = 1'000'000;
+  CFrameInterval interval;
+  EXPECT_EQ(interval.meanNs(), 0);
+  int64_t last = -1;
+  std::vector<int64_t> stamps;
+  const auto frame = [&](int64_t arrival) {
+    interval.arrived(arrival);
+    last = pacedTimestamp(arrival, last, interval.meanNs());
+    stamps.push_back(last);
+  };
+  // Steady 25 frames a second: the arrivals themselves.
+  for (int n = 0; n < 50; ++n) frame(n * 40 * kMs);
+  EXPECT_EQ(stamps.back(), 49 * 40 * kMs);
+  EXPECT_NEAR(static_cast<double>(interval.meanNs()), 40.0 * kMs, 1.0 * kMs);
+  // A stall, then five frames at once, then steady again.
+  const int64_t stall = 49 * 40 * kMs + 200 * kMs;
+  for (int n = 0; n < 5; ++n) frame(stall + n * kMs);
+  for (size_t i = stamps.size() - 5; i < stamps.size(); ++i) {
+    EXPECT_GE(stamps[i] - stamps[i - 1], 30 * kMs) << i;  // never bunched on a 40 ms grid
+  }
+  for (int n = 1; n <= 80; ++n) frame(stall + n * 40 * kMs);
+  EXPECT_EQ(stamps.back(), stall + 80 * 40 * kMs);  // caught up within a few seconds
+  // Never backwards, whatever the clock does; the first frame of a stream at its arrival.
+  frame(0);
+  EXPECT_GT(stamps.back(), stamps[stamps.size() - 2]);
+  EXPECT_EQ(pacedTimestamp(-5, -1, 0), 0);
+  EXPECT_EQ(pacedTimestamp(7 * kMs, -1, 40 * kMs), 7 * kMs);
+  EXPECT_EQ(pacedTimestamp(5 * kMs, 5 * kMs, 0), 6 * kMs);
 }
