@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int64_t kPrimeSamples = CAudioTimeline::kRate / 50;  // 20 ms, so the audio caps are known
-constexpr int64_t kVideoStepNs = 1'000'000;                    // pictures at least 1 ms apart
 
 int64_t nanoseconds(CRtspChannel::Clock::duration duration) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
@@ -126,6 +125,7 @@ void CRtspChannel::pushVideo(LiveCodec codec, const uint8_t* data, size_t length
       codecKnown_.notify_all();
     }
   }
+  interval_.arrived(nanoseconds(arrival.time_since_epoch()));
   if (!anyFeed_.load() || data == nullptr || length == 0) return;
   const uint8_t* payload = data;
   size_t size = length;
@@ -160,7 +160,7 @@ void CRtspChannel::pushVideo(LiveCodec codec, const uint8_t* data, size_t length
     if (!feed->started && codec == LiveCodec::Mpeg4 && !config) continue;
     feed->started = true;
     const int64_t pts =
-        std::max<int64_t>(nanoseconds(arrival - feed->epoch), feed->lastVideoPts + kVideoStepNs);
+        pacedTimestamp(nanoseconds(arrival - feed->epoch), feed->lastVideoPts, interval_.meanNs());
     feed->lastVideoPts = pts;
     GstBuffer* buffer = gst_buffer_new_memdup(payload, size);
     GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(pts);

@@ -20,6 +20,7 @@
 
 #include "bridge/audio_timeline.h"
 #include "bridge/rtp_jpeg_fit.h"
+#include "bridge/video_pacing.h"
 #include "session/session_listener.h"
 
 typedef struct _GstElement GstElement;
@@ -85,7 +86,8 @@ class CRtspChannel {
   std::vector<std::unique_ptr<Feed>> feeds_;
   std::atomic<bool> anyFeed_{false};
   RtspFitCounts fits_;
-  CRtpJpegFitter fitter_;  // live-stream thread only
+  CRtpJpegFitter fitter_;    // live-stream thread only
+  CFrameInterval interval_;  // live-stream thread only
 };
 
 // True when an MPEG-4 frame carries a VOL header (00 00 01 2x) before an intra picture: a media

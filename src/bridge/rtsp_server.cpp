@@ -4,6 +4,7 @@
 #include <gst/rtsp-server/rtsp-server.h>
 
 #include <map>
+#include <mutex>
 #include <string_view>
 
 #include "bridge/rtsp_path.h"
@@ -56,24 +57,43 @@ namespace {
 using SharedPtr = std::shared_ptr<CRtspServer::Shared>;
 using ChannelPtr = std::shared_ptr<CRtspChannel>;
 
+// Every callback from GStreamer runs under this lock, and every object handed to GStreamer is
+// made under it. GStreamer passes them between its threads through GLib's locks, which the
+// thread sanitizer can't see; this one it sees, so our callbacks stay checked. Callbacks are few
+// (a request, a new media, a tick), and none waits while holding it.
+std::recursive_mutex& handOff() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+using HandOff = std::lock_guard<std::recursive_mutex>;
+
 // A callback's own reference, dropped when GLib lets go of the callback.
 template <typename T>
 void dropReference(gpointer data, GClosure*) {
+  const HandOff handOffLock(handOff());
   delete static_cast<T*>(data);
 }
 template <typename T>
 void dropReferenceNotify(gpointer data) {
+  const HandOff handOffLock(handOff());
   delete static_cast<T*>(data);
 }
 
 }  // namespace
 
+// What a channel's factory serves; set once before the factory is mounted.
+struct FactoryData {
+  ChannelPtr channel;
+  std::chrono::milliseconds startTimeout;
+};
+
 // A media factory per channel: it builds the pipeline that fits the channel's codec, and tells
 // the channel about the medias it makes.
 struct PvChannelFactory {
   GstRTSPMediaFactory parent;
-  ChannelPtr* channel;  // owned reference, released in finalize
-  gint64 startTimeoutMs;
+  // Owned, released in finalize. Published atomically: the factory is handed to the client
+  // threads through GLib's locks, which the thread sanitizer can't see.
+  FactoryData* data;
 };
 struct PvChannelFactoryClass {
   GstRTSPMediaFactoryClass parentClass;
@@ -87,11 +107,21 @@ PvChannelFactory* channelFactory(gpointer object) {
   return G_TYPE_CHECK_INSTANCE_CAST(object, pv_channel_factory_get_type(), PvChannelFactory);
 }
 
+FactoryData* factoryData(GstRTSPMediaFactory* factory) {
+  return static_cast<FactoryData*>(g_atomic_pointer_get(&channelFactory(factory)->data));
+}
+
 GstElement* createElement(GstRTSPMediaFactory* factory, const GstRTSPUrl*) {
-  PvChannelFactory* self = channelFactory(factory);
-  if (self->channel == nullptr) return nullptr;
-  const auto codec =
-      (*self->channel)->waitForCodec(std::chrono::milliseconds(self->startTimeoutMs));
+  ChannelPtr channel;
+  std::chrono::milliseconds timeout{};
+  {
+    const HandOff handOffLock(handOff());
+    const FactoryData* data = factoryData(factory);
+    if (data == nullptr) return nullptr;
+    channel = data->channel;
+    timeout = data->startTimeout;
+  }
+  const auto codec = channel->waitForCodec(timeout);
   if (!codec) return nullptr;  // the DESCRIBE gets an error
   GError* error = nullptr;
   GstElement* element = gst_parse_launch_full(CRtspChannel::pipelineFor(*codec).c_str(), nullptr,
@@ -106,35 +136,43 @@ GstElement* createElement(GstRTSPMediaFactory* factory, const GstRTSPUrl*) {
 }
 
 void onUnprepared(GstRTSPMedia* media, gpointer data) {
+  const HandOff handOffLock(handOff());
   (*static_cast<ChannelPtr*>(data))->detach(media);
 }
 
 void onMediaGone(gpointer data, GObject* media) {
+  const HandOff handOffLock(handOff());
   auto* channel = static_cast<ChannelPtr*>(data);
   (*channel)->detach(reinterpret_cast<GstRTSPMedia*>(media));
   delete channel;
 }
 
 void configureMedia(GstRTSPMediaFactory* factory, GstRTSPMedia* media) {
+  const HandOff handOffLock(handOff());
   GST_RTSP_MEDIA_FACTORY_CLASS(pv_channel_factory_parent_class)->configure(factory, media);
-  PvChannelFactory* self = channelFactory(factory);
+  const FactoryData* data = factoryData(factory);
   GstElement* element = gst_rtsp_media_get_element(media);
-  if (element == nullptr || self->channel == nullptr) return;
+  if (element == nullptr) return;
+  if (data == nullptr) {
+    gst_object_unref(element);
+    return;
+  }
   const int codec = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(element), kCodecKey));
   gst_object_unref(element);
   if (codec == 0) return;
-  (*self->channel)->attach(media, static_cast<LiveCodec>(codec - 1));
+  data->channel->attach(media, static_cast<LiveCodec>(codec - 1));
   g_signal_connect_data(media, "unprepared", G_CALLBACK(onUnprepared),
-                        new ChannelPtr(*self->channel), dropReference<ChannelPtr>, GConnectFlags{});
-  g_object_weak_ref(G_OBJECT(media), onMediaGone, new ChannelPtr(*self->channel));
+                        new ChannelPtr(data->channel), dropReference<ChannelPtr>, GConnectFlags{});
+  g_object_weak_ref(G_OBJECT(media), onMediaGone, new ChannelPtr(data->channel));
 }
 
 }  // namespace
 
 static void pv_channel_factory_finalize(GObject* object) {
+  const HandOff handOffLock(handOff());
   PvChannelFactory* self = channelFactory(object);
-  delete self->channel;
-  self->channel = nullptr;
+  delete static_cast<FactoryData*>(g_atomic_pointer_get(&self->data));
+  g_atomic_pointer_set(&self->data, nullptr);
   G_OBJECT_CLASS(pv_channel_factory_parent_class)->finalize(object);
 }
 
@@ -145,8 +183,7 @@ static void pv_channel_factory_class_init(PvChannelFactoryClass* klass) {
 }
 
 static void pv_channel_factory_init(PvChannelFactory* self) {
-  self->channel = nullptr;
-  self->startTimeoutMs = 0;
+  g_atomic_pointer_set(&self->data, nullptr);
 }
 
 namespace {
@@ -157,6 +194,7 @@ CRtspServer::Shared& sharedOf(gpointer data) {
 
 // Every request of a connection beyond the limit is answered 503.
 GstRTSPStatusCode admitOrRefuse(GstRTSPClient* client, GstRTSPContext*, gpointer data) {
+  const HandOff handOffLock(handOff());
   CRtspServer::Shared& shared = sharedOf(data);
   std::lock_guard lock(shared.mutex);
   const auto found = shared.clients.find(client);
@@ -170,6 +208,7 @@ int channelOfContext(const GstRTSPContext* context) {
 }
 
 void onSetup(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
+  const HandOff handOffLock(handOff());
   const int channel = channelOfContext(context);
   if (channel < 0) return;
   CRtspServer::Shared& shared = sharedOf(data);
@@ -179,6 +218,7 @@ void onSetup(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
 }
 
 void onTeardown(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
+  const HandOff handOffLock(handOff());
   const int channel = channelOfContext(context);
   if (channel < 0) return;
   CRtspServer::Shared& shared = sharedOf(data);
@@ -188,6 +228,7 @@ void onTeardown(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
 }
 
 void onClosed(GstRTSPClient* client, gpointer data) {
+  const HandOff handOffLock(handOff());
   CRtspServer::Shared& shared = sharedOf(data);
   std::lock_guard lock(shared.mutex);
   const auto found = shared.clients.find(client);
@@ -203,6 +244,7 @@ void connectClient(GstRTSPClient* client, const char* signal, GCallback callback
 }
 
 void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
+  const HandOff handOffLock(handOff());
   const SharedPtr& shared = *static_cast<SharedPtr*>(data);
   gst_rtsp_client_set_content_length_limit(client, kMaxRequestBody);
   {
@@ -222,6 +264,7 @@ void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
 }
 
 gboolean onTick(gpointer data) {
+  const HandOff handOffLock(handOff());
   CRtspServer::Shared& shared = sharedOf(data);
   const auto now = std::chrono::steady_clock::now();
   for (const auto& channel : shared.channels) channel->tick(now, shared.startTimeout);
@@ -343,6 +386,7 @@ CRtspServer::~CRtspServer() {
 }
 
 void CRtspServer::setOffered(uint32_t mask) {
+  const HandOff handOffLock(handOff());
   if (shared_->mounts == nullptr || mask == offered_) return;
   for (size_t n = 0; n < kChannels; ++n) {
     const bool was = (offered_ >> n) & 1u;
@@ -353,8 +397,8 @@ void CRtspServer::setOffered(uint32_t mask) {
       continue;
     }
     auto* factory = channelFactory(g_object_new(pv_channel_factory_get_type(), nullptr));
-    factory->channel = new ChannelPtr(shared_->channels[n]);
-    factory->startTimeoutMs = settings_.startTimeout.count();
+    auto* data = new FactoryData{shared_->channels[n], settings_.startTimeout};
+    g_atomic_pointer_set(&factory->data, data);
     GstRTSPMediaFactory* base = GST_RTSP_MEDIA_FACTORY(factory);
     gst_rtsp_media_factory_set_shared(base, TRUE);
     if (settings_.users != nullptr) {
