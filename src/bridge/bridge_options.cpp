@@ -6,10 +6,12 @@
 
 const char* const kBridgeUsage =
     "usage: pelloxview-bridge --connect HOST[:PORT] --user ID [--password-file FILE]\n"
-    "                         [--http ADDR:PORT] [--channels LIST] [--config FILE]\n"
-    "                         [--auth-file FILE | --no-auth] [--grace SECONDS]\n"
-    "                         [--max-clients N] [-v]\n"
-    "The DVR password comes from --password-file or PELLOXVIEW_PASSWORD.\n";
+    "                         [--http ADDR:PORT] [--rtsp ADDR:PORT|off] [--channels LIST]\n"
+    "                         [--config FILE] [--auth-file FILE | --no-auth]\n"
+    "                         [--grace SECONDS] [--max-clients N] [-v]\n"
+    "The DVR password comes from --password-file or PELLOXVIEW_PASSWORD.\n"
+    "Channel N streams at http://ADDR:PORT/channels/N.mjpg and rtsp://ADDR:PORT/channel/N\n"
+    "(RTSP on 127.0.0.1:8554 unless --rtsp says otherwise).\n";
 
 namespace {
 
@@ -71,6 +73,14 @@ OptionsResult apply(std::string_view key, std::string_view value, BridgeOptions*
     options->passwordFile = std::string(value);
   } else if (key == "http") {
     if (!parseListenAddress(value, &options->http)) return fail("--http needs ADDR:PORT");
+  } else if (key == "rtsp") {
+    if (value == "off" || value == "none") {
+      options->rtspEnabled = false;
+    } else if (parseListenAddress(value, &options->rtsp)) {
+      options->rtspEnabled = true;
+    } else {
+      return fail("--rtsp needs ADDR:PORT or off");
+    }
   } else if (key == "channels") {
     if (!parseChannelList(value, &options->channelMask))
       return fail("--channels needs channel numbers 1..16, separated by commas");
@@ -213,6 +223,11 @@ OptionsResult checkBridgeOptions(const BridgeOptions& options) {
     return {false, "--auth-file and --no-auth exclude each other"};
   if (!options.http.loopback() && options.authFile.empty() && !options.noAuth) {
     return {false, "--http " + options.http.host +
+                       " is not a loopback address: give --auth-file FILE (or --no-auth)"};
+  }
+  if (options.rtspEnabled && !options.rtsp.loopback() && options.authFile.empty() &&
+      !options.noAuth) {
+    return {false, "--rtsp " + options.rtsp.host +
                        " is not a loopback address: give --auth-file FILE (or --no-auth)"};
   }
   return {true, {}};

@@ -19,12 +19,14 @@ struct BridgeOptions {
   std::string userId;
   std::string passwordFile;  // empty: PELLOXVIEW_PASSWORD
   ListenAddress http;
+  ListenAddress rtsp{"127.0.0.1", 8554};
+  bool rtspEnabled = true;   // --rtsp off: no RTSP server
   uint32_t channelMask = 0;  // bit n: channel n (counted from 0); 0 = every enabled channel
   std::string configFile;
   std::string authFile;
   bool noAuth = false;
   int graceSeconds = 5;  // a channel stays started this long after its last client left
-  int maxClients = 64;
+  int maxClients = 64;   // HTTP clients; the RTSP server admits as many connections again
   bool verbose = false;
   bool help = false;
 };

@@ -57,30 +57,109 @@ std::string escapeJson(const std::string& text) {
   return out;
 }
 
+namespace {
+
+// A browser opens at most six connections to one server. Up to this many tiles each hold an
+// MJPEG stream, leaving room for the status poll and a click; with more channels every tile
+// shows snapshots fetched one after another instead, so no tile waits forever for a connection.
+constexpr int kStreamedTiles = 4;
+
+constexpr const char* kStyle =
+    "body{background:#111;color:#ddd;font-family:sans-serif;margin:8px}"
+    "h1{font-size:1.3em;margin:0 0 4px}#state{margin:0 0 6px}body.down #state{color:#f84}"
+    "#notices{margin:0 0 6px;padding-left:1.2em;color:#fc6}"
+    // As many columns as rows, the grid no wider than lets every row fit the window's height
+    // (pictures are about 4:3); a phone shows one tile a row and scrolls.
+    ".grid{display:grid;grid-template-columns:repeat(var(--cols),1fr);gap:6px;margin:0 auto;"
+    "max-width:calc((100vh - 8em) / var(--rows) * 4 / 3 * var(--cols))}"
+    "@media(max-width:600px){.grid{grid-template-columns:1fr;max-width:none}}"
+    "figure{margin:0;border:2px solid transparent}figure.bad{border-color:#c33}"
+    ".off img{visibility:hidden}"
+    "img{display:block;width:100%;background:#000;aspect-ratio:auto 4/3;object-fit:contain}"
+    "figcaption{font-size:90%;padding:2px 4px}.bad figcaption{color:#f84}";
+
+// Keeps the state, the notices and each tile's note current from /status.json, marks a channel
+// whose pictures stopped, reopens the streams once the bridge answers again after a loss, and
+// loads the page again when the channels served change (a page loaded before the DVR answered
+// has no tiles yet).
+// A snapshot tile fetches its next picture and shows it once decoded, so it never goes blank.
+constexpr const char* kScript = R"js(
+(function(){
+const tiles=[...document.querySelectorAll('img[data-channel]')];
+const shown=tiles.map(img=>img.dataset.channel).join();const seen={};let lost=false;
+const sleep=ms=>new Promise(done=>setTimeout(done,ms));
+async function refresh(img){
+for(;;){try{
+const r=await fetch('/channels/'+img.dataset.channel+'.jpg',{cache:'no-store'});
+if(!r.ok)throw r.status;
+const url=URL.createObjectURL(await r.blob());const next=new Image();next.src=url;
+await next.decode();const old=img.src;img.src=url;
+if(old.startsWith('blob:'))URL.revokeObjectURL(old);await sleep(150);
+}catch(e){await sleep(2000);}}}
+for(const img of tiles)if('refresh' in img.dataset)refresh(img);
+const note=(n,text,off)=>{const f=document.getElementById('tile'+n);if(!f)return;
+f.querySelector('figcaption').textContent='Channel '+n+(text?' ('+text+')':'');
+f.classList.toggle('bad',text!=='');f.classList.toggle('off',off);};
+const show=(state,down)=>{document.getElementById('state').textContent=state;
+document.body.classList.toggle('down',down);};
+async function poll(){
+try{
+const r=await fetch('/status.json',{cache:'no-store'});if(!r.ok)throw r.status;
+const s=await r.json();const now=Date.now();const ready=s.dvr.state==='ready';
+if(s.channels.map(c=>c.channel).join()!==shown){location.reload();return;}
+show(s.dvr.state+': '+s.dvr.status,!ready);
+document.getElementById('notices').replaceChildren(...s.notices.slice().reverse().map(t=>{
+const li=document.createElement('li');li.textContent=t;return li;}));
+for(const c of s.channels){
+const last=seen[c.channel];if(!last||last.n!==c.frames_in)seen[c.channel]={n:c.frames_in,t:now};
+const still=Math.round((now-seen[c.channel].t)/1000);
+note(c.channel,c.refused?'Not available':!ready?'DVR not connected':
+c.pulled&&still>=5?'No pictures for '+still+' s':'',c.refused);}
+if(lost)for(const img of tiles)if(!('refresh' in img.dataset))
+img.src='/channels/'+img.dataset.channel+'.mjpg?t='+now;
+lost=false;
+}catch(e){lost=true;show('The bridge does not answer',true);}
+setTimeout(poll,2000);}
+poll();
+})();
+)js";
+
+}  // namespace
+
 std::string renderPage(const BridgeView& view) {
-  std::string page =
-      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-      "<meta name=\"viewport\" content=\"width=device-width\">"
-      "<title>PelloxView bridge</title><style>"
-      "body{background:#111;color:#ddd;font-family:sans-serif;margin:8px}"
-      ".grid{display:grid;grid-template-columns:repeat(auto-fill,minmax(320px,1fr));gap:6px}"
-      "figure{margin:0}img{width:100%;background:#000;aspect-ratio:4/3;object-fit:contain}"
-      "figcaption{font-size:90%}</style></head><body>\n";
-  page += "<h1>" +
+  int tiles = 0;
+  for (const ChannelView& channel : view.channels) tiles += channel.offered ? 1 : 0;
+  const bool streamed = tiles <= kStreamedTiles;
+  std::string page = std::string(
+                         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
+                         "<title>") +
+                     (view.model.empty() ? "" : escapeHtml(view.model) + " - ") +
+                     "PelloxView bridge" + "</title><style>" + kStyle + "</style></head><body" +
+                     (view.phase == "ready" ? "" : " class=\"down\"") + ">\n";
+  page += "<h1 id=\"dvr\">" +
           escapeHtml(view.model.empty() ? view.address : view.model + " at " + view.address) +
           "</h1>\n";
   page += "<p id=\"state\">" + escapeHtml(view.phase) + ": " + escapeHtml(view.status) + "</p>\n";
   page += "<ul id=\"notices\">";
-  for (const std::string& notice : view.notices) page += "<li>" + escapeHtml(notice) + "</li>";
-  page += "</ul>\n<div class=\"grid\">\n";
+  for (auto notice = view.notices.rbegin(); notice != view.notices.rend(); ++notice)
+    page += "<li>" + escapeHtml(*notice) + "</li>";
+  int columns = 1;
+  while (columns * columns < tiles) ++columns;
+  const int rows = tiles == 0 ? 1 : (tiles + columns - 1) / columns;
+  page += "</ul>\n<div class=\"grid\" style=\"--cols:" + std::to_string(columns) +
+          ";--rows:" + std::to_string(rows) + "\">\n";
   for (size_t n = 0; n < view.channels.size(); ++n) {
     if (!view.channels[n].offered) continue;
     const std::string channel = std::to_string(n + 1);
-    page += "<figure><a href=\"/channels/" + channel + ".jpg\"><img src=\"/channels/" + channel +
-            ".mjpg\" alt=\"Channel " + channel + "\"></a><figcaption>Channel " + channel +
-            (view.channels[n].refused ? " (Not available)" : "") + "</figcaption></figure>\n";
+    const bool refused = view.channels[n].refused;
+    page += "<figure id=\"tile" + channel + "\"" + (refused ? " class=\"bad off\"" : "") +
+            "><a href=\"/channels/" + channel + ".jpg\"><img src=\"/channels/" + channel +
+            (streamed ? ".mjpg\"" : ".jpg\" data-refresh") + " data-channel=\"" + channel +
+            "\" alt=\"Channel " + channel + "\"></a><figcaption>Channel " + channel +
+            (refused ? " (Not available)" : "") + "</figcaption></figure>\n";
   }
-  page += "</div></body></html>\n";
+  page += "</div>\n<script>" + std::string(kScript) + "</script>\n</body></html>\n";
   return page;
 }
 
@@ -103,6 +182,7 @@ std::string renderStatusJson(const BridgeView& view) {
             ",\"running\":" + (c.running ? "true" : "false") +
             ",\"refused\":" + (c.refused ? "true" : "false") +
             ",\"clients\":" + std::to_string(c.counters.clients) +
+            ",\"rtsp_clients\":" + std::to_string(c.rtspClients) +
             ",\"fps_in\":" + number(c.fpsIn) + ",\"fps_out\":" + number(c.fpsOut) +
             ",\"frames_in\":" + std::to_string(c.counters.picturesIn) +
             ",\"frames_out\":" + std::to_string(c.counters.picturesOut) +
@@ -131,6 +211,8 @@ std::string renderMetrics(const BridgeView& view) {
   const Series series[] = {
       {"pelloxview_bridge_clients", "gauge", "HTTP clients watching the channel.",
        [](const ChannelView& c) { return std::to_string(c.counters.clients); }},
+      {"pelloxview_bridge_rtsp_clients", "gauge", "RTSP clients watching the channel.",
+       [](const ChannelView& c) { return std::to_string(c.rtspClients); }},
       {"pelloxview_bridge_fps_in", "gauge", "Pictures a second from the DVR.",
        [](const ChannelView& c) { return number(c.fpsIn); }},
       {"pelloxview_bridge_fps_out", "gauge", "Pictures a second sent, summed over clients.",

@@ -20,6 +20,14 @@ const char* phaseName(SessionPhase phase) {
   return "idle";
 }
 
+RtspSettings rtspSettingsFor(const BridgeOptions& options, const CAuthUsers* users) {
+  RtspSettings settings;
+  settings.address = options.rtsp;
+  settings.maxClients = options.maxClients;
+  settings.users = users;
+  return settings;
+}
+
 HttpLimits limitsFor(const BridgeOptions& options) {
   HttpLimits limits;
   limits.maxClients = options.maxClients;
@@ -36,12 +44,19 @@ CBridgeService::CBridgeService(const BridgeOptions& options, std::string passwor
       warn_(std::move(warn)),
       http_(hub_, state_, users_ ? &*users_ : nullptr, limitsFor(options)),
       transcoder_(hub_),
+      rtsp_(options.rtspEnabled ? std::make_unique<CRtspServer>(
+                                      rtspSettingsFor(options, users_ ? &*users_ : nullptr))
+                                : nullptr),
+      audioSink_([this](uint8_t channel, const int16_t* samples, size_t count,
+                        std::chrono::steady_clock::time_point arrival) {
+        if (rtsp_) rtsp_->pushAudio(channel, samples, count, arrival);
+      }),
       demand_(std::chrono::seconds(options.graceSeconds)) {
   target_.address = options.dvrAddress;
   target_.port = options.dvrPort;
   target_.userId = options.userId;
   target_.password = std::move(password);
-  session_ = std::make_unique<CLiveSession>(*this);
+  session_ = std::make_unique<CLiveSession>(*this, &audioSink_);
   state_.update([&](BridgeView& view) {
     view.address = options.dvrAddress;
     view.phase = "idle";
@@ -58,11 +73,16 @@ CBridgeService::~CBridgeService() {
   tick_.stop();
   retry_.stop();
   http_.stop();
-  session_.reset();  // joins the stream thread before the hub and transcoder go
+  session_.reset();  // joins the stream thread before the hub, transcoder and RTSP server go
+  rtsp_.reset();
 }
 
 bool CBridgeService::start(std::string* error) {
   if (!http_.start(options_.http, error)) return false;
+  if (rtsp_) {
+    if (!rtsp_->start(error)) return false;
+    rtsp_->setOffered(offeredMask() & ~unavailable_);
+  }
   rateTime_ = std::chrono::steady_clock::now();
   tick_.start(kTickMs);
   connect();
@@ -102,7 +122,25 @@ uint32_t CBridgeService::offeredMask() const {
 
 void CBridgeService::tick() {
   const auto now = std::chrono::steady_clock::now();
-  const uint32_t wanted = demand_.update(now, hub_.clients()) & offeredMask() & ~unavailable_;
+  // A channel is watched by its HTTP clients and by its RTSP media (from the DESCRIBE that
+  // builds it until the media is gone).
+  std::array<int, CFrameHub::kChannels> watchers = hub_.clients();
+  std::array<int, CFrameHub::kChannels> rtspClients{};
+  int audio = -1;
+  if (rtsp_) {
+    rtsp_->setOffered(offeredMask() & ~unavailable_);
+    const auto media = rtsp_->watchers();
+    for (size_t n = 0; n < watchers.size(); ++n) watchers[n] += media[n];
+    rtspClients = rtsp_->clients();
+    audio = rtsp_->audioChannel();
+  }
+  const uint32_t wanted = demand_.update(now, watchers) & offeredMask() & ~unavailable_;
+  if (audio >= 0 && ((wanted >> audio) & 1u) == 0) audio = -1;
+  if (session_->audioChannel() != audio) {
+    if (log_) log_(audio < 0 ? "audio: off" : "audio: channel " + std::to_string(audio + 1));
+    audioSink_.setChannel(audio);
+    session_->setAudioChannel(audio);
+  }
   if (session_->wantedChannels() != wanted) {
     if (log_)
       log_("channels: pulling mask 0x" + [&] {
@@ -119,6 +157,7 @@ void CBridgeService::tick() {
       ChannelView& channel = view.channels[n];
       channel.pulled = (wanted >> n) & 1u;
       channel.counters = hub_.counters(n);
+      channel.rtspClients = rtspClients[n];
       if (newRates) {
         channel.fpsIn = (channel.counters.picturesIn - rateBase_[n].picturesIn) / seconds;
         channel.fpsOut = (channel.counters.picturesOut - rateBase_[n].picturesOut) / seconds;
@@ -144,6 +183,7 @@ void CBridgeService::onDvrInfo(const DvrInfo& info) {
   const uint32_t offered = offeredMask();
   const uint32_t present = info.channelCount >= 32 ? ~0u : (1u << info.channelCount) - 1u;
   unavailable_ = options_.channelMask & ~(present & ~info.disabledMask);
+  if (rtsp_) rtsp_->setOffered(offered & ~unavailable_);  // mounted before a client can ask
   state_.update([&](BridgeView& view) {
     view.model = info.model;
     view.dvrKnown = true;
@@ -221,12 +261,14 @@ void CBridgeService::onFrame(const LiveFrame& frame) {
     });
   }
   if (frame.codec == LiveCodec::Mpeg4) {
+    if (rtsp_) rtsp_->pushVideo(frame.channel, frame.codec, coded, length, frame.arrival);
     transcoder_.queue(frame.channel, coded, length, frame.arrival);
     return;
   }
   // The JPEG image as the DVR sent it, from its start-of-image marker on.
   for (size_t i = 0; i + 1 < length; ++i) {
     if (coded[i] == 0xFF && coded[i + 1] == 0xD8) {
+      if (rtsp_) rtsp_->pushVideo(frame.channel, frame.codec, coded + i, length - i, frame.arrival);
       hub_.publish(frame.channel, std::vector<uint8_t>(coded + i, coded + length), frame.arrival);
       return;
     }

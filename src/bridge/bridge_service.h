@@ -1,7 +1,8 @@
 #pragma once
-// The bridge's core: one DVR session, pulled on demand, its pictures shared by the HTTP server.
-// Created and run on the thread of the QCoreApplication; the session's frames arrive on its
-// stream thread and go straight to the hub (JPEG) or the transcoder (MPEG-4).
+// The bridge's core: one DVR session, pulled on demand, its pictures shared by the HTTP and RTSP
+// servers. Created and run on the thread of the QCoreApplication; the session's frames arrive on
+// its stream thread and go straight to the hub (JPEG) or the transcoder (MPEG-4), and to the
+// channel's RTSP media when one is built.
 #include <QTimer>
 
 #include <chrono>
@@ -17,6 +18,8 @@
 #include "bridge/frame_hub.h"
 #include "bridge/http_server.h"
 #include "bridge/mpeg4_transcoder.h"
+#include "bridge/rtsp_audio_sink.h"
+#include "bridge/rtsp_server.h"
 #include "session/live_session.h"
 #include "session/reconnect_policy.h"
 
@@ -30,9 +33,11 @@ class CBridgeService final : public ISessionListener {
                  std::optional<CAuthUsers> users, LogLine log, LogLine warn);
   ~CBridgeService() override;
 
-  // Starts HTTP and the DVR session. False with a one-line error when HTTP can't listen.
+  // Starts HTTP, RTSP and the DVR session. False with a one-line error when a server can't
+  // listen.
   bool start(std::string* error);
   uint16_t httpPort() const { return http_.port(); }
+  uint16_t rtspPort() const { return rtsp_ ? rtsp_->port() : 0; }
   // Set when the session ended for good (a refused account): the exit status to leave with.
   std::optional<int> finished() const { return finished_; }
   void setFinishedHandler(std::function<void()> handler) { onFinished_ = std::move(handler); }
@@ -67,6 +72,8 @@ class CBridgeService final : public ISessionListener {
   CBridgeState state_;
   CHttpServer http_;
   CMpeg4Transcoder transcoder_;
+  std::unique_ptr<CRtspServer> rtsp_;  // null with --rtsp off
+  CRtspAudioSink audioSink_;
   CDemandTracker demand_;
   CReconnectPolicy reconnect_;
   std::unique_ptr<CLiveSession> session_;

@@ -19,6 +19,7 @@ struct ChannelView {
   double fpsIn = 0;
   double fpsOut = 0;
   ChannelCounters counters;
+  int rtspClients = 0;  // RTSP clients that set up the channel's streams
 };
 
 struct BridgeView {

@@ -60,12 +60,20 @@ ChannelCounters CFrameHub::counters(uint8_t channel) const {
 }
 
 std::array<int, CFrameHub::kChannels> CFrameHub::clients() const {
+  const auto now = std::chrono::steady_clock::now();
   std::array<int, kChannels> result{};
   for (size_t n = 0; n < kChannels; ++n) {
     std::lock_guard lock(slots_[n].mutex);
-    result[n] = slots_[n].counters.clients;
+    const bool recentSnapshot = now - slots_[n].lastSnapshot < kSnapshotWatch;
+    result[n] = slots_[n].counters.clients + (recentSnapshot ? 1 : 0);
   }
   return result;
+}
+
+void CFrameHub::noteSnapshot(uint8_t channel) {
+  if (channel >= kChannels) return;
+  std::lock_guard lock(slots_[channel].mutex);
+  slots_[channel].lastSnapshot = std::chrono::steady_clock::now();
 }
 
 void CFrameHub::stop() {

@@ -45,7 +45,13 @@ class CFrameHub {
   // A client sent picture; the pictures between lastSent and it were skipped for that client.
   void countSent(uint8_t channel, uint64_t lastSent, uint64_t sent);
 
+  // A snapshot was asked for: the channel counts one more client for kSnapshotWatch, so a
+  // client that polls snapshots keeps its channel pulled like a stream client does.
+  void noteSnapshot(uint8_t channel);
+  static constexpr std::chrono::milliseconds kSnapshotWatch{1000};
+
   ChannelCounters counters(uint8_t channel) const;
+  // Per channel: its stream clients, plus one after a recent snapshot (what decides the pull).
   std::array<int, kChannels> clients() const;
 
   // Wakes every waiter for good (shutdown).
@@ -58,6 +64,7 @@ class CFrameHub {
     std::condition_variable changed;
     PicturePtr newest;
     ChannelCounters counters;
+    std::chrono::steady_clock::time_point lastSnapshot;
   };
   std::array<Slot, kChannels> slots_;
   std::atomic<bool> stopped_{false};

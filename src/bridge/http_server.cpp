@@ -178,6 +178,7 @@ struct CHttpServer::Impl {
 
   MHD_Result snapshot(MHD_Connection* connection, uint8_t channel) {
     constexpr auto kFresh = std::chrono::seconds(2);
+    hub.noteSnapshot(channel);
     PicturePtr picture = hub.newest(channel);
     if (!picture || std::chrono::steady_clock::now() - picture->arrival > kFresh) {
       // Watch the channel for as long as it takes to get a current picture.

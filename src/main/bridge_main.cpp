@@ -1,5 +1,5 @@
-// pelloxview-bridge: one DVR login, its channels as MJPEG over HTTP, snapshots, a web page and
-// status for any number of clients. No display: Qt Core only.
+// pelloxview-bridge: one DVR login, its channels as RTSP and MJPEG over HTTP, snapshots, a web
+// page and status for any number of clients. No display: Qt Core only.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,6 +120,10 @@ int main(int argc, char** argv) {
   if (!service.start(&error)) {
     printLine(error);
     return kExitFailed;
+  }
+  if (options.rtspEnabled) {
+    printLine("serving rtsp://" + options.rtsp.host + ":" + std::to_string(service.rtspPort()) +
+              "/channel/N");
   }
   printLine("serving http://" + options.http.host + ":" + std::to_string(service.httpPort()) + "/");
 

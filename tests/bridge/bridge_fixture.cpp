@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -80,6 +81,9 @@ CBridgeProcess::~CBridgeProcess() {
 bool CBridgeProcess::launch(const std::vector<std::string>& arguments) {
   std::vector<std::string> all{PV_BINARY_DIR "/src/pelloxview-bridge"};
   all.insert(all.end(), arguments.begin(), arguments.end());
+  // Tests run side by side: never the fixed default port.
+  if (std::find(arguments.begin(), arguments.end(), "--rtsp") == arguments.end())
+    all.insert(all.end(), {"--rtsp", "127.0.0.1:0"});
   std::vector<char*> argv;
   for (std::string& argument : all) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -131,12 +135,16 @@ int CBridgeProcess::waitForExit(int timeoutMs) {
 bool CBridgeProcess::start(const std::vector<std::string>& arguments, int timeoutMs) {
   if (!launch(arguments)) return false;
   static const std::regex serving("serving http://[0-9.]+:([0-9]+)/");
+  static const std::regex servingRtsp("serving rtsp://[0-9.]+:([0-9]+)/");
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
     readLog(200);
     std::smatch match;
     if (std::regex_search(log_, match, serving)) {
       port_ = static_cast<uint16_t>(std::stoi(match[1]));
+      // Printed before the HTTP line when RTSP is on.
+      if (std::regex_search(log_, match, servingRtsp))
+        rtspPort_ = static_cast<uint16_t>(std::stoi(match[1]));
       return true;
     }
     if (!running()) return false;
@@ -158,6 +166,10 @@ int CBridgeProcess::terminate() {
 std::string CBridgeProcess::log() {
   readLog(0);
   return log_;
+}
+
+std::string CBridgeProcess::rtspUrl(int channel) const {
+  return "rtsp://127.0.0.1:" + std::to_string(rtspPort_) + "/channel/" + std::to_string(channel);
 }
 
 std::string CBridgeProcess::url(const std::string& path) const {

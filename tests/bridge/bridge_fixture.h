@@ -38,13 +38,16 @@ class CBridgeProcess {
  public:
   ~CBridgeProcess();
   // Starts the program with arguments; true once it says where it serves. passwordFile is made
-  // for the test (mode 600) unless the arguments name one.
+  // for the test (mode 600) unless the arguments name one. RTSP listens on a free port unless
+  // the arguments say --rtsp.
   bool start(const std::vector<std::string>& arguments, int timeoutMs = 20000);
   // Runs it to its end (for options that stop it before serving); the exit status.
   int runToEnd(const std::vector<std::string>& arguments, int timeoutMs = 20000);
   // SIGTERM and wait: the exit status, or -1 when it didn't end.
   int terminate();
   uint16_t port() const { return port_; }
+  uint16_t rtspPort() const { return rtspPort_; }
+  std::string rtspUrl(int channel) const;  // rtsp://127.0.0.1:PORT/channel/N
   pid_t pid() const { return pid_; }
   std::string log();  // everything written to standard error so far
   std::string url(const std::string& path) const;
@@ -61,6 +64,7 @@ class CBridgeProcess {
   int exitStatus_ = -1;
   std::string log_;
   uint16_t port_ = 0;
+  uint16_t rtspPort_ = 0;
 };
 
 struct HttpReply {

@@ -242,3 +242,23 @@ TEST_F(BridgeHttp, AClientKeepsItsStreamWhileTheBridgeConnectsAgain) {
   stop = true;
   reader.join();
 }
+
+TEST_F(BridgeHttp, AClientPollingSnapshotsKeepsItsChannelPulled) {
+  // A page or dashboard that fetches /N.jpg again and again, never holding a stream: each
+  // snapshot must be current, not a picture left over from before the grace ran out.
+  std::string previous;
+  int sameInARow = 0;
+  int longestSame = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < end) {
+    const HttpReply reply = httpGet(bridge_.port(), "/channels/3.jpg");
+    ASSERT_EQ(reply.status, 200);
+    sameInARow = reply.body == previous ? sameInARow + 1 : 0;
+    longestSame = std::max(longestSame, sameInARow);
+    previous = reply.body;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  // 25 pictures a second: two polls 100 ms apart may meet the same one, never five.
+  EXPECT_LT(longestSame, 5);
+  EXPECT_GT(channelStatus(bridge_.port(), 3, "frames_in"), 80);
+}

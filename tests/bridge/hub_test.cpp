@@ -87,13 +87,16 @@ TEST(BridgeDocuments, DvrTextsAreEscapedAndOnlyOfferedChannelsListed) {
   view.channels[2].counters.clients = 4;
 
   const std::string page = renderPage(view);
-  EXPECT_EQ(page.find("<script>"), std::string::npos);
+  // The page's own script is the only one.
+  EXPECT_EQ(page.find("<script>"), page.rfind("<script>"));
   EXPECT_EQ(page.find("<b>"), std::string::npos);
   EXPECT_NE(page.find("&lt;script&gt;"), std::string::npos);
   EXPECT_NE(page.find("<img src=\"/channels/1.mjpg\""), std::string::npos);
   EXPECT_NE(page.find("<img src=\"/channels/3.mjpg\""), std::string::npos);
   EXPECT_EQ(page.find("/channels/2.mjpg"), std::string::npos);
-  EXPECT_NE(page.find("Not available"), std::string::npos);
+  // A refused channel says so and shows no broken picture.
+  EXPECT_NE(page.find("<figure id=\"tile3\" class=\"bad off\">"), std::string::npos);
+  EXPECT_NE(page.find("Channel 3 (Not available)"), std::string::npos);
 
   const std::string json = renderStatusJson(view);
   EXPECT_NE(json.find(R"("notices":["Power \"off\"\u000a<script>"])"), std::string::npos) << json;
@@ -108,4 +111,31 @@ TEST(BridgeDocuments, DvrTextsAreEscapedAndOnlyOfferedChannelsListed) {
   EXPECT_NE(metrics.find("pelloxview_bridge_connected 1\n"), std::string::npos);
   EXPECT_NE(metrics.find("pelloxview_bridge_clients{channel=\"3\"} 4\n"), std::string::npos);
   EXPECT_EQ(metrics.find("channel=\"2\""), std::string::npos);
+}
+
+TEST(BridgeDocuments, FewTilesStreamAndMoreThanABrowserConnectsToShowSnapshots) {
+  // A browser opens six connections to one server: with four channels every tile streams; with
+  // five or more no tile may wait for a connection that never comes.
+  for (const size_t offered : {4u, 5u, 16u}) {
+    BridgeView view;
+    view.address = "10.0.0.5";
+    view.phase = "connecting";
+    view.notices = {"first", "second"};
+    for (size_t n = 0; n < offered; ++n) view.channels[n].offered = true;
+    const std::string page = renderPage(view);
+    size_t streams = 0;
+    size_t snapshots = 0;
+    for (size_t at = page.find("<img "); at != std::string::npos; at = page.find("<img ", at + 1)) {
+      const size_t end = page.find('>', at);
+      const std::string tag = page.substr(at, end - at);
+      streams += tag.find(".mjpg\"") != std::string::npos ? 1 : 0;
+      snapshots += tag.find(".jpg\" data-refresh") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(streams, offered <= 4 ? offered : 0u) << offered;
+    EXPECT_EQ(snapshots, offered <= 4 ? 0u : offered) << offered;
+    EXPECT_NE(page.find("data-channel=\"" + std::to_string(offered) + "\""), std::string::npos);
+    // Not connected: the state stands out; the newest notice comes first.
+    EXPECT_NE(page.find("<body class=\"down\">"), std::string::npos);
+    EXPECT_NE(page.find("<li>second</li><li>first</li>"), std::string::npos);
+  }
 }

@@ -1,0 +1,453 @@
+#include "bridge/rtsp_server.h"
+
+#include <gst/gst.h>
+#include <gst/rtsp-server/rtsp-server.h>
+
+#include <map>
+#include <mutex>
+#include <string_view>
+
+#include "bridge/rtsp_path.h"
+
+namespace {
+
+constexpr guint kTickMs = 100;
+constexpr int kMaxPoolThreads = 64;
+// No request of ours carries more than a few bytes of body; a larger one is refused unread.
+constexpr guint kMaxRequestBody = 16 * 1024;
+constexpr auto kCloseWait = std::chrono::seconds(2);
+constexpr const char* kRole = "viewer";
+constexpr const char* kCodecKey = "pelloxview-codec";
+
+// The elements every media needs, and the package each comes from.
+constexpr std::pair<const char*, const char*> kElements[] = {
+    {"appsrc", "gstreamer1.0-plugins-base"},     {"mulawenc", "gstreamer1.0-plugins-good"},
+    {"rtppcmupay", "gstreamer1.0-plugins-good"}, {"rtpjpegpay", "gstreamer1.0-plugins-good"},
+    {"rtpmp4vpay", "gstreamer1.0-plugins-good"}, {"mpeg4videoparse", "gstreamer1.0-plugins-bad"},
+    {"jpegparse", "gstreamer1.0-plugins-bad"},
+};
+
+}  // namespace
+
+struct CRtspServer::Shared {
+  struct Client {
+    bool admitted = false;
+    uint32_t channels = 0;  // bit n: set up streams of channel n
+  };
+
+  std::array<std::shared_ptr<CRtspChannel>, kChannels> channels;
+  std::chrono::milliseconds startTimeout{};
+  int maxClients = 0;
+
+  mutable std::mutex mutex;  // guards what follows
+  int admitted = 0;
+  std::map<const GstRTSPClient*, Client> clients;
+
+  // Owned GLib and GStreamer objects; made by start(), released by the destructor.
+  GMainContext* context = nullptr;
+  GMainLoop* loop = nullptr;
+  GstRTSPServer* server = nullptr;
+  GstRTSPMountPoints* mounts = nullptr;
+  GSource* listen = nullptr;
+  GSource* timer = nullptr;
+};
+
+namespace {
+
+using SharedPtr = std::shared_ptr<CRtspServer::Shared>;
+using ChannelPtr = std::shared_ptr<CRtspChannel>;
+
+// Every callback from GStreamer runs under this lock, and every object handed to GStreamer is
+// made under it. GStreamer passes them between its threads through GLib's locks, which the
+// thread sanitizer can't see; this one it sees, so our callbacks stay checked. Callbacks are few
+// (a request, a new media, a tick), and none waits while holding it.
+std::recursive_mutex& handOff() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+using HandOff = std::lock_guard<std::recursive_mutex>;
+
+// A callback's own reference, dropped when GLib lets go of the callback.
+template <typename T>
+void dropReference(gpointer data, GClosure*) {
+  const HandOff handOffLock(handOff());
+  delete static_cast<T*>(data);
+}
+template <typename T>
+void dropReferenceNotify(gpointer data) {
+  const HandOff handOffLock(handOff());
+  delete static_cast<T*>(data);
+}
+
+}  // namespace
+
+// What a channel's factory serves; set once before the factory is mounted.
+struct FactoryData {
+  ChannelPtr channel;
+  std::chrono::milliseconds startTimeout;
+};
+
+// A media factory per channel: it builds the pipeline that fits the channel's codec, and tells
+// the channel about the medias it makes.
+struct PvChannelFactory {
+  GstRTSPMediaFactory parent;
+  // Owned, released in finalize. Published atomically: the factory is handed to the client
+  // threads through GLib's locks, which the thread sanitizer can't see.
+  FactoryData* data;
+};
+struct PvChannelFactoryClass {
+  GstRTSPMediaFactoryClass parentClass;
+};
+
+G_DEFINE_TYPE(PvChannelFactory, pv_channel_factory, GST_TYPE_RTSP_MEDIA_FACTORY)
+
+namespace {
+
+PvChannelFactory* channelFactory(gpointer object) {
+  return G_TYPE_CHECK_INSTANCE_CAST(object, pv_channel_factory_get_type(), PvChannelFactory);
+}
+
+FactoryData* factoryData(GstRTSPMediaFactory* factory) {
+  return static_cast<FactoryData*>(g_atomic_pointer_get(&channelFactory(factory)->data));
+}
+
+GstElement* createElement(GstRTSPMediaFactory* factory, const GstRTSPUrl*) {
+  ChannelPtr channel;
+  std::chrono::milliseconds timeout{};
+  {
+    const HandOff handOffLock(handOff());
+    const FactoryData* data = factoryData(factory);
+    if (data == nullptr) return nullptr;
+    channel = data->channel;
+    timeout = data->startTimeout;
+  }
+  const auto codec = channel->waitForCodec(timeout);
+  if (!codec) return nullptr;  // the DESCRIBE gets an error
+  GError* error = nullptr;
+  GstElement* element = gst_parse_launch_full(CRtspChannel::pipelineFor(*codec).c_str(), nullptr,
+                                              GST_PARSE_FLAG_PLACE_IN_BIN, &error);
+  if (error != nullptr) {
+    g_error_free(error);
+    if (element != nullptr) gst_object_unref(element);
+    return nullptr;
+  }
+  g_object_set_data(G_OBJECT(element), kCodecKey, GINT_TO_POINTER(static_cast<int>(*codec) + 1));
+  return element;
+}
+
+void onUnprepared(GstRTSPMedia* media, gpointer data) {
+  const HandOff handOffLock(handOff());
+  (*static_cast<ChannelPtr*>(data))->detach(media);
+}
+
+void onMediaGone(gpointer data, GObject* media) {
+  const HandOff handOffLock(handOff());
+  auto* channel = static_cast<ChannelPtr*>(data);
+  (*channel)->detach(reinterpret_cast<GstRTSPMedia*>(media));
+  delete channel;
+}
+
+void configureMedia(GstRTSPMediaFactory* factory, GstRTSPMedia* media) {
+  const HandOff handOffLock(handOff());
+  GST_RTSP_MEDIA_FACTORY_CLASS(pv_channel_factory_parent_class)->configure(factory, media);
+  const FactoryData* data = factoryData(factory);
+  GstElement* element = gst_rtsp_media_get_element(media);
+  if (element == nullptr) return;
+  if (data == nullptr) {
+    gst_object_unref(element);
+    return;
+  }
+  const int codec = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(element), kCodecKey));
+  gst_object_unref(element);
+  if (codec == 0) return;
+  data->channel->attach(media, static_cast<LiveCodec>(codec - 1));
+  g_signal_connect_data(media, "unprepared", G_CALLBACK(onUnprepared),
+                        new ChannelPtr(data->channel), dropReference<ChannelPtr>, GConnectFlags{});
+  g_object_weak_ref(G_OBJECT(media), onMediaGone, new ChannelPtr(data->channel));
+}
+
+}  // namespace
+
+static void pv_channel_factory_finalize(GObject* object) {
+  const HandOff handOffLock(handOff());
+  PvChannelFactory* self = channelFactory(object);
+  delete static_cast<FactoryData*>(g_atomic_pointer_get(&self->data));
+  g_atomic_pointer_set(&self->data, nullptr);
+  G_OBJECT_CLASS(pv_channel_factory_parent_class)->finalize(object);
+}
+
+static void pv_channel_factory_class_init(PvChannelFactoryClass* klass) {
+  G_OBJECT_CLASS(klass)->finalize = pv_channel_factory_finalize;
+  GST_RTSP_MEDIA_FACTORY_CLASS(klass)->create_element = createElement;
+  GST_RTSP_MEDIA_FACTORY_CLASS(klass)->configure = configureMedia;
+}
+
+static void pv_channel_factory_init(PvChannelFactory* self) {
+  g_atomic_pointer_set(&self->data, nullptr);
+}
+
+namespace {
+
+CRtspServer::Shared& sharedOf(gpointer data) {
+  return **static_cast<SharedPtr*>(data);
+}
+
+// Every request of a connection beyond the limit is answered 503.
+GstRTSPStatusCode admitOrRefuse(GstRTSPClient* client, GstRTSPContext*, gpointer data) {
+  const HandOff handOffLock(handOff());
+  CRtspServer::Shared& shared = sharedOf(data);
+  std::lock_guard lock(shared.mutex);
+  const auto found = shared.clients.find(client);
+  return found != shared.clients.end() && found->second.admitted ? GST_RTSP_STS_OK
+                                                                 : GST_RTSP_STS_SERVICE_UNAVAILABLE;
+}
+
+int channelOfContext(const GstRTSPContext* context) {
+  if (context == nullptr || context->uri == nullptr || context->uri->abspath == nullptr) return -1;
+  return rtspChannelOfPath(context->uri->abspath);
+}
+
+void onSetup(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
+  const HandOff handOffLock(handOff());
+  const int channel = channelOfContext(context);
+  if (channel < 0) return;
+  CRtspServer::Shared& shared = sharedOf(data);
+  std::lock_guard lock(shared.mutex);
+  const auto found = shared.clients.find(client);
+  if (found != shared.clients.end()) found->second.channels |= 1u << channel;
+}
+
+void onTeardown(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
+  const HandOff handOffLock(handOff());
+  const int channel = channelOfContext(context);
+  if (channel < 0) return;
+  CRtspServer::Shared& shared = sharedOf(data);
+  std::lock_guard lock(shared.mutex);
+  const auto found = shared.clients.find(client);
+  if (found != shared.clients.end()) found->second.channels &= ~(1u << channel);
+}
+
+void onClosed(GstRTSPClient* client, gpointer data) {
+  const HandOff handOffLock(handOff());
+  CRtspServer::Shared& shared = sharedOf(data);
+  std::lock_guard lock(shared.mutex);
+  const auto found = shared.clients.find(client);
+  if (found == shared.clients.end()) return;
+  if (found->second.admitted) --shared.admitted;
+  shared.clients.erase(found);
+}
+
+void connectClient(GstRTSPClient* client, const char* signal, GCallback callback,
+                   const SharedPtr& shared) {
+  g_signal_connect_data(client, signal, callback, new SharedPtr(shared), dropReference<SharedPtr>,
+                        GConnectFlags{});
+}
+
+void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
+  const HandOff handOffLock(handOff());
+  const SharedPtr& shared = *static_cast<SharedPtr*>(data);
+  gst_rtsp_client_set_content_length_limit(client, kMaxRequestBody);
+  {
+    std::lock_guard lock(shared->mutex);
+    CRtspServer::Shared::Client state;
+    state.admitted = shared->admitted < shared->maxClients;
+    if (state.admitted) ++shared->admitted;
+    shared->clients[client] = state;
+  }
+  for (const char* signal : {"pre-describe-request", "pre-setup-request", "pre-play-request",
+                             "pre-get-parameter-request", "pre-set-parameter-request",
+                             "pre-announce-request", "pre-record-request"})
+    connectClient(client, signal, G_CALLBACK(admitOrRefuse), shared);
+  connectClient(client, "setup-request", G_CALLBACK(onSetup), shared);
+  connectClient(client, "teardown-request", G_CALLBACK(onTeardown), shared);
+  connectClient(client, "closed", G_CALLBACK(onClosed), shared);
+}
+
+gboolean onTick(gpointer data) {
+  const HandOff handOffLock(handOff());
+  CRtspServer::Shared& shared = sharedOf(data);
+  const auto now = std::chrono::steady_clock::now();
+  for (const auto& channel : shared.channels) channel->tick(now, shared.startTimeout);
+  return G_SOURCE_CONTINUE;
+}
+
+GstRTSPFilterResult closeEvery(GstRTSPServer*, GstRTSPClient*, gpointer) {
+  return GST_RTSP_FILTER_REMOVE;
+}
+
+std::string mountPath(size_t channel) {
+  return "/channel/" + std::to_string(channel + 1);
+}
+
+}  // namespace
+
+CRtspServer::CRtspServer(RtspSettings settings)
+    : settings_(std::move(settings)), shared_(std::make_shared<Shared>()) {
+  for (size_t n = 0; n < kChannels; ++n)
+    shared_->channels[n] = std::make_shared<CRtspChannel>(static_cast<uint8_t>(n));
+  shared_->startTimeout = settings_.startTimeout;
+  shared_->maxClients = settings_.maxClients;
+}
+
+bool CRtspServer::start(std::string* error) {
+  gst_init(nullptr, nullptr);
+  for (const auto& [element, package] : kElements) {
+    GstElementFactory* factory = gst_element_factory_find(element);
+    if (factory == nullptr) {
+      *error = std::string("the GStreamer element '") + element + "' is missing (install " +
+               package + ")";
+      return false;
+    }
+    gst_object_unref(factory);
+  }
+  Shared& shared = *shared_;
+  shared.context = g_main_context_new();
+  shared.loop = g_main_loop_new(shared.context, FALSE);
+  shared.server = gst_rtsp_server_new();
+  gst_rtsp_server_set_address(shared.server, settings_.address.host.c_str());
+  gst_rtsp_server_set_service(shared.server, std::to_string(settings_.address.port).c_str());
+  gst_rtsp_server_set_backlog(shared.server, 16);
+  if (settings_.users != nullptr) {
+    GstRTSPAuth* auth = gst_rtsp_auth_new();
+    gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
+    gst_rtsp_auth_set_realm(auth, "PelloxView bridge");
+    GstRTSPToken* token =
+        gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
+    for (const auto& [user, password] : settings_.users->entries())
+      gst_rtsp_auth_add_digest(auth, user.c_str(), password.c_str(), token);
+    gst_rtsp_token_unref(token);
+    gst_rtsp_server_set_auth(shared.server, auth);
+    g_object_unref(auth);
+  }
+  GstRTSPThreadPool* pool = gst_rtsp_server_get_thread_pool(shared.server);
+  gst_rtsp_thread_pool_set_max_threads(pool, std::min(settings_.maxClients, kMaxPoolThreads));
+  g_object_unref(pool);
+  shared.mounts = gst_rtsp_server_get_mount_points(shared.server);
+  g_signal_connect_data(shared.server, "client-connected", G_CALLBACK(onClientConnected),
+                        new SharedPtr(shared_), dropReference<SharedPtr>, GConnectFlags{});
+
+  GError* failure = nullptr;
+  shared.listen = gst_rtsp_server_create_source(shared.server, nullptr, &failure);
+  if (shared.listen == nullptr) {
+    *error = "cannot listen for RTSP on " + settings_.address.host + ":" +
+             std::to_string(settings_.address.port) + ": " +
+             (failure != nullptr ? failure->message : "unknown error");
+    if (failure != nullptr) g_error_free(failure);
+    return false;
+  }
+  g_source_attach(shared.listen, shared.context);
+  const int bound = gst_rtsp_server_get_bound_port(shared.server);
+  port_ = bound > 0 ? static_cast<uint16_t>(bound) : 0;
+  shared.timer = g_timeout_source_new(kTickMs);
+  g_source_set_callback(shared.timer, onTick, new SharedPtr(shared_),
+                        dropReferenceNotify<SharedPtr>);
+  g_source_attach(shared.timer, shared.context);
+
+  GMainContext* context = shared.context;
+  GMainLoop* loop = shared.loop;
+  thread_ = std::thread([context, loop] {
+    g_main_context_push_thread_default(context);
+    g_main_loop_run(loop);
+    g_main_context_pop_thread_default(context);
+  });
+  return true;
+}
+
+CRtspServer::~CRtspServer() {
+  Shared& shared = *shared_;
+  if (shared.server != nullptr) {
+    // No new clients, no new medias; the clients' sessions and medias go with them.
+    for (size_t n = 0; n < kChannels; ++n)
+      if ((offered_ >> n) & 1u)
+        gst_rtsp_mount_points_remove_factory(shared.mounts, mountPath(n).c_str());
+    if (shared.listen != nullptr) g_source_destroy(shared.listen);
+    gst_rtsp_server_client_filter(shared.server, closeEvery, nullptr);
+    const auto deadline = std::chrono::steady_clock::now() + kCloseWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const ChannelArray alive = watchers();
+      if (std::all_of(alive.begin(), alive.end(), [](int n) { return n == 0; })) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  if (thread_.joinable()) {
+    g_main_loop_quit(shared.loop);
+    thread_.join();
+  }
+  if (shared.timer != nullptr) {
+    g_source_destroy(shared.timer);
+    g_source_unref(shared.timer);
+  }
+  if (shared.listen != nullptr) g_source_unref(shared.listen);
+  if (shared.server != nullptr) gst_rtsp_thread_pool_cleanup();  // joins the pool's threads
+  if (shared.mounts != nullptr) g_object_unref(shared.mounts);
+  if (shared.server != nullptr) g_object_unref(shared.server);
+  if (shared.loop != nullptr) g_main_loop_unref(shared.loop);
+  if (shared.context != nullptr) g_main_context_unref(shared.context);
+}
+
+void CRtspServer::setOffered(uint32_t mask) {
+  const HandOff handOffLock(handOff());
+  if (shared_->mounts == nullptr || mask == offered_) return;
+  for (size_t n = 0; n < kChannels; ++n) {
+    const bool was = (offered_ >> n) & 1u;
+    const bool is = (mask >> n) & 1u;
+    if (was == is) continue;
+    if (!is) {
+      gst_rtsp_mount_points_remove_factory(shared_->mounts, mountPath(n).c_str());
+      continue;
+    }
+    auto* factory = channelFactory(g_object_new(pv_channel_factory_get_type(), nullptr));
+    auto* data = new FactoryData{shared_->channels[n], settings_.startTimeout};
+    g_atomic_pointer_set(&factory->data, data);
+    GstRTSPMediaFactory* base = GST_RTSP_MEDIA_FACTORY(factory);
+    gst_rtsp_media_factory_set_shared(base, TRUE);
+    if (settings_.users != nullptr) {
+      gst_rtsp_media_factory_add_role(base, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS,
+                                      G_TYPE_BOOLEAN, TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT,
+                                      G_TYPE_BOOLEAN, TRUE, nullptr);
+    }
+    gst_rtsp_mount_points_add_factory(shared_->mounts, mountPath(n).c_str(), base);  // takes it
+  }
+  offered_ = mask;
+}
+
+void CRtspServer::pushVideo(uint8_t channel, LiveCodec codec, const uint8_t* data, size_t length,
+                            std::chrono::steady_clock::time_point arrival) {
+  if (channel < kChannels) shared_->channels[channel]->pushVideo(codec, data, length, arrival);
+}
+
+void CRtspServer::pushAudio(uint8_t channel, const int16_t* samples, size_t count,
+                            std::chrono::steady_clock::time_point arrival) {
+  if (channel < kChannels) shared_->channels[channel]->pushAudio(samples, count, arrival);
+}
+
+CRtspServer::ChannelArray CRtspServer::watchers() const {
+  ChannelArray result{};
+  for (size_t n = 0; n < kChannels; ++n) result[n] = shared_->channels[n]->watchers();
+  return result;
+}
+
+CRtspServer::ChannelArray CRtspServer::clients() const {
+  ChannelArray result{};
+  std::lock_guard lock(shared_->mutex);
+  for (const auto& [client, state] : shared_->clients)
+    for (size_t n = 0; n < kChannels; ++n) result[n] += (state.channels >> n) & 1u;
+  return result;
+}
+
+int CRtspServer::audioChannel() const {
+  int chosen = -1;
+  std::optional<std::chrono::steady_clock::time_point> oldest;
+  for (size_t n = 0; n < kChannels; ++n) {
+    const auto since = shared_->channels[n]->watchedSince();
+    if (since && (!oldest || *since < *oldest)) {
+      oldest = since;
+      chosen = static_cast<int>(n);
+    }
+  }
+  return chosen;
+}
+
+RtspFitCounts CRtspServer::fitCounts(uint8_t channel) const {
+  return channel < kChannels ? shared_->channels[channel]->fitCounts() : RtspFitCounts{};
+}
