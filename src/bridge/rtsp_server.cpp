@@ -388,14 +388,12 @@ CRtspServer::~CRtspServer() {
 void CRtspServer::setOffered(uint32_t mask) {
   const HandOff handOffLock(handOff());
   if (shared_->mounts == nullptr || mask == offered_) return;
+  const uint32_t added = mask & ~offered_;
+  const uint32_t removed = offered_ & ~mask;
   for (size_t n = 0; n < kChannels; ++n) {
-    const bool was = (offered_ >> n) & 1u;
-    const bool is = (mask >> n) & 1u;
-    if (was == is) continue;
-    if (!is) {
+    if ((removed >> n) & 1u)
       gst_rtsp_mount_points_remove_factory(shared_->mounts, mountPath(n).c_str());
-      continue;
-    }
+    if (((added >> n) & 1u) == 0) continue;
     auto* factory = channelFactory(g_object_new(pv_channel_factory_get_type(), nullptr));
     auto* data = new FactoryData{shared_->channels[n], settings_.startTimeout};
     g_atomic_pointer_set(&factory->data, data);
