@@ -45,6 +45,7 @@ struct CRtspChannel::Feed {
   Clock::time_point epoch;  // when the media was built: time 0 of both streams
   bool started = false;     // a picture went in
   bool failed = false;      // gave up waiting for the first picture
+  bool closing = false;     // being taken down
   int64_t lastVideoPts = -1;
   CAudioTimeline audioTimeline;
 };
@@ -114,6 +115,21 @@ void CRtspChannel::detach(GstRTSPMedia* media) {
   std::lock_guard lock(mutex_);
   std::erase_if(feeds_, [&](const std::unique_ptr<Feed>& feed) { return feed->media == media; });
   anyFeed_.store(!feeds_.empty());
+  feedGone_.notify_all();
+}
+
+void CRtspChannel::closing(GstRTSPMedia* media) {
+  std::lock_guard lock(mutex_);
+  for (const auto& feed : feeds_)
+    if (feed->media == media) feed->closing = true;
+}
+
+void CRtspChannel::waitWhileClosing(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  feedGone_.wait_for(lock, timeout, [&] {
+    return std::none_of(feeds_.begin(), feeds_.end(),
+                        [](const std::unique_ptr<Feed>& feed) { return feed->closing; });
+  });
 }
 
 void CRtspChannel::pushVideo(LiveCodec codec, const uint8_t* data, size_t length,
@@ -227,7 +243,7 @@ std::optional<CRtspChannel::Clock::time_point> CRtspChannel::watchedSince() cons
   std::lock_guard lock(mutex_);
   std::optional<Clock::time_point> oldest;
   for (const auto& feed : feeds_)
-    if (!feed->failed && (!oldest || feed->epoch < *oldest)) oldest = feed->epoch;
+    if (!feed->failed && !feed->closing && (!oldest || feed->epoch < *oldest)) oldest = feed->epoch;
   return oldest;
 }
 

@@ -140,6 +140,11 @@ void onUnprepared(GstRTSPMedia* media, gpointer data) {
   (*static_cast<ChannelPtr*>(data))->detach(media);
 }
 
+void onTargetState(GstRTSPMedia* media, gint state, gpointer data) {
+  const HandOff handOffLock(handOff());
+  if (state == GST_STATE_NULL) (*static_cast<ChannelPtr*>(data))->closing(media);
+}
+
 void onMediaGone(gpointer data, GObject* media) {
   const HandOff handOffLock(handOff());
   auto* channel = static_cast<ChannelPtr*>(data);
@@ -162,6 +167,8 @@ void configureMedia(GstRTSPMediaFactory* factory, GstRTSPMedia* media) {
   if (codec == 0) return;
   data->channel->attach(media, static_cast<LiveCodec>(codec - 1));
   g_signal_connect_data(media, "unprepared", G_CALLBACK(onUnprepared),
+                        new ChannelPtr(data->channel), dropReference<ChannelPtr>, GConnectFlags{});
+  g_signal_connect_data(media, "target-state", G_CALLBACK(onTargetState),
                         new ChannelPtr(data->channel), dropReference<ChannelPtr>, GConnectFlags{});
   g_object_weak_ref(G_OBJECT(media), onMediaGone, new ChannelPtr(data->channel));
 }
@@ -205,6 +212,23 @@ GstRTSPStatusCode admitOrRefuse(GstRTSPClient* client, GstRTSPContext*, gpointer
 int channelOfContext(const GstRTSPContext* context) {
   if (context == nullptr || context->uri == nullptr || context->uri->abspath == nullptr) return -1;
   return rtspChannelOfPath(context->uri->abspath);
+}
+
+// A client that comes while its channel's media is being taken down (its last client just left)
+// would get that media and a 503: it waits for the media to go, then gets a new one.
+constexpr auto kClosingWait = std::chrono::seconds(3);
+
+GstRTSPStatusCode admitAfterClosing(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
+  const GstRTSPStatusCode admitted = admitOrRefuse(client, context, data);
+  const int channel = channelOfContext(context);
+  if (admitted != GST_RTSP_STS_OK || channel < 0) return admitted;
+  ChannelPtr target;
+  {
+    const HandOff handOffLock(handOff());
+    target = sharedOf(data).channels[static_cast<size_t>(channel)];
+  }
+  target->waitWhileClosing(kClosingWait);
+  return GST_RTSP_STS_OK;
 }
 
 void onSetup(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
@@ -254,10 +278,12 @@ void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
     if (state.admitted) ++shared->admitted;
     shared->clients[client] = state;
   }
-  for (const char* signal : {"pre-describe-request", "pre-setup-request", "pre-play-request",
-                             "pre-get-parameter-request", "pre-set-parameter-request",
-                             "pre-announce-request", "pre-record-request"})
+  for (const char* signal :
+       {"pre-play-request", "pre-get-parameter-request", "pre-set-parameter-request",
+        "pre-announce-request", "pre-record-request"})
     connectClient(client, signal, G_CALLBACK(admitOrRefuse), shared);
+  for (const char* signal : {"pre-describe-request", "pre-setup-request"})
+    connectClient(client, signal, G_CALLBACK(admitAfterClosing), shared);
   connectClient(client, "setup-request", G_CALLBACK(onSetup), shared);
   connectClient(client, "teardown-request", G_CALLBACK(onTeardown), shared);
   connectClient(client, "closed", G_CALLBACK(onClosed), shared);

@@ -134,6 +134,12 @@ TEST_F(BridgeRtsp, FfprobeSeesVideoAndAudioOfAJpegAndTheMpeg4Channel) {
   EXPECT_EQ(mpeg4.status, 0) << mpeg4.output;
   EXPECT_EQ(mpeg4.output, "mpeg4,704,480\npcm_mulaw,8000\n");
 
+  // Clients one after the other: each comes while the last one's media is being taken down.
+  for (int round = 0; round < 4; ++round) {
+    const CommandResult again = probe(round % 2 + 1);
+    EXPECT_EQ(again.status, 0) << round << ": " << again.output;
+  }
+
   // The SDP names both streams and their payloads, and never the DVR's password.
   const std::string sdp = rtspExchange(bridge_.rtspPort(), describe(bridge_, 2));
   EXPECT_NE(sdp.find("RTSP/1.0 200 OK"), std::string::npos) << sdp;
