@@ -56,10 +56,8 @@ class CRtspChannel {
   // twice for the same media.
   void attach(GstRTSPMedia* media, LiveCodec codec);
   void detach(GstRTSPMedia* media);
-  // The media is being taken down: it can't serve a new client, and its factory still hands it
-  // out until it is gone.
-  void closing(GstRTSPMedia* media);
-  // Waits, up to timeout, until no media of the channel is being taken down.
+  // Waits, up to timeout, until no media of the channel is being taken down: such a media can't
+  // serve a new client, and its factory hands it out until it is gone.
   void waitWhileClosing(std::chrono::milliseconds timeout);
 
   // Live-stream thread: one frame's coded data (a JPEG image from its start marker on, or an

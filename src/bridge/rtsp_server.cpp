@@ -24,7 +24,7 @@ constexpr std::pair<const char*, const char*> kElements[] = {
     {"appsrc", "gstreamer1.0-plugins-base"},     {"mulawenc", "gstreamer1.0-plugins-good"},
     {"rtppcmupay", "gstreamer1.0-plugins-good"}, {"rtpjpegpay", "gstreamer1.0-plugins-good"},
     {"rtpmp4vpay", "gstreamer1.0-plugins-good"}, {"mpeg4videoparse", "gstreamer1.0-plugins-bad"},
-    {"jpegparse", "gstreamer1.0-plugins-bad"},
+    {"jpegparse", "gstreamer1.0-plugins-bad"},   {"tee", "libgstreamer1.0-0"},
 };
 
 }  // namespace
@@ -140,11 +140,6 @@ void onUnprepared(GstRTSPMedia* media, gpointer data) {
   (*static_cast<ChannelPtr*>(data))->detach(media);
 }
 
-void onTargetState(GstRTSPMedia* media, gint state, gpointer data) {
-  const HandOff handOffLock(handOff());
-  if (state == GST_STATE_NULL) (*static_cast<ChannelPtr*>(data))->closing(media);
-}
-
 void onMediaGone(gpointer data, GObject* media) {
   const HandOff handOffLock(handOff());
   auto* channel = static_cast<ChannelPtr*>(data);
@@ -166,10 +161,10 @@ void configureMedia(GstRTSPMediaFactory* factory, GstRTSPMedia* media) {
   gst_object_unref(element);
   if (codec == 0) return;
   data->channel->attach(media, static_cast<LiveCodec>(codec - 1));
+  // After the factory's own handler, which takes the media out of its cache: a client that
+  // waited for the media to go then gets a new one.
   g_signal_connect_data(media, "unprepared", G_CALLBACK(onUnprepared),
-                        new ChannelPtr(data->channel), dropReference<ChannelPtr>, GConnectFlags{});
-  g_signal_connect_data(media, "target-state", G_CALLBACK(onTargetState),
-                        new ChannelPtr(data->channel), dropReference<ChannelPtr>, GConnectFlags{});
+                        new ChannelPtr(data->channel), dropReference<ChannelPtr>, G_CONNECT_AFTER);
   g_object_weak_ref(G_OBJECT(media), onMediaGone, new ChannelPtr(data->channel));
 }
 
