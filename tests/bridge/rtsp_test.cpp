@@ -255,8 +255,8 @@ TEST_F(BridgeRtsp, BadRequestsDoNotDisturbAPlayingClient) {
   const std::string output = tempPath("playing");
   std::thread player([&] {
     runCommand("timeout 60 ffmpeg -hide_banner -nostdin -loglevel error -rtsp_transport tcp -i " +
-               bridge_.rtspUrl(1) + " -frames:v 100 -f null - >" + output + " 2>&1; echo $? >>" +
-               output);
+               bridge_.rtspUrl(1) + " -frames:v 100 -fps_mode vfr -f null - >" + output +
+               " 2>&1; echo $? >>" + output);
   });
   ASSERT_TRUE(
       waitUntil([&] { return channelStatus(bridge_.port(), 1, "rtsp_clients") == 1; }, 10000));
