@@ -1,6 +1,7 @@
 // What the bridge parses from outside: the first byte picks the reader, the rest is its input.
-// A request path, a settings file, a users file or command-line arguments (NUL-separated). Every
-// result must stay inside its ranges and every failure must say why.
+// A request path, a settings file, a users file or command-line arguments (NUL-separated); with
+// the first byte 0xFE an RTSP request's path, with 0xFF an MPEG-4 frame an RTSP media may start
+// on. Every result must stay inside its ranges and every failure must say why.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,8 @@
 #include "bridge/auth_users.h"
 #include "bridge/bridge_options.h"
 #include "bridge/request_target.h"
+#include "bridge/rtsp_channel.h"
+#include "bridge/rtsp_path.h"
 
 namespace {
 
@@ -35,6 +38,17 @@ bool noFiles(const std::string&, std::string*, std::string* error) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 8192) return 0;
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  if (data[0] == 0xFE) {
+    const int channel = rtspChannelOfPath(text);
+    if (channel < -1 || channel > 15) std::abort();
+    return 0;
+  }
+  if (data[0] == 0xFF) {
+    // An exact-size copy, so that a read past the frame is caught.
+    const std::vector<uint8_t> frame(data + 1, data + size);
+    carriesMpeg4Config(frame.data(), frame.size());
+    return 0;
+  }
   switch (data[0] % 4) {
     case 0: {
       const RequestTarget target = parseRequestTarget(text);

@@ -24,12 +24,14 @@ GstClockTime sampleTime(int64_t position) {
   return static_cast<GstClockTime>(position) * GST_SECOND / CAudioTimeline::kRate;
 }
 
-// Both queues are bounded and drop their oldest data when full: a push never waits.
+// Both queues are bounded and drop their oldest data when full: a push never waits. The tee
+// after each source lets a stream that no client set up (a client may take the video alone) be
+// unlinked without stopping the pipeline.
 const char* const kAudioBranch =
     " appsrc name=audio is-live=true format=time block=false max-bytes=64000"
     " leaky-type=downstream"
     " caps=audio/x-raw,format=S16LE,rate=8000,channels=1,layout=interleaved"
-    " ! mulawenc ! rtppcmupay name=pay1 pt=0";
+    " ! tee allow-not-linked=true ! mulawenc ! rtppcmupay name=pay1 pt=0";
 
 }  // namespace
 
@@ -37,8 +39,9 @@ struct CRtspChannel::Feed {
   ~Feed() {
     if (video != nullptr) gst_object_unref(video);
     if (audio != nullptr) gst_object_unref(audio);
+    if (media != nullptr) g_object_unref(media);
   }
-  GstRTSPMedia* media = nullptr;  // identifies the feed; not owned
+  GstRTSPMedia* media = nullptr;  // owned reference, until the media is unprepared
   GstElement* video = nullptr;    // owned references
   GstElement* audio = nullptr;
   LiveCodec codec = LiveCodec::Jpeg;
@@ -70,12 +73,14 @@ std::string CRtspChannel::pipelineFor(LiveCodec codec) {
       " leaky-type=downstream";
   if (codec == LiveCodec::Jpeg) {
     // The parser puts the picture's size into the caps, which the payloader needs.
-    video += " caps=image/jpeg,framerate=0/1 ! jpegparse ! rtpjpegpay name=pay0 pt=26";
+    video +=
+        " caps=image/jpeg,framerate=0/1 ! tee allow-not-linked=true ! jpegparse"
+        " ! rtpjpegpay name=pay0 pt=26";
   } else {
     // The parser puts the VOL into the caps, the payloader into the SDP's config=.
     video +=
         " caps=video/mpeg,mpegversion=4,systemstream=false,parsed=false"
-        " ! mpeg4videoparse ! rtpmp4vpay name=pay0 pt=96";
+        " ! tee allow-not-linked=true ! mpeg4videoparse ! rtpmp4vpay name=pay0 pt=96";
   }
   return video + kAudioBranch;
 }
@@ -92,7 +97,7 @@ void CRtspChannel::attach(GstRTSPMedia* media, LiveCodec codec) {
   GstElement* bin = gst_rtsp_media_get_element(media);
   if (bin == nullptr) return;
   auto feed = std::make_unique<Feed>();
-  feed->media = media;
+  feed->media = GST_RTSP_MEDIA(g_object_ref(media));
   feed->codec = codec;
   feed->epoch = Clock::now();
   feed->video = gst_bin_get_by_name(GST_BIN(bin), "video");
@@ -114,6 +119,29 @@ void CRtspChannel::detach(GstRTSPMedia* media) {
   std::lock_guard lock(mutex_);
   std::erase_if(feeds_, [&](const std::unique_ptr<Feed>& feed) { return feed->media == media; });
   anyFeed_.store(!feeds_.empty());
+  feedGone_.notify_all();
+}
+
+void CRtspChannel::waitWhileClosing(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    std::vector<GstRTSPMedia*> medias;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& feed : feeds_) medias.push_back(GST_RTSP_MEDIA(g_object_ref(feed->media)));
+    }
+    // Asked without our lock: the media's own lock may be held while it calls detach().
+    bool closing = false;
+    for (GstRTSPMedia* media : medias) {
+      const GstRTSPMediaStatus status = gst_rtsp_media_get_status(media);
+      closing = closing || status == GST_RTSP_MEDIA_STATUS_UNPREPARING ||
+                status == GST_RTSP_MEDIA_STATUS_UNPREPARED || status == GST_RTSP_MEDIA_STATUS_ERROR;
+      g_object_unref(media);
+    }
+    if (!closing) return;
+    std::unique_lock lock(mutex_);
+    feedGone_.wait_for(lock, std::chrono::milliseconds(20));
+  }
 }
 
 void CRtspChannel::pushVideo(LiveCodec codec, const uint8_t* data, size_t length,

@@ -56,6 +56,9 @@ class CRtspChannel {
   // twice for the same media.
   void attach(GstRTSPMedia* media, LiveCodec codec);
   void detach(GstRTSPMedia* media);
+  // Waits, up to timeout, until no media of the channel is being taken down: such a media can't
+  // serve a new client, and its factory hands it out until it is gone.
+  void waitWhileClosing(std::chrono::milliseconds timeout);
 
   // Live-stream thread: one frame's coded data (a JPEG image from its start marker on, or an
   // MPEG-4 frame).
@@ -81,6 +84,7 @@ class CRtspChannel {
   const uint8_t channel_;
   mutable std::mutex mutex_;
   std::condition_variable codecKnown_;
+  std::condition_variable feedGone_;
   std::optional<LiveCodec> codec_;
   int waiting_ = 0;
   std::vector<std::unique_ptr<Feed>> feeds_;

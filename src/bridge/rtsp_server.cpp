@@ -24,7 +24,7 @@ constexpr std::pair<const char*, const char*> kElements[] = {
     {"appsrc", "gstreamer1.0-plugins-base"},     {"mulawenc", "gstreamer1.0-plugins-good"},
     {"rtppcmupay", "gstreamer1.0-plugins-good"}, {"rtpjpegpay", "gstreamer1.0-plugins-good"},
     {"rtpmp4vpay", "gstreamer1.0-plugins-good"}, {"mpeg4videoparse", "gstreamer1.0-plugins-bad"},
-    {"jpegparse", "gstreamer1.0-plugins-bad"},
+    {"jpegparse", "gstreamer1.0-plugins-bad"},   {"tee", "libgstreamer1.0-0"},
 };
 
 }  // namespace
@@ -161,8 +161,10 @@ void configureMedia(GstRTSPMediaFactory* factory, GstRTSPMedia* media) {
   gst_object_unref(element);
   if (codec == 0) return;
   data->channel->attach(media, static_cast<LiveCodec>(codec - 1));
+  // After the factory's own handler, which takes the media out of its cache: a client that
+  // waited for the media to go then gets a new one.
   g_signal_connect_data(media, "unprepared", G_CALLBACK(onUnprepared),
-                        new ChannelPtr(data->channel), dropReference<ChannelPtr>, GConnectFlags{});
+                        new ChannelPtr(data->channel), dropReference<ChannelPtr>, G_CONNECT_AFTER);
   g_object_weak_ref(G_OBJECT(media), onMediaGone, new ChannelPtr(data->channel));
 }
 
@@ -205,6 +207,23 @@ GstRTSPStatusCode admitOrRefuse(GstRTSPClient* client, GstRTSPContext*, gpointer
 int channelOfContext(const GstRTSPContext* context) {
   if (context == nullptr || context->uri == nullptr || context->uri->abspath == nullptr) return -1;
   return rtspChannelOfPath(context->uri->abspath);
+}
+
+// A client that comes while its channel's media is being taken down (its last client just left)
+// would get that media and a 503: it waits for the media to go, then gets a new one.
+constexpr auto kClosingWait = std::chrono::seconds(3);
+
+GstRTSPStatusCode admitAfterClosing(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
+  const GstRTSPStatusCode admitted = admitOrRefuse(client, context, data);
+  const int channel = channelOfContext(context);
+  if (admitted != GST_RTSP_STS_OK || channel < 0) return admitted;
+  ChannelPtr target;
+  {
+    const HandOff handOffLock(handOff());
+    target = sharedOf(data).channels[static_cast<size_t>(channel)];
+  }
+  target->waitWhileClosing(kClosingWait);
+  return GST_RTSP_STS_OK;
 }
 
 void onSetup(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
@@ -254,10 +273,12 @@ void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
     if (state.admitted) ++shared->admitted;
     shared->clients[client] = state;
   }
-  for (const char* signal : {"pre-describe-request", "pre-setup-request", "pre-play-request",
-                             "pre-get-parameter-request", "pre-set-parameter-request",
-                             "pre-announce-request", "pre-record-request"})
+  for (const char* signal :
+       {"pre-play-request", "pre-get-parameter-request", "pre-set-parameter-request",
+        "pre-announce-request", "pre-record-request"})
     connectClient(client, signal, G_CALLBACK(admitOrRefuse), shared);
+  for (const char* signal : {"pre-describe-request", "pre-setup-request"})
+    connectClient(client, signal, G_CALLBACK(admitAfterClosing), shared);
   connectClient(client, "setup-request", G_CALLBACK(onSetup), shared);
   connectClient(client, "teardown-request", G_CALLBACK(onTeardown), shared);
   connectClient(client, "closed", G_CALLBACK(onClosed), shared);
@@ -388,14 +409,12 @@ CRtspServer::~CRtspServer() {
 void CRtspServer::setOffered(uint32_t mask) {
   const HandOff handOffLock(handOff());
   if (shared_->mounts == nullptr || mask == offered_) return;
+  const uint32_t added = mask & ~offered_;
+  const uint32_t removed = offered_ & ~mask;
   for (size_t n = 0; n < kChannels; ++n) {
-    const bool was = (offered_ >> n) & 1u;
-    const bool is = (mask >> n) & 1u;
-    if (was == is) continue;
-    if (!is) {
+    if ((removed >> n) & 1u)
       gst_rtsp_mount_points_remove_factory(shared_->mounts, mountPath(n).c_str());
-      continue;
-    }
+    if (((added >> n) & 1u) == 0) continue;
     auto* factory = channelFactory(g_object_new(pv_channel_factory_get_type(), nullptr));
     auto* data = new FactoryData{shared_->channels[n], settings_.startTimeout};
     g_atomic_pointer_set(&factory->data, data);
