@@ -195,8 +195,11 @@ void CBridgeService::onDvrInfo(const DvrInfo& info) {
   // Once per run, not on every reconnect.
   if (unavailable_ != 0 && !unavailableReported_ && warn_) {
     std::string list;
-    for (int n = 0; n < 16; ++n)
-      if ((unavailable_ >> n) & 1u) list += (list.empty() ? "" : ",") + std::to_string(n + 1);
+    for (int n = 0; n < 16; ++n) {
+      if (((unavailable_ >> n) & 1u) == 0) continue;
+      if (!list.empty()) list += ',';
+      list += std::to_string(n + 1);
+    }
     warn_("channels " + list + " of --channels are masked or absent on the DVR: Not available");
     unavailableReported_ = true;
   }
