@@ -271,9 +271,14 @@ TEST(BridgeLimits, ConnectionsAreBoundedAndAnAbsentChannelIsReportedOnce) {
   const std::string request = "GET /channels/1.mjpg HTTP/1.1\r\nHost: x\r\n\r\n";
   const int first = connectTo(port);
   const int second = connectTo(port);
-  ::send(first, request.data(), request.size(), MSG_NOSIGNAL);
-  ::send(second, request.data(), request.size(), MSG_NOSIGNAL);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Both are served (their first bytes came) before the third asks, however busy the machine.
+  for (const int fd : {first, second}) {
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    timeval timeout{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    char byte = 0;
+    ASSERT_EQ(::recv(fd, &byte, 1, 0), 1);
+  }
   EXPECT_EQ(httpGet(port, "/status.json").status, 0);  // refused: no reply at all
   ::close(first);
   EXPECT_TRUE(waitUntil([&] { return httpGet(port, "/status.json").status == 200; }, 5000));
