@@ -179,20 +179,21 @@ std::string CBridgeProcess::url(const std::string& path) const {
 namespace {
 
 // A reply whose length is known and has fully come: no need to wait for the server to close.
-bool replyComplete(const std::string& reply) {
+// Without a Content-Length, an HTTP reply lasts until the close and an RTSP reply ends with its
+// headers.
+bool replyComplete(const std::string& reply, bool lengthlessEndsAtHeaders) {
   const auto end = reply.find("\r\n\r\n");
   if (end == std::string::npos) return false;
   std::string headers = reply.substr(0, end);
   for (char& c : headers) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const auto field = headers.find("\r\ncontent-length:");
-  if (field == std::string::npos) return false;
+  if (field == std::string::npos) return lengthlessEndsAtHeaders;
   const size_t length = std::strtoul(headers.c_str() + field + 17, nullptr, 10);
   return reply.size() >= end + 4 + length;
 }
 
-}  // namespace
-
-std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs) {
+std::string exchange(uint16_t port, const std::string& request, int timeoutMs,
+                     bool lengthlessEndsAtHeaders) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -209,11 +210,37 @@ std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs
       const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
       if (got <= 0) break;
       reply.append(buffer, static_cast<size_t>(got));
-      if (replyComplete(reply)) break;
+      if (replyComplete(reply, lengthlessEndsAtHeaders)) break;
     }
   }
   ::close(fd);
   return reply;
+}
+
+}  // namespace
+
+std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs) {
+  return exchange(port, request, timeoutMs, false);
+}
+
+std::string rtspExchange(uint16_t port, const std::string& request, int timeoutMs) {
+  return exchange(port, request, timeoutMs, true);
+}
+
+std::vector<std::string> bridgeArguments(const CBridgeDvr& dvr, std::vector<std::string> extra) {
+  std::vector<std::string> args{"--connect",
+                                "127.0.0.1:" + std::to_string(dvr.port()),
+                                "--user",
+                                "watcher",
+                                "--password-file",
+                                CBridgeProcess::passwordFile(),
+                                "--http",
+                                "127.0.0.1:0",
+                                "--grace",
+                                "1",
+                                "-v"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
 }
 
 HttpReply parseReply(const std::string& raw) {

@@ -75,6 +75,12 @@ struct HttpReply {
 
 // Sends raw bytes to the port and reads until the server closes or timeoutMs pass.
 std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs = 5000);
+// The same for an RTSP request: a reply without a Content-Length ends with its headers.
+std::string rtspExchange(uint16_t port, const std::string& request, int timeoutMs = 5000);
+// The arguments of a bridge on dvr as user "watcher", HTTP on a free port, 1 s of grace, -v;
+// extra after them.
+std::vector<std::string> bridgeArguments(const CBridgeDvr& dvr,
+                                         std::vector<std::string> extra = {});
 HttpReply parseReply(const std::string& raw);
 HttpReply httpGet(uint16_t port, const std::string& path, const std::string& extraHeaders = {});
 

@@ -15,23 +15,6 @@
 
 namespace {
 
-std::vector<std::string> bridgeArguments(const CBridgeDvr& dvr,
-                                         std::vector<std::string> extra = {}) {
-  std::vector<std::string> args{"--connect",
-                                "127.0.0.1:" + std::to_string(dvr.port()),
-                                "--user",
-                                "watcher",
-                                "--password-file",
-                                CBridgeProcess::passwordFile(),
-                                "--http",
-                                "127.0.0.1:0",
-                                "--grace",
-                                "1",
-                                "-v"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  return args;
-}
-
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;

@@ -17,23 +17,6 @@
 
 namespace {
 
-std::vector<std::string> bridgeArguments(const CBridgeDvr& dvr,
-                                         std::vector<std::string> extra = {}) {
-  std::vector<std::string> args{"--connect",
-                                "127.0.0.1:" + std::to_string(dvr.port()),
-                                "--user",
-                                "watcher",
-                                "--password-file",
-                                CBridgeProcess::passwordFile(),
-                                "--http",
-                                "127.0.0.1:0",
-                                "--grace",
-                                "1",
-                                "-v"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  return args;
-}
-
 std::string tempPath(const std::string& name) {
   return "/tmp/pv-rtsp-" + std::to_string(::getpid()) + "-" + name;
 }
@@ -58,39 +41,6 @@ std::string missingClients() {
           .status != 0)
     return "GStreamer's rtspsrc or rtpjpegdepay is missing (gstreamer1.0-plugins-good)";
   return {};
-}
-
-// An RTSP request on its own connection: the reply's bytes, up to the end of its headers and
-// body (or what came before the server closed).
-std::string rtspExchange(uint16_t port, const std::string& request, int timeoutMs = 5000) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    char buffer[8192];
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-      if (got <= 0) break;
-      reply.append(buffer, static_cast<size_t>(got));
-      const auto end = reply.find("\r\n\r\n");
-      if (end == std::string::npos) continue;
-      std::smatch length;
-      static const std::regex field("\r\nContent-Length: *([0-9]+)", std::regex::icase);
-      const std::string head = reply.substr(0, end);
-      const size_t body =
-          std::regex_search(head, length, field) ? std::stoul(length[1].str()) : size_t{0};
-      if (reply.size() >= end + 4 + body) break;
-    }
-  }
-  ::close(fd);
-  return reply;
 }
 
 std::string describe(const CBridgeProcess& bridge, int channel, const std::string& extra = {}) {
