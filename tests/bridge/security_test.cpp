@@ -269,16 +269,25 @@ TEST(BridgeLimits, ConnectionsAreBoundedAndAnAbsentChannelIsReportedOnce) {
 
   // Two streams take both connections; a third is turned away until one of them ends.
   const std::string request = "GET /channels/1.mjpg HTTP/1.1\r\nHost: x\r\n\r\n";
-  const int first = connectTo(port);
-  const int second = connectTo(port);
-  // Both are served (their first bytes came) before the third asks, however busy the machine.
-  for (const int fd : {first, second}) {
+  // Both are served (their first bytes came) before the third asks, however busy the machine;
+  // the pair is tried again while closed connections still hold their places.
+  const auto streaming = [&](int fd) {
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     timeval timeout{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     char byte = 0;
-    ASSERT_EQ(::recv(fd, &byte, 1, 0), 1);
-  }
+    return ::recv(fd, &byte, 1, 0) == 1;
+  };
+  int first = -1, second = -1;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        if (first >= 0) ::close(first);
+        if (second >= 0) ::close(second);
+        first = connectTo(port);
+        second = connectTo(port);
+        return streaming(first) && streaming(second);
+      },
+      10000));
   EXPECT_EQ(httpGet(port, "/status.json").status, 0);  // refused: no reply at all
   ::close(first);
   EXPECT_TRUE(waitUntil([&] { return httpGet(port, "/status.json").status == 200; }, 5000));
