@@ -276,12 +276,19 @@ CTileDecodePool::Impl::Outcome CTileDecodePool::Impl::decodeJpeg(Channel& state,
     return outcome;
   }
   const QRect target = letterboxRect(state.jpeg->sourceSize(), tile);
-  QImage image = letterboxedTile(tile, target);
+  const QSize decodedSize = state.jpeg->decodedSize();
+  // A picture to be enlarged goes to the tile as decoded: the tile scales it up while painting
+  // it, so the enlarged picture is written once, into the window, instead of being made here and
+  // copied there.
+  const bool enlarged =
+      target.width() > decodedSize.width() || target.height() > decodedSize.height();
+  QImage image =
+      enlarged ? QImage(decodedSize, QImage::Format_RGB32) : letterboxedTile(tile, target);
   if (image.isNull()) {
     outcome.failed = true;
     return outcome;
   }
-  state.jpeg->placeInto(image, target);
+  state.jpeg->placeInto(image, enlarged ? image.rect() : target);
   outcome.scaleNs = threadCpuNs() - decoded;
   outcome.jpegScale = scaleIndex(state.jpeg->denominator());
   outcome.picture = TilePicture{number, frame.sequence, std::move(image), state.jpeg->sourceSize(),

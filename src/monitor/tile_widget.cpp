@@ -3,8 +3,11 @@
 #include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 
 #include <algorithm>
+
+#include "monitor/tile_geometry.h"
 
 namespace {
 constexpr int kFrame = 2;  // the focus frame's width, kept free on every tile so none jumps
@@ -96,19 +99,18 @@ void CTileWidget::paintEvent(QPaintEvent*) {
   painter.fillRect(QRect(area.right() + 1, area.top(), kFrame, area.height()), frame);
   if (picture_.size() == area.size()) {
     painter.drawImage(area.topLeft(), picture_);
-  } else {
+  } else if (picture_.isNull()) {
     painter.fillRect(area, Qt::black);
+  } else {
+    // A picture to enlarge, or one made for the tile's previous size until the next one comes:
+    // scaled into its letterbox, the bars beside it black.
+    const QRect target = letterboxRect(picture_.size(), area.size()).translated(area.topLeft());
+    const QRegion bars = QRegion(area).subtracted(QRegion(target));
+    for (const QRect& bar : bars) painter.fillRect(bar, Qt::black);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, picture_);
   }
   if (!picture_.isNull()) {
-    if (picture_.size() != area.size()) {
-      // A picture made for the tile's previous size, until the next one comes: keep its shape.
-      const QSize fitted = picture_.size().scaled(area.size(), Qt::KeepAspectRatio);
-      const QRect target(area.x() + (area.width() - fitted.width()) / 2,
-                         area.y() + (area.height() - fitted.height()) / 2, fitted.width(),
-                         fitted.height());
-      painter.setRenderHint(QPainter::SmoothPixmapTransform);
-      painter.drawImage(target, picture_);
-    }
     if (!painted_) {
       painted_ = true;
       if (observer_ != nullptr && *observer_) (*observer_)({index_, channel_, sequence_, arrival_});
