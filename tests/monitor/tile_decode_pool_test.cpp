@@ -151,8 +151,17 @@ TEST(TileDecodePool, PictureIsLetterboxedInBlack) {
     ASSERT_TRUE(pool.waitIdle(kWait));
     std::optional<TilePicture> picture = pool.takePicture(1);
     ASSERT_TRUE(picture);
-    ASSERT_EQ(picture->image.size(), tile);
     const QRect target = letterboxRect({704, 480}, tile);
+    if (target.width() > 704) {
+      // To be enlarged: the picture as decoded, scaled up by the tile as it paints.
+      ASSERT_EQ(picture->image.size(), QSize(704, 480));
+      int dark = 0;
+      for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 704; ++x) dark += qGray(picture->image.pixel(x, y)) < 250;
+      EXPECT_EQ(dark, 0);
+      continue;
+    }
+    ASSERT_EQ(picture->image.size(), tile);
     EXPECT_TRUE(opaque(picture->image));
     int wrong = 0;
     for (int y = 0; y < tile.height(); ++y) {

@@ -123,8 +123,10 @@ TEST_F(MonitorTest, DoubleClickEnlargesOneTileAndBack) {
   EXPECT_EQ(window().enlargedTile(), 1);
   EXPECT_FALSE(window().tile(0)->isVisible());
   EXPECT_GT(second->width(), small.width() * 3 / 2);
-  // The next picture is made for the large tile.
-  ASSERT_TRUE(waitFor([&] { return second->picture().size() == second->pictureRect().size(); }));
+  // The next picture is made for the large tile: larger than the DVR's, so it comes whole, as
+  // decoded, for the tile to scale up as it paints.
+  ASSERT_TRUE(waitFor([&] { return second->picture().size() == QSize(704, 480); }));
+  ASSERT_GT(second->pictureRect().width(), 704);
   EXPECT_EQ(identify(second->picture(), 4).channel, 1);
   click(second, true);
   EXPECT_EQ(window().enlargedTile(), -1);
