@@ -17,8 +17,10 @@
 struct TilePicture {
   uint8_t channel = 0;
   uint64_t sequence = 0;  // LiveFrame::sequence of the frame it came from
-  QImage image;           // Format_RGB32, exactly the tile's size, letterboxed
-  QSize sourceSize;       // the DVR's picture size
+  // Format_RGB32, exactly the tile's size, letterboxed; a JPEG picture smaller than its place in
+  // the tile comes as decoded instead, for the tile to scale up as it paints it.
+  QImage image;
+  QSize sourceSize;                               // the DVR's picture size
   std::chrono::steady_clock::time_point arrival;  // of the frame it came from
 };
 
