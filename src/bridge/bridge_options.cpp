@@ -56,6 +56,13 @@ bool isFlag(std::string_view key) {
   return key == "no-auth" || key == "verbose" || key == "help";
 }
 
+bool takesValue(std::string_view key) {
+  for (const char* name : {"connect", "user", "password-file", "http", "rtsp", "channels",
+                           "auth-file", "grace", "max-clients"})
+    if (key == name) return true;
+  return false;
+}
+
 OptionsResult apply(std::string_view key, std::string_view value, BridgeOptions* options) {
   OptionsResult result;
   const auto fail = [&](std::string text) {
@@ -205,6 +212,8 @@ OptionsResult parseBridgeArguments(const std::vector<std::string>& arguments,
       ++i;
       continue;
     }
+    if (!isFlag(key) && !takesValue(key))
+      return {false, "unknown option '" + argument.substr(0, 40) + "'"};
     std::string value;
     if (!isFlag(key)) {
       if (i + 1 >= arguments.size()) return {false, "--" + key + " needs a value"};

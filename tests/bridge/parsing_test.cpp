@@ -74,6 +74,15 @@ TEST(BridgeOptions, DefaultsAndWhatMustHoldTogether) {
   options.noAuth = false;
   EXPECT_TRUE(checkBridgeOptions(options).ok);
 
+  // A mistyped option is named as unknown, whether or not a value follows it.
+  for (const std::vector<std::string>& typo :
+       {std::vector<std::string>{"--quit"}, std::vector<std::string>{"--htpp", "x:1"}}) {
+    const OptionsResult result = parseBridgeArguments(typo, &options, noFiles);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "unknown option '" + typo[0] + "'");
+  }
+  EXPECT_EQ(parseBridgeArguments({"--rtsp"}, &options, noFiles).error, "--rtsp needs a value");
+
   BridgeOptions missing;
   EXPECT_FALSE(checkBridgeOptions(missing).ok);
   missing.dvrAddress = "dvr";
