@@ -2,10 +2,17 @@
 
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
+#include <linux/sockios.h>
+#include <linux/tcp.h>  // tcp_info with the bytes acknowledged
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "bridge/rtsp_path.h"
 
@@ -33,6 +40,10 @@ struct CRtspServer::Shared {
   struct Client {
     bool admitted = false;
     uint32_t channels = 0;  // bit n: set up streams of channel n
+    // The connection's socket, and when the client last took any of what was sent to it.
+    int fd = -1;
+    uint64_t acked = 0;
+    std::chrono::steady_clock::time_point lastTaken;
   };
 
   std::array<std::shared_ptr<CRtspChannel>, kChannels> channels;
@@ -147,12 +158,33 @@ void onMediaGone(gpointer data, GObject* media) {
   delete channel;
 }
 
+// GStreamer's server feeds each kind of client (UDP, TCP) through its own queue of one packet
+// behind a tee. A TCP client that stops reading stops its queue, the tee waits for it, and every
+// other client of the channel freezes with it, UDP ones for as long as the stalled client keeps
+// its session. The queues get room for a few seconds of video and drop the oldest packets beyond
+// that, so a stalled client loses its own packets and nobody else's.
+constexpr guint64 kClientQueueBytes = 4 * 1024 * 1024;
+
+void onElementAdded(GstBin* pipeline, GstBin* parent, GstElement* element, gpointer) {
+  if (parent != pipeline) return;  // rtpbin's own elements, and our bin
+  GstElementFactory* factory = gst_element_get_factory(element);
+  if (factory == nullptr || std::string_view(GST_OBJECT_NAME(factory)) != "queue") return;
+  g_object_set(element, "max-size-buffers", 0u, "max-size-time", guint64{0}, "max-size-bytes",
+               static_cast<guint>(kClientQueueBytes), nullptr);
+  gst_util_set_object_arg(G_OBJECT(element), "leaky", "downstream");
+}
+
 void configureMedia(GstRTSPMediaFactory* factory, GstRTSPMedia* media) {
   const HandOff handOffLock(handOff());
   GST_RTSP_MEDIA_FACTORY_CLASS(pv_channel_factory_parent_class)->configure(factory, media);
   const FactoryData* data = factoryData(factory);
   GstElement* element = gst_rtsp_media_get_element(media);
   if (element == nullptr) return;
+  if (GstObject* pipeline = gst_object_get_parent(GST_OBJECT(element)); pipeline != nullptr) {
+    if (GST_IS_BIN(pipeline))
+      g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
+    gst_object_unref(pipeline);
+  }
   if (data == nullptr) {
     gst_object_unref(element);
     return;
@@ -269,6 +301,10 @@ void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
   {
     std::lock_guard lock(shared->mutex);
     CRtspServer::Shared::Client state;
+    if (GstRTSPConnection* connection = gst_rtsp_client_get_connection(client))
+      if (GSocket* socket = gst_rtsp_connection_get_write_socket(connection))
+        state.fd = g_socket_get_fd(socket);
+    state.lastTaken = std::chrono::steady_clock::now();
     state.admitted = shared->admitted < shared->maxClients;
     if (state.admitted) ++shared->admitted;
     shared->clients[client] = state;
@@ -284,11 +320,49 @@ void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
   connectClient(client, "closed", G_CALLBACK(onClosed), shared);
 }
 
+// A client that has taken nothing of what is waiting for it this long has stopped reading.
+// GStreamer's server hands every packet of a channel to all its TCP clients in turn, and a full
+// connection can hold up the whole channel; such a client is let go.
+constexpr auto kStallLimit = std::chrono::seconds(2);
+
+// Whether the client has taken nothing for kStallLimit while data waits for it; notes progress.
+bool stoppedReading(CRtspServer::Shared::Client& state, std::chrono::steady_clock::time_point now) {
+  if (state.fd < 0) return false;
+  int unsent = 0;
+  tcp_info info{};
+  socklen_t length = sizeof info;
+  if (::ioctl(state.fd, SIOCOUTQ, &unsent) != 0 ||
+      ::getsockopt(state.fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+    return false;
+  if (unsent == 0 || info.tcpi_bytes_acked != state.acked) {
+    state.acked = info.tcpi_bytes_acked;
+    state.lastTaken = now;
+    return false;
+  }
+  return now - state.lastTaken >= kStallLimit;
+}
+
+GstRTSPFilterResult closeListed(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
+  const auto& listed = *static_cast<std::vector<const GstRTSPClient*>*>(data);
+  return std::find(listed.begin(), listed.end(), client) != listed.end() ? GST_RTSP_FILTER_REMOVE
+                                                                         : GST_RTSP_FILTER_KEEP;
+}
+
 gboolean onTick(gpointer data) {
-  const HandOff handOffLock(handOff());
-  CRtspServer::Shared& shared = sharedOf(data);
-  const auto now = std::chrono::steady_clock::now();
-  for (const auto& channel : shared.channels) channel->tick(now, shared.startTimeout);
+  std::vector<const GstRTSPClient*> stalled;
+  GstRTSPServer* server = nullptr;
+  {
+    const HandOff handOffLock(handOff());
+    CRtspServer::Shared& shared = sharedOf(data);
+    const auto now = std::chrono::steady_clock::now();
+    for (const auto& channel : shared.channels) channel->tick(now, shared.startTimeout);
+    std::lock_guard lock(shared.mutex);
+    for (auto& [client, state] : shared.clients)
+      if (stoppedReading(state, now)) stalled.push_back(client);
+    server = shared.server;
+  }
+  // Closing runs the clients' own callbacks, which take the locks above.
+  if (!stalled.empty()) gst_rtsp_server_client_filter(server, closeListed, &stalled);
   return G_SOURCE_CONTINUE;
 }
 

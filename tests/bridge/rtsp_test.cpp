@@ -48,6 +48,104 @@ std::string describe(const CBridgeProcess& bridge, int channel, const std::strin
          "Accept: application/sdp\r\n" + extra + "\r\n";
 }
 
+// A client of our own over one RTSP connection, for what ffmpeg won't do: take one stream alone,
+// or stop reading.
+class CRawRtspClient {
+ public:
+  CRawRtspClient() = default;
+  ~CRawRtspClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  CRawRtspClient(const CRawRtspClient&) = delete;
+  CRawRtspClient& operator=(const CRawRtspClient&) = delete;
+
+  // receiveBuffer > 0 shrinks the socket's receive buffer, so that a client that stops reading
+  // fills the sender's side quickly.
+  bool connect(uint16_t port, int receiveBuffer = 0) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return false;
+    if (receiveBuffer > 0)
+      ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+
+  uint16_t localPort() const {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ntohs(address.sin_port);
+  }
+
+  // Bytes received over timeoutMs, kept in reply().
+  size_t receive(int timeoutMs) {
+    char buffer[16384];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    size_t total = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      reply_.append(buffer, static_cast<size_t>(got));
+      total += static_cast<size_t>(got);
+    }
+    return total;
+  }
+
+  // Sends a request and reads up to the end of the reply's head; true on 200.
+  bool ask(const std::string& request) {
+    reply_.clear();
+    ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (reply_.find("\r\n\r\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      receive(100);
+    return reply_.rfind("RTSP/1.0 200", 0) == 0;
+  }
+
+  // DESCRIBE, SETUP of the video alone interleaved on this connection, PLAY.
+  bool playVideoOverTcp(const std::string& url) {
+    if (!ask("DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n")) return false;
+    if (!ask("SETUP " + url +
+             "/stream=0 RTSP/1.0\r\nCSeq: 2\r\n"
+             "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n"))
+      return false;
+    std::smatch session;
+    static const std::regex field("\r\nSession: *([^;\r]+)");
+    if (!std::regex_search(reply_, session, field)) return false;
+    return ask("PLAY " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: " + session[1].str() + "\r\n\r\n");
+  }
+
+  const std::string& reply() const { return reply_; }
+
+ private:
+  int fd_ = -1;
+  std::string reply_;
+};
+
+// Bytes the kernel holds unsent on the local server's connection to peerPort (/proc/net/tcp).
+size_t sendQueueOfPeer(uint16_t serverPort, uint16_t peerPort) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues;
+    fields >> slot >> local >> remote >> state >> queues;
+    const auto portOf = [](const std::string& address) {
+      const auto colon = address.find(':');
+      return colon == std::string::npos ? 0ul : std::stoul(address.substr(colon + 1), nullptr, 16);
+    };
+    if (portOf(local) != serverPort || portOf(remote) != peerPort) continue;
+    return std::stoul(queues.substr(0, queues.find(':')), nullptr, 16);
+  }
+  return 0;
+}
+
 class BridgeRtsp : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -147,57 +245,46 @@ TEST_F(BridgeRtsp, TheAudioGoesToTheChannelWatchedLongestTheOthersCarrySilence) 
 TEST_F(BridgeRtsp, AClientThatTakesTheVideoAloneSharesTheChannelWithOthers) {
   if (const std::string missing = missingClients(); !missing.empty()) GTEST_SKIP() << missing;
   // Plays channel 3's video alone over TCP: the audio stream of the shared media is unlinked.
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(bridge_.rtspPort());
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  std::string reply;
-  const auto receive = [&](int timeoutMs) {
-    char buffer[16384];
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    size_t total = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-      if (got <= 0) break;
-      reply.append(buffer, static_cast<size_t>(got));
-      total += static_cast<size_t>(got);
-    }
-    return total;
-  };
-  const auto ask = [&](const std::string& request) {
-    reply.clear();
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (reply.find("\r\n\r\n") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
-      receive(100);
-    return reply.rfind("RTSP/1.0 200", 0) == 0;
-  };
+  CRawRtspClient client;
+  ASSERT_TRUE(client.connect(bridge_.rtspPort()));
   const std::string url = bridge_.rtspUrl(3);
-  ASSERT_TRUE(ask("DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n")) << reply;
-  ASSERT_TRUE(ask("SETUP " + url +
-                  "/stream=0 RTSP/1.0\r\nCSeq: 2\r\n"
-                  "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n"))
-      << reply;
-  std::smatch session;
-  static const std::regex field("\r\nSession: *([^;\r]+)");
-  ASSERT_TRUE(std::regex_search(reply, session, field)) << reply;
-  ASSERT_TRUE(
-      ask("PLAY " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: " + session[1].str() + "\r\n\r\n"))
-      << reply;
-  EXPECT_GT(receive(1000), 10000u);  // pictures flow
+  ASSERT_TRUE(client.playVideoOverTcp(url)) << client.reply();
+  EXPECT_GT(client.receive(1000), 10000u);  // pictures flow
 
   // Another client of the same channel gets both streams, and the first one keeps its pictures.
   const CommandResult other =
       runCommand("timeout 30 ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + url);
   EXPECT_EQ(other.status, 0) << other.output;
   EXPECT_EQ(other.output, "mjpeg\npcm_mulaw\n");
-  EXPECT_GT(receive(1000), 10000u);
-  ::close(fd);
+  EXPECT_GT(client.receive(1000), 10000u);
+}
+
+// A client that plays over TCP and then stops reading fills its connection and is let go; the
+// channel's other clients, over UDP or TCP, go on getting pictures. Without that they got none
+// until the stalled client's session timed out a minute later.
+TEST_F(BridgeRtsp, AClientThatStopsReadingHoldsUpNoOtherClient) {
+  if (const std::string missing = missingClients(); !missing.empty()) GTEST_SKIP() << missing;
+  CRawRtspClient stalled;
+  ASSERT_TRUE(stalled.connect(bridge_.rtspPort(), 4096));
+  const std::string url = bridge_.rtspUrl(1);
+  ASSERT_TRUE(stalled.playVideoOverTcp(url)) << stalled.reply();
+  // Stalled once the bridge's side of its connection stays full.
+  size_t queued = 0;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const size_t before = queued;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        queued = sendQueueOfPeer(bridge_.rtspPort(), stalled.localPort());
+        return queued > 100000 && queued == before;
+      },
+      30000))
+      << queued;
+  for (const char* transport : {"udp", "tcp"}) {
+    const CommandResult other = runCommand(
+        std::string("timeout 30 ffmpeg -hide_banner -nostdin -loglevel error -rtsp_transport ") +
+        transport + " -i " + url + " -map 0:v -frames:v 75 -fps_mode vfr -f null -");
+    EXPECT_EQ(other.status, 0) << transport << ": " << other.output;
+  }
 }
 
 TEST_F(BridgeRtsp, BadRequestsDoNotDisturbAPlayingClient) {
