@@ -26,13 +26,6 @@
 typedef struct _GstElement GstElement;
 typedef struct _GstRTSPMedia GstRTSPMedia;
 
-struct RtspFitCounts {
-  uint64_t untouched = 0;
-  uint64_t transcoded = 0;
-  uint64_t reencoded = 0;
-  uint64_t unusable = 0;
-};
-
 class CRtspChannel {
  public:
   using Clock = std::chrono::steady_clock;

@@ -262,6 +262,33 @@ TEST(BridgeDocuments, StatusAndMetricsCountRtspClients) {
   EXPECT_NE(metrics.find("# TYPE pelloxview_bridge_rtsp_clients gauge\n"), std::string::npos);
 }
 
+TEST(BridgeDocuments, StatusAndMetricsShowHowTheJpegFramesFitRtp) {
+  BridgeView view;
+  view.channels[0].offered = true;
+  view.channels[0].fits = {120, 7, 3, 1};
+  view.channels[2].offered = true;       // an MPEG-4 channel, or one no RTSP client watched
+  view.channels[5].fits = {9, 9, 9, 9};  // not offered: shown nowhere
+  const std::string json = renderStatusJson(view);
+  EXPECT_NE(json.find("\"frames_skipped\":0,\"rtp_jpeg_fit\":{\"untouched\":120,"
+                      "\"transcoded\":7,\"reencoded\":3,\"unusable\":1}}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("{\"channel\":3,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"rtp_jpeg_fit\":{\"untouched\":0,\"transcoded\":0,\"reencoded\":0,"
+                      "\"unusable\":0}}]}"),
+            std::string::npos)
+      << json;
+  const std::string metrics = renderMetrics(view);
+  const std::string name = "pelloxview_bridge_rtp_jpeg_fit_total";
+  EXPECT_NE(metrics.find("# TYPE " + name + " counter\n"), std::string::npos) << metrics;
+  for (const char* line :
+       {"{channel=\"1\",result=\"untouched\"} 120\n", "{channel=\"1\",result=\"transcoded\"} 7\n",
+        "{channel=\"1\",result=\"reencoded\"} 3\n", "{channel=\"1\",result=\"unusable\"} 1\n",
+        "{channel=\"3\",result=\"untouched\"} 0\n", "{channel=\"3\",result=\"unusable\"} 0\n"})
+    EXPECT_NE(metrics.find("\n" + name + line), std::string::npos) << line << metrics;
+  EXPECT_EQ(metrics.find("channel=\"6\""), std::string::npos) << metrics;
+}
+
 TEST(VideoPacing, ABurstIsSpreadOutAndTheTimestampsCatchUpWithTheArrivals) {
   constexpr int64_t kMs = 1'000'000;
   CFrameInterval interval;
