@@ -17,11 +17,11 @@ int64_t nanoseconds(CRtspChannel::Clock::duration duration) {
 }
 
 int64_t samplesAt(CRtspChannel::Clock::duration sinceStart) {
-  return nanoseconds(sinceStart) * CAudioTimeline::kRate / 1'000'000'000;
+  return CAudioTimeline::samplesIn(nanoseconds(sinceStart));
 }
 
 GstClockTime sampleTime(int64_t position) {
-  return static_cast<GstClockTime>(position) * GST_SECOND / CAudioTimeline::kRate;
+  return static_cast<GstClockTime>(CAudioTimeline::nanosecondsAt(position));
 }
 
 // Both queues are bounded and drop their oldest data when full: a push never waits. The tee

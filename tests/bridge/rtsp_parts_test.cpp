@@ -92,6 +92,25 @@ TEST(AudioTimeline, StaysContinuousAndNearTheClockWhateverTheAudioDoes) {
   EXPECT_FALSE(timeline.place(now, 0).has_value());
 }
 
+TEST(AudioTimeline, TimeAndSamplesConvertExactlyOnAStreamThatRunsForMonths) {
+  using std::chrono::hours;
+  using std::chrono::nanoseconds;
+  const auto ns = [](auto duration) { return nanoseconds(duration).count(); };
+  EXPECT_EQ(CAudioTimeline::samplesIn(ns(std::chrono::seconds(1))), 8000);
+  EXPECT_EQ(CAudioTimeline::samplesIn(124'999), 0);  // a part of a sample isn't one
+  EXPECT_EQ(CAudioTimeline::samplesIn(125'000), 1);
+  EXPECT_EQ(CAudioTimeline::samplesIn(-250'000), -2);  // a block that came before the start
+  EXPECT_EQ(CAudioTimeline::nanosecondsAt(3), 375'000);
+  // A recorder may hold a channel's stream for months: past two weeks the samples, past four
+  // the timestamps, would no longer fit a 64-bit product of the usual formula.
+  for (const int days : {13, 14, 27, 28, 400}) {
+    const int64_t samples = int64_t{8000} * 3600 * 24 * days;
+    EXPECT_EQ(CAudioTimeline::samplesIn(ns(hours(24 * days))), samples) << days;
+    EXPECT_EQ(CAudioTimeline::nanosecondsAt(samples), ns(hours(24 * days))) << days;
+    EXPECT_EQ(CAudioTimeline::samplesIn(ns(hours(24 * days)) + 125'000), samples + 1) << days;
+  }
+}
+
 TEST(RtspPath, OnlyTheChannelPathsName) {
   EXPECT_EQ(rtspChannelOfPath("/channel/1"), 0);
   EXPECT_EQ(rtspChannelOfPath("/channel/16"), 15);
