@@ -450,6 +450,9 @@ CRtspServer::~CRtspServer() {
 void CRtspServer::setOffered(uint32_t mask) {
   const HandOff handOffLock(handOff());
   if (shared_->mounts == nullptr || mask == offered_) return;
+  // From the masks of what changed, not from two flags a channel compared for equality: g++ 12.2
+  // at -O2 (its value-range pass) miscompiles `bool was = (a >> n) & 1, is = (b >> n) & 1;
+  // if (was == is) continue;` when n varies, and the optimised bridge then mounted no channel.
   const uint32_t added = mask & ~offered_;
   const uint32_t removed = offered_ & ~mask;
   for (size_t n = 0; n < kChannels; ++n) {
