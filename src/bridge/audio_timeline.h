@@ -18,6 +18,13 @@ class CAudioTimeline {
   // the delay stays bounded when the DVR sends faster than real time.
   static constexpr int64_t kMaxAheadSamples = kRate;
 
+  // A span of time (ns) in samples, and a position as time. One sample is a whole number of
+  // nanoseconds, so neither needs a product that overflows on a stream that runs for weeks.
+  static constexpr int64_t kNsPerSample = 1'000'000'000 / kRate;
+  static_assert(1'000'000'000 % kRate == 0);
+  static constexpr int64_t samplesIn(int64_t nanoseconds) { return nanoseconds / kNsPerSample; }
+  static constexpr int64_t nanosecondsAt(int64_t position) { return position * kNsPerSample; }
+
   struct Span {
     int64_t start = 0;  // first sample's position
     int64_t count = 0;  // 0: nothing to add

@@ -186,7 +186,11 @@ std::string renderStatusJson(const BridgeView& view) {
             ",\"fps_in\":" + number(c.fpsIn) + ",\"fps_out\":" + number(c.fpsOut) +
             ",\"frames_in\":" + std::to_string(c.counters.picturesIn) +
             ",\"frames_out\":" + std::to_string(c.counters.picturesOut) +
-            ",\"frames_skipped\":" + std::to_string(c.counters.skipped) + "}";
+            ",\"frames_skipped\":" + std::to_string(c.counters.skipped) +
+            ",\"rtp_jpeg_fit\":{\"untouched\":" + std::to_string(c.fits.untouched) +
+            ",\"transcoded\":" + std::to_string(c.fits.transcoded) +
+            ",\"reencoded\":" + std::to_string(c.fits.reencoded) +
+            ",\"unusable\":" + std::to_string(c.fits.unusable) + "}}";
   }
   json += "]}\n";
   return json;
@@ -233,6 +237,22 @@ std::string renderMetrics(const BridgeView& view) {
       text += std::string(s.name) + "{channel=\"" + std::to_string(n + 1) + "\"} " +
               s.value(view.channels[n]) + "\n";
     }
+  }
+  // One counter, the outcome as a label: the four add up to the JPEG frames RTSP had to send.
+  constexpr const char* kFit = "pelloxview_bridge_rtp_jpeg_fit_total";
+  text += std::string("# HELP ") + kFit +
+          " JPEG frames for RTSP clients by how they fit RTP/JPEG: untouched, transcoded "
+          "(re-coded without loss), reencoded, unusable (dropped).\n# TYPE " +
+          kFit + " counter\n";
+  for (size_t n = 0; n < view.channels.size(); ++n) {
+    const ChannelView& c = view.channels[n];
+    if (!c.offered) continue;
+    const std::string labels =
+        std::string(kFit) + "{channel=\"" + std::to_string(n + 1) + "\",result=\"";
+    text += labels + "untouched\"} " + std::to_string(c.fits.untouched) + "\n";
+    text += labels + "transcoded\"} " + std::to_string(c.fits.transcoded) + "\n";
+    text += labels + "reencoded\"} " + std::to_string(c.fits.reencoded) + "\n";
+    text += labels + "unusable\"} " + std::to_string(c.fits.unusable) + "\n";
   }
   return text;
 }

@@ -158,6 +158,7 @@ void CBridgeService::tick() {
       channel.pulled = (wanted >> n) & 1u;
       channel.counters = hub_.counters(n);
       channel.rtspClients = rtspClients[n];
+      if (rtsp_) channel.fits = rtsp_->fitCounts(n);
       if (newRates) {
         channel.fpsIn = (channel.counters.picturesIn - rateBase_[n].picturesIn) / seconds;
         channel.fpsOut = (channel.counters.picturesOut - rateBase_[n].picturesOut) / seconds;

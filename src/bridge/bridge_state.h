@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bridge/frame_hub.h"
+#include "bridge/rtp_jpeg_fit.h"
 
 struct ChannelView {
   bool offered = false;    // among the channels the bridge serves
@@ -20,6 +21,7 @@ struct ChannelView {
   double fpsOut = 0;
   ChannelCounters counters;
   int rtspClients = 0;  // RTSP clients that set up the channel's streams
+  RtspFitCounts fits;   // the JPEG frames sent over RTSP: as they came, re-coded, or dropped
 };
 
 struct BridgeView {

@@ -12,6 +12,14 @@
 
 enum class RtpJpegFit { Untouched, Transcoded, Reencoded, Unusable };
 
+// How a channel's JPEG frames came out, frame by frame (not per client).
+struct RtspFitCounts {
+  uint64_t untouched = 0;
+  uint64_t transcoded = 0;
+  uint64_t reencoded = 0;
+  uint64_t unusable = 0;
+};
+
 struct RtpJpegFitResult {
   RtpJpegFit fit = RtpJpegFit::Unusable;
   std::vector<uint8_t> jpeg;  // the fitted frame; empty when Untouched (send the input as it is)

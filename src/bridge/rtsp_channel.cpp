@@ -17,11 +17,11 @@ int64_t nanoseconds(CRtspChannel::Clock::duration duration) {
 }
 
 int64_t samplesAt(CRtspChannel::Clock::duration sinceStart) {
-  return nanoseconds(sinceStart) * CAudioTimeline::kRate / 1'000'000'000;
+  return CAudioTimeline::samplesIn(nanoseconds(sinceStart));
 }
 
 GstClockTime sampleTime(int64_t position) {
-  return static_cast<GstClockTime>(position) * GST_SECOND / CAudioTimeline::kRate;
+  return static_cast<GstClockTime>(CAudioTimeline::nanosecondsAt(position));
 }
 
 // Both queues are bounded and drop their oldest data when full: a push never waits. The tee
@@ -122,7 +122,7 @@ void CRtspChannel::detach(GstRTSPMedia* media) {
   feedGone_.notify_all();
 }
 
-void CRtspChannel::waitWhileClosing(std::chrono::milliseconds timeout) {
+GstRTSPMedia* CRtspChannel::holdLiveMedia(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (Clock::now() < deadline) {
     std::vector<GstRTSPMedia*> medias;
@@ -130,18 +130,35 @@ void CRtspChannel::waitWhileClosing(std::chrono::milliseconds timeout) {
       std::lock_guard lock(mutex_);
       for (const auto& feed : feeds_) medias.push_back(GST_RTSP_MEDIA(g_object_ref(feed->media)));
     }
-    // Asked without our lock: the media's own lock may be held while it calls detach().
+    // Asked without our lock: the media's own lock may be held while it calls detach(). The
+    // status of a media being prepared is known once it is (the call waits for it).
     bool closing = false;
+    GstRTSPMedia* live = nullptr;
     for (GstRTSPMedia* media : medias) {
       const GstRTSPMediaStatus status = gst_rtsp_media_get_status(media);
-      closing = closing || status == GST_RTSP_MEDIA_STATUS_UNPREPARING ||
-                status == GST_RTSP_MEDIA_STATUS_UNPREPARED || status == GST_RTSP_MEDIA_STATUS_ERROR;
+      if (status == GST_RTSP_MEDIA_STATUS_PREPARED || status == GST_RTSP_MEDIA_STATUS_SUSPENDED) {
+        if (live == nullptr) live = GST_RTSP_MEDIA(g_object_ref(media));
+      } else {
+        closing = true;  // being taken down, or built and not yet prepared
+      }
       g_object_unref(media);
     }
-    if (!closing) return;
+    if (!closing && live == nullptr) return nullptr;  // the client's request builds one
+    // One more preparation of a prepared media only counts it, under the media's own lock; it
+    // fails once the take-down began. A media never returns to its first, unprepared state (it
+    // isn't reusable), so the missing thread is never needed.
+    if (!closing && gst_rtsp_media_prepare(live, nullptr)) return live;
+    if (live != nullptr) g_object_unref(live);
     std::unique_lock lock(mutex_);
     feedGone_.wait_for(lock, std::chrono::milliseconds(20));
   }
+  return nullptr;
+}
+
+void CRtspChannel::releaseMedia(GstRTSPMedia* media) {
+  if (media == nullptr) return;
+  gst_rtsp_media_unprepare(media);  // takes the media down when no client holds it any more
+  g_object_unref(media);
 }
 
 void CRtspChannel::pushVideo(LiveCodec codec, const uint8_t* data, size_t length,

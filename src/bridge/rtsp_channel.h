@@ -26,13 +26,6 @@
 typedef struct _GstElement GstElement;
 typedef struct _GstRTSPMedia GstRTSPMedia;
 
-struct RtspFitCounts {
-  uint64_t untouched = 0;
-  uint64_t transcoded = 0;
-  uint64_t reencoded = 0;
-  uint64_t unusable = 0;
-};
-
 class CRtspChannel {
  public:
   using Clock = std::chrono::steady_clock;
@@ -56,9 +49,14 @@ class CRtspChannel {
   // twice for the same media.
   void attach(GstRTSPMedia* media, LiveCodec codec);
   void detach(GstRTSPMedia* media);
-  // Waits, up to timeout, until no media of the channel is being taken down: such a media can't
-  // serve a new client, and its factory hands it out until it is gone.
-  void waitWhileClosing(std::chrono::milliseconds timeout);
+  // For a client about to ask for the channel's media: waits, up to timeout, until no media of
+  // the channel is being taken down (such a media can't serve a new client, and its factory
+  // hands it out until it is gone), then holds the live media prepared, so that its last client
+  // leaving now doesn't take it down under the new one. Returns the held media (a reference of
+  // the caller's) or null when there is none; releaseMedia() lets it go once the client's
+  // request has taken its own hold.
+  GstRTSPMedia* holdLiveMedia(std::chrono::milliseconds timeout);
+  static void releaseMedia(GstRTSPMedia* media);
 
   // Live-stream thread: one frame's coded data (a JPEG image from its start marker on, or an
   // MPEG-4 frame).

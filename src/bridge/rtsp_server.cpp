@@ -40,6 +40,8 @@ struct CRtspServer::Shared {
   struct Client {
     bool admitted = false;
     uint32_t channels = 0;  // bit n: set up streams of channel n
+    // Medias held prepared for the request being handled; let go with its answer.
+    std::vector<GstRTSPMedia*> held;
     // The connection's socket, and when the client last took any of what was sent to it.
     int fd = -1;
     uint64_t acked = 0;
@@ -242,7 +244,9 @@ int channelOfContext(const GstRTSPContext* context) {
 }
 
 // A client that comes while its channel's media is being taken down (its last client just left)
-// would get that media and a 503: it waits for the media to go, then gets a new one.
+// would get that media and a 503: it waits for the media to go, then gets a new one. A client
+// that comes just before holds the live media for its request, so that the last client leaving
+// meanwhile doesn't take it down under it.
 constexpr auto kClosingWait = std::chrono::seconds(3);
 
 GstRTSPStatusCode admitAfterClosing(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
@@ -254,8 +258,38 @@ GstRTSPStatusCode admitAfterClosing(GstRTSPClient* client, GstRTSPContext* conte
     const HandOff handOffLock(handOff());
     target = sharedOf(data).channels[static_cast<size_t>(channel)];
   }
-  target->waitWhileClosing(kClosingWait);
+  GstRTSPMedia* held = target->holdLiveMedia(kClosingWait);
+  if (held == nullptr) return GST_RTSP_STS_OK;
+  {
+    const HandOff handOffLock(handOff());
+    CRtspServer::Shared& shared = sharedOf(data);
+    std::lock_guard lock(shared.mutex);
+    const auto found = shared.clients.find(client);
+    if (found != shared.clients.end()) {
+      found->second.held.push_back(held);
+      return GST_RTSP_STS_OK;
+    }
+  }
+  CRtspChannel::releaseMedia(held);
   return GST_RTSP_STS_OK;
+}
+
+// Outside every lock of ours: letting the last hold go takes the media down, which calls back.
+void releaseHeld(GstRTSPClient* client, gpointer data) {
+  std::vector<GstRTSPMedia*> held;
+  {
+    const HandOff handOffLock(handOff());
+    CRtspServer::Shared& shared = sharedOf(data);
+    std::lock_guard lock(shared.mutex);
+    const auto found = shared.clients.find(client);
+    if (found != shared.clients.end()) held.swap(found->second.held);
+  }
+  for (GstRTSPMedia* media : held) CRtspChannel::releaseMedia(media);
+}
+
+// The answer to a request goes out once the request took its own hold of the media, or failed.
+void onSendMessage(GstRTSPClient* client, GstRTSPContext*, GstRTSPMessage*, gpointer data) {
+  releaseHeld(client, data);
 }
 
 void onSetup(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
@@ -279,13 +313,18 @@ void onTeardown(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
 }
 
 void onClosed(GstRTSPClient* client, gpointer data) {
-  const HandOff handOffLock(handOff());
-  CRtspServer::Shared& shared = sharedOf(data);
-  std::lock_guard lock(shared.mutex);
-  const auto found = shared.clients.find(client);
-  if (found == shared.clients.end()) return;
-  if (found->second.admitted) --shared.admitted;
-  shared.clients.erase(found);
+  std::vector<GstRTSPMedia*> held;
+  {
+    const HandOff handOffLock(handOff());
+    CRtspServer::Shared& shared = sharedOf(data);
+    std::lock_guard lock(shared.mutex);
+    const auto found = shared.clients.find(client);
+    if (found == shared.clients.end()) return;
+    if (found->second.admitted) --shared.admitted;
+    held.swap(found->second.held);
+    shared.clients.erase(found);
+  }
+  for (GstRTSPMedia* media : held) CRtspChannel::releaseMedia(media);
 }
 
 void connectClient(GstRTSPClient* client, const char* signal, GCallback callback,
@@ -317,6 +356,7 @@ void onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer data) {
     connectClient(client, signal, G_CALLBACK(admitAfterClosing), shared);
   connectClient(client, "setup-request", G_CALLBACK(onSetup), shared);
   connectClient(client, "teardown-request", G_CALLBACK(onTeardown), shared);
+  connectClient(client, "send-message", G_CALLBACK(onSendMessage), shared);
   connectClient(client, "closed", G_CALLBACK(onClosed), shared);
 }
 
@@ -483,6 +523,9 @@ CRtspServer::~CRtspServer() {
 void CRtspServer::setOffered(uint32_t mask) {
   const HandOff handOffLock(handOff());
   if (shared_->mounts == nullptr || mask == offered_) return;
+  // From the masks of what changed, not from two flags a channel compared for equality: g++ 12.2
+  // at -O2 (its value-range pass) miscompiles `bool was = (a >> n) & 1, is = (b >> n) & 1;
+  // if (was == is) continue;` when n varies, and the optimised bridge then mounted no channel.
   const uint32_t added = mask & ~offered_;
   const uint32_t removed = offered_ & ~mask;
   for (size_t n = 0; n < kChannels; ++n) {

@@ -92,6 +92,25 @@ TEST(AudioTimeline, StaysContinuousAndNearTheClockWhateverTheAudioDoes) {
   EXPECT_FALSE(timeline.place(now, 0).has_value());
 }
 
+TEST(AudioTimeline, TimeAndSamplesConvertExactlyOnAStreamThatRunsForMonths) {
+  using std::chrono::hours;
+  using std::chrono::nanoseconds;
+  const auto ns = [](auto duration) { return nanoseconds(duration).count(); };
+  EXPECT_EQ(CAudioTimeline::samplesIn(ns(std::chrono::seconds(1))), 8000);
+  EXPECT_EQ(CAudioTimeline::samplesIn(124'999), 0);  // a part of a sample isn't one
+  EXPECT_EQ(CAudioTimeline::samplesIn(125'000), 1);
+  EXPECT_EQ(CAudioTimeline::samplesIn(-250'000), -2);  // a block that came before the start
+  EXPECT_EQ(CAudioTimeline::nanosecondsAt(3), 375'000);
+  // A recorder may hold a channel's stream for months: past two weeks the samples, past four
+  // the timestamps, would no longer fit a 64-bit product of the usual formula.
+  for (const int days : {13, 14, 27, 28, 400}) {
+    const int64_t samples = int64_t{8000} * 3600 * 24 * days;
+    EXPECT_EQ(CAudioTimeline::samplesIn(ns(hours(24 * days))), samples) << days;
+    EXPECT_EQ(CAudioTimeline::nanosecondsAt(samples), ns(hours(24 * days))) << days;
+    EXPECT_EQ(CAudioTimeline::samplesIn(ns(hours(24 * days)) + 125'000), samples + 1) << days;
+  }
+}
+
 TEST(RtspPath, OnlyTheChannelPathsName) {
   EXPECT_EQ(rtspChannelOfPath("/channel/1"), 0);
   EXPECT_EQ(rtspChannelOfPath("/channel/16"), 15);
@@ -260,6 +279,33 @@ TEST(BridgeDocuments, StatusAndMetricsCountRtspClients) {
   EXPECT_NE(metrics.find("\npelloxview_bridge_rtsp_clients{channel=\"1\"} 3\n"), std::string::npos)
       << metrics;
   EXPECT_NE(metrics.find("# TYPE pelloxview_bridge_rtsp_clients gauge\n"), std::string::npos);
+}
+
+TEST(BridgeDocuments, StatusAndMetricsShowHowTheJpegFramesFitRtp) {
+  BridgeView view;
+  view.channels[0].offered = true;
+  view.channels[0].fits = {120, 7, 3, 1};
+  view.channels[2].offered = true;       // an MPEG-4 channel, or one no RTSP client watched
+  view.channels[5].fits = {9, 9, 9, 9};  // not offered: shown nowhere
+  const std::string json = renderStatusJson(view);
+  EXPECT_NE(json.find("\"frames_skipped\":0,\"rtp_jpeg_fit\":{\"untouched\":120,"
+                      "\"transcoded\":7,\"reencoded\":3,\"unusable\":1}}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("{\"channel\":3,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"rtp_jpeg_fit\":{\"untouched\":0,\"transcoded\":0,\"reencoded\":0,"
+                      "\"unusable\":0}}]}"),
+            std::string::npos)
+      << json;
+  const std::string metrics = renderMetrics(view);
+  const std::string name = "pelloxview_bridge_rtp_jpeg_fit_total";
+  EXPECT_NE(metrics.find("# TYPE " + name + " counter\n"), std::string::npos) << metrics;
+  for (const char* line :
+       {"{channel=\"1\",result=\"untouched\"} 120\n", "{channel=\"1\",result=\"transcoded\"} 7\n",
+        "{channel=\"1\",result=\"reencoded\"} 3\n", "{channel=\"1\",result=\"unusable\"} 1\n",
+        "{channel=\"3\",result=\"untouched\"} 0\n", "{channel=\"3\",result=\"unusable\"} 0\n"})
+    EXPECT_NE(metrics.find("\n" + name + line), std::string::npos) << line << metrics;
+  EXPECT_EQ(metrics.find("channel=\"6\""), std::string::npos) << metrics;
 }
 
 TEST(VideoPacing, ABurstIsSpreadOutAndTheTimestampsCatchUpWithTheArrivals) {

@@ -217,6 +217,37 @@ TEST_F(BridgeRtsp, FfmpegAndRtspsrcDecodeVideoAndAudioWithoutAnError) {
   EXPECT_EQ(gst.status, 0) << gst.output;
 }
 
+TEST_F(BridgeRtsp, TheDocumentsCountHowTheJpegFramesPlayedFitRtp) {
+  if (const std::string missing = missingClients(); !missing.empty()) GTEST_SKIP() << missing;
+  for (const int channel : {1, 2}) {
+    const CommandResult played = runCommand(
+        "timeout 60 ffmpeg -hide_banner -nostdin -loglevel error -rtsp_transport tcp -i " +
+        bridge_.rtspUrl(channel) + " -map 0:v -frames:v 30 -f null -");
+    EXPECT_EQ(played.status, 0) << channel << ": " << played.output;
+  }
+  // The emulator's pictures fit as they are; nothing of the MPEG-4 channel, nor of a channel no
+  // RTSP client watched, is counted. The counts reach the documents within a tick.
+  const auto fit = [&](int channel, const std::string& result) {
+    return channelStatus(bridge_.port(), channel, result);
+  };
+  EXPECT_TRUE(waitUntil([&] { return fit(1, "untouched") >= 30; }, 5000))
+      << httpGet(bridge_.port(), "/status.json").body;
+  for (const char* result : {"transcoded", "reencoded", "unusable"}) EXPECT_EQ(fit(1, result), 0);
+  for (const int channel : {2, 3})
+    for (const char* result : {"untouched", "transcoded", "reencoded", "unusable"})
+      EXPECT_EQ(fit(channel, result), 0) << channel << " " << result;
+  const std::string metrics = httpGet(bridge_.port(), "/metrics").body;
+  std::smatch match;
+  static const std::regex untouched(
+      "\npelloxview_bridge_rtp_jpeg_fit_total\\{channel=\"1\",result=\"untouched\"\\} ([0-9]+)\n");
+  ASSERT_TRUE(std::regex_search(metrics, match, untouched)) << metrics;
+  EXPECT_GE(std::stoi(match[1].str()), 30) << metrics;
+  EXPECT_NE(metrics.find(
+                "\npelloxview_bridge_rtp_jpeg_fit_total{channel=\"2\",result=\"untouched\"} 0\n"),
+            std::string::npos)
+      << metrics;
+}
+
 TEST_F(BridgeRtsp, TheAudioGoesToTheChannelWatchedLongestTheOthersCarrySilence) {
   if (const std::string missing = missingClients(); !missing.empty()) GTEST_SKIP() << missing;
   const auto volume = [&](int channel, int seconds, const std::string& file) {

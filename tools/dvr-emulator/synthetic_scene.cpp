@@ -162,7 +162,9 @@ void SyntheticScene::render(double seconds, const PtzPosition& view, uint64_t fr
               right = std::min(width_ - 1, static_cast<int>(cx + half));
     for (int x = left; x <= right; ++x) {
       uint8_t* p = out.at(x, y);
-      const double light = 1.0 - 0.5 * ((x - cx) + (y - cy) + radius) / (2 * radius);
+      // Brightest at the top left; capped there, where the disc reaches past the diagonal (a
+      // channel value over 255 doesn't fit its byte).
+      const double light = std::min(1.0, 1.0 - 0.5 * ((x - cx) + (y - cy) + radius) / (2 * radius));
       p[0] = static_cast<uint8_t>(ball[0] * light);
       p[1] = static_cast<uint8_t>(ball[1] * light);
       p[2] = static_cast<uint8_t>(ball[2] * light);
