@@ -107,10 +107,12 @@ struct CRtspRelay::Engine {
     CFd upstream;  // our end of the loopback connection
     std::string clientIp;
     uint16_t clientPort = 0;
-    in_addr localIp{};          // where the client connected to
-    uint16_t upstreamPort = 0;  // our end's port, to know the server's end when it is accepted
-    bool connected = false;     // the loopback connection is established
-    bool handedOver = false;    // the server has its end
+    in_addr localIp{};  // where the client connected to
+    // Our end's address, to know the server's end when it is accepted.
+    in_addr upstreamIp{};
+    uint16_t upstreamPort = 0;
+    bool connected = false;   // the loopback connection is established
+    bool handedOver = false;  // the server has its end
     Clock::time_point handOverBy{};
     RtspScanState scan;
     CByteQueue toServer, toClient;
@@ -315,6 +317,7 @@ void CRtspRelay::Engine::acceptClients() {
     link.clientIp = ipOf(peer);
     link.clientPort = ntohs(peer.sin_port);
     link.localIp = local.sin_addr;
+    link.upstreamIp = upstreamLocal.sin_addr;
     link.upstreamPort = ntohs(upstreamLocal.sin_port);
     link.connected = result == 0;
     link.handOverBy = Clock::now() + kHandOverWait;
@@ -347,10 +350,11 @@ void CRtspRelay::Engine::acceptUpstreams(Inner& inner) {
         ::accept4(inner.fd.get(), reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC));
     if (!server) return;
     // Only our own loopback connections are handed on; anything else is closed unread.
-    if (peer.sin_family != AF_INET || peer.sin_addr.s_addr != inner.ip.s_addr) continue;
+    if (peer.sin_family != AF_INET) continue;
     const uint16_t port = ntohs(peer.sin_port);
     const auto found = std::find_if(links.begin(), links.end(), [&](const Link& link) {
       return !link.handedOver && !link.dead && link.upstreamPort == port &&
+             link.upstreamIp.s_addr == peer.sin_addr.s_addr &&
              link.localIp.s_addr == inner.ip.s_addr;
     });
     if (found == links.end()) continue;
