@@ -157,7 +157,8 @@ RtspScanResult scanRtspInput(RtspScanState& s, const uint8_t* data, size_t lengt
       }
       case Phase::Head: {
         const uint8_t c = data[i];
-        if (++s.headBytes > limits.maxHeadBytes) return refuse(RtspRefusal::HeadTooLarge, i);
+        if (s.headBytes >= limits.maxHeadBytes) return refuse(RtspRefusal::HeadTooLarge, i);
+        ++s.headBytes;
         bool lineEnd = false;
         bool bareLf = false;
         if (s.afterCr) {
