@@ -1,7 +1,8 @@
 // What the bridge parses from outside: the first byte picks the reader, the rest is its input.
 // A request path, a settings file, a users file or command-line arguments (NUL-separated); with
 // the first byte 0xFE an RTSP request's path, with 0xFF an MPEG-4 frame an RTSP media may start
-// on. Every result must stay inside its ranges and every failure must say why.
+// on, with 0xFD what an RTSP client sends (two bytes of limits, then the stream). Every result
+// must stay inside its ranges and every failure must say why.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "bridge/request_target.h"
 #include "bridge/rtsp_channel.h"
 #include "bridge/rtsp_path.h"
+#include "bridge/rtsp_request_guard.h"
 
 namespace {
 
@@ -26,6 +28,42 @@ void checkOptions(const BridgeOptions& options, const OptionsResult& result) {
   if (options.maxClients < 1 || options.maxClients > 1000) std::abort();
   if (options.channelMask > 0xFFFFu) std::abort();
   if (!options.dvrAddress.empty() && options.dvrPort == 0) std::abort();
+}
+
+// The stream whole and in pieces whose sizes come from the stream itself: the same bytes pass
+// and the same refusal comes, within the bounds.
+void checkRtspScan(const uint8_t* data, size_t size) {
+  if (size < 2) return;
+  RtspRequestLimits limits;
+  limits.maxHeadBytes = 32 + data[0] * 8u;
+  limits.maxHeaderLines = data[1] % 24u;
+  limits.maxBodyBytes = data[0] * 4u;
+  const std::vector<uint8_t> stream(data + 2, data + size);  // exact size: a read past is caught
+  RtspScanState whole;
+  const RtspScanResult once = scanRtspInput(whole, stream.data(), stream.size(), limits);
+  if (once.passed > stream.size()) std::abort();
+  if ((once.refusal == RtspRefusal::None) != (once.passed == stream.size())) std::abort();
+  if (whole.headBytes > limits.maxHeadBytes || whole.headerLines > limits.maxHeaderLines)
+    std::abort();
+  RtspScanState split;
+  size_t passed = 0, at = 0;
+  RtspRefusal refusal = RtspRefusal::None;
+  for (size_t n = 0; at < stream.size() && refusal == RtspRefusal::None; ++n) {
+    const size_t length = std::min<size_t>(1 + stream[n % stream.size()] % 7, stream.size() - at);
+    const std::vector<uint8_t> piece(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                                     stream.begin() + static_cast<std::ptrdiff_t>(at + length));
+    const RtspScanResult result = scanRtspInput(split, piece.data(), piece.size(), limits);
+    if (result.passed > length) std::abort();
+    passed += result.passed;
+    refusal = result.refusal;
+    at += length;
+  }
+  if (passed != once.passed || refusal != once.refusal) std::abort();
+  if (once.refusal != RtspRefusal::None) {
+    const std::string reply = rtspRefusalReply(whole);
+    if (reply.rfind("RTSP/1.0 4", 0) != 0 || reply != rtspRefusalReply(split)) std::abort();
+    if (reply.size() > 100) std::abort();  // a status line, a CSeq of ten digits at most
+  }
 }
 
 bool noFiles(const std::string&, std::string*, std::string* error) {
@@ -41,6 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[0] == 0xFE) {
     const int channel = rtspChannelOfPath(text);
     if (channel < -1 || channel > 15) std::abort();
+    return 0;
+  }
+  if (data[0] == 0xFD) {
+    checkRtspScan(data + 1, size - 1);
     return 0;
   }
   if (data[0] == 0xFF) {

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "bridge/rtsp_path.h"
+#include "bridge/rtsp_relay.h"
 
 namespace {
 
@@ -22,6 +24,9 @@ constexpr guint kTickMs = 100;
 constexpr int kMaxPoolThreads = 64;
 // No request of ours carries more than a few bytes of body; a larger one is refused unread.
 constexpr guint kMaxRequestBody = 16 * 1024;
+// Connections beyond the client limit are still relayed (they get their 503 from the server), up
+// to this many more; past that they are closed at once.
+constexpr int kSpareConnections = 32;
 constexpr auto kCloseWait = std::chrono::seconds(2);
 constexpr const char* kRole = "viewer";
 constexpr const char* kCodecKey = "pelloxview-codec";
@@ -61,7 +66,6 @@ struct CRtspServer::Shared {
   GMainLoop* loop = nullptr;
   GstRTSPServer* server = nullptr;
   GstRTSPMountPoints* mounts = nullptr;
-  GSource* listen = nullptr;
   GSource* timer = nullptr;
 };
 
@@ -406,6 +410,20 @@ gboolean onTick(gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
+// A relayed connection becomes the server's client, with the address of the client itself.
+bool handOverClient(const SharedPtr& shared, int fd, const std::string& ip, uint16_t port) {
+  GError* failure = nullptr;
+  GSocket* socket = g_socket_new_from_fd(fd, &failure);
+  if (socket == nullptr) {
+    if (failure != nullptr) g_error_free(failure);
+    ::close(fd);
+    return false;
+  }
+  const HandOff handOffLock(handOff());
+  return gst_rtsp_server_transfer_connection(shared->server, socket, ip.c_str(), port, nullptr) ==
+         TRUE;  // takes the socket
+}
+
 GstRTSPFilterResult closeEvery(GstRTSPServer*, GstRTSPClient*, gpointer) {
   return GST_RTSP_FILTER_REMOVE;
 }
@@ -439,9 +457,6 @@ bool CRtspServer::start(std::string* error) {
   shared.context = g_main_context_new();
   shared.loop = g_main_loop_new(shared.context, FALSE);
   shared.server = gst_rtsp_server_new();
-  gst_rtsp_server_set_address(shared.server, settings_.address.host.c_str());
-  gst_rtsp_server_set_service(shared.server, std::to_string(settings_.address.port).c_str());
-  gst_rtsp_server_set_backlog(shared.server, 16);
   if (settings_.users != nullptr) {
     GstRTSPAuth* auth = gst_rtsp_auth_new();
     gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
@@ -461,18 +476,23 @@ bool CRtspServer::start(std::string* error) {
   g_signal_connect_data(shared.server, "client-connected", G_CALLBACK(onClientConnected),
                         new SharedPtr(shared_), dropReference<SharedPtr>, GConnectFlags{});
 
-  GError* failure = nullptr;
-  shared.listen = gst_rtsp_server_create_source(shared.server, nullptr, &failure);
-  if (shared.listen == nullptr) {
+  // The server listens on no socket of its own: the relay accepts the clients and hands each over.
+  RtspRelaySettings relaySettings;
+  relaySettings.address = settings_.address;
+  relaySettings.maxConnections = static_cast<size_t>(settings_.maxClients + kSpareConnections);
+  relaySettings.limits.maxBodyBytes = kMaxRequestBody;
+  relay_ = std::make_unique<CRtspRelay>(
+      relaySettings, [shared = shared_](int fd, const std::string& ip, uint16_t port) {
+        return handOverClient(shared, fd, ip, port);
+      });
+  std::string failure;
+  if (!relay_->listen(&failure)) {
     *error = "cannot listen for RTSP on " + settings_.address.host + ":" +
-             std::to_string(settings_.address.port) + ": " +
-             (failure != nullptr ? failure->message : "unknown error");
-    if (failure != nullptr) g_error_free(failure);
+             std::to_string(settings_.address.port) + ": " + failure;
+    relay_.reset();
     return false;
   }
-  g_source_attach(shared.listen, shared.context);
-  const int bound = gst_rtsp_server_get_bound_port(shared.server);
-  port_ = bound > 0 ? static_cast<uint16_t>(bound) : 0;
+  port_ = relay_->port();
   shared.timer = g_timeout_source_new(kTickMs);
   g_source_set_callback(shared.timer, onTick, new SharedPtr(shared_),
                         dropReferenceNotify<SharedPtr>);
@@ -485,6 +505,7 @@ bool CRtspServer::start(std::string* error) {
     g_main_loop_run(loop);
     g_main_context_pop_thread_default(context);
   });
+  relay_->start();
   return true;
 }
 
@@ -495,7 +516,7 @@ CRtspServer::~CRtspServer() {
     for (size_t n = 0; n < kChannels; ++n)
       if ((offered_ >> n) & 1u)
         gst_rtsp_mount_points_remove_factory(shared.mounts, mountPath(n).c_str());
-    if (shared.listen != nullptr) g_source_destroy(shared.listen);
+    relay_.reset();  // no new clients; the relayed ones see their connections close
     gst_rtsp_server_client_filter(shared.server, closeEvery, nullptr);
     const auto deadline = std::chrono::steady_clock::now() + kCloseWait;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -512,7 +533,6 @@ CRtspServer::~CRtspServer() {
     g_source_destroy(shared.timer);
     g_source_unref(shared.timer);
   }
-  if (shared.listen != nullptr) g_source_unref(shared.listen);
   if (shared.server != nullptr) gst_rtsp_thread_pool_cleanup();  // joins the pool's threads
   if (shared.mounts != nullptr) g_object_unref(shared.mounts);
   if (shared.server != nullptr) g_object_unref(shared.server);

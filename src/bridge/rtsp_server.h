@@ -5,6 +5,9 @@
 // owned here; client requests are handled on the server's thread pool, so one DESCRIBE that
 // waits for its channel's first frame holds up no other client.
 //
+// The clients connect to a relay of ours (rtsp_relay.h) that bounds what they send and hands each
+// connection over to the server.
+//
 // Admission: at most maxClients connections are served; the others get 503 to every request.
 // With users, every request needs digest authentication (no basic: the password would travel in
 // the clear).
@@ -20,6 +23,8 @@
 #include "bridge/auth_users.h"
 #include "bridge/bridge_options.h"
 #include "bridge/rtsp_channel.h"
+
+class CRtspRelay;
 
 struct RtspSettings {
   ListenAddress address;
@@ -69,6 +74,7 @@ class CRtspServer {
   RtspSettings settings_;
   std::shared_ptr<Shared> shared_;
   std::thread thread_;
+  std::unique_ptr<CRtspRelay> relay_;  // accepts the clients and hands them to the server
   uint16_t port_ = 0;
   uint32_t offered_ = 0;
 };
