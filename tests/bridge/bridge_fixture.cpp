@@ -219,6 +219,19 @@ std::string exchange(uint16_t port, const std::string& request, int timeoutMs,
 
 }  // namespace
 
+int connectTo(const char* ip, uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  ::inet_pton(AF_INET, ip, &address.sin_addr);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs) {
   return exchange(port, request, timeoutMs, false);
 }

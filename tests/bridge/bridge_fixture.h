@@ -74,6 +74,8 @@ struct HttpReply {
 };
 
 // Sends raw bytes to the port and reads until the server closes or timeoutMs pass.
+// A TCP connection to ip:port (IPv4); -1 when refused.
+int connectTo(const char* ip, uint16_t port);
 std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs = 5000);
 // The same for an RTSP request: a reply without a Content-Length ends with its headers.
 std::string rtspExchange(uint16_t port, const std::string& request, int timeoutMs = 5000);

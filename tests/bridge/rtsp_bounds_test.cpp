@@ -35,19 +35,6 @@ long residentKib(pid_t pid) {
   return -1;
 }
 
-int connectTo(const char* ip, uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  ::inet_pton(AF_INET, ip, &address.sin_addr);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // Sends the request and reads the reply until the headers and the body of its length came.
 std::string exchangeWith(const char* ip, uint16_t port, const std::string& request) {
   const int fd = connectTo(ip, port);

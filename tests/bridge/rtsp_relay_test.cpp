@@ -55,19 +55,6 @@ class CFakeServer {
   size_t taken_ = 0;
 };
 
-int connectTo(const char* ip, uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  ::inet_pton(AF_INET, ip, &address.sin_addr);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 sockaddr_in addressOf(int fd, bool local) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
