@@ -296,24 +296,25 @@ void onSendMessage(GstRTSPClient* client, GstRTSPContext*, GstRTSPMessage*, gpoi
   releaseHeld(client, data);
 }
 
-void onSetup(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
+// Notes whether the client has streams of the request's channel set up.
+void markChannel(GstRTSPClient* client, GstRTSPContext* context, gpointer data, bool setUp) {
   const HandOff handOffLock(handOff());
   const int channel = channelOfContext(context);
   if (channel < 0) return;
   CRtspServer::Shared& shared = sharedOf(data);
   std::lock_guard lock(shared.mutex);
   const auto found = shared.clients.find(client);
-  if (found != shared.clients.end()) found->second.channels |= 1u << channel;
+  if (found == shared.clients.end()) return;
+  const uint32_t bit = 1u << channel;
+  found->second.channels = setUp ? found->second.channels | bit : found->second.channels & ~bit;
+}
+
+void onSetup(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
+  markChannel(client, context, data, true);
 }
 
 void onTeardown(GstRTSPClient* client, GstRTSPContext* context, gpointer data) {
-  const HandOff handOffLock(handOff());
-  const int channel = channelOfContext(context);
-  if (channel < 0) return;
-  CRtspServer::Shared& shared = sharedOf(data);
-  std::lock_guard lock(shared.mutex);
-  const auto found = shared.clients.find(client);
-  if (found != shared.clients.end()) found->second.channels &= ~(1u << channel);
+  markChannel(client, context, data, false);
 }
 
 void onClosed(GstRTSPClient* client, gpointer data) {

@@ -192,31 +192,6 @@ bool replyComplete(const std::string& reply, bool lengthlessEndsAtHeaders) {
   return reply.size() >= end + 4 + length;
 }
 
-std::string exchange(uint16_t port, const std::string& request, int timeoutMs,
-                     bool lengthlessEndsAtHeaders) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    char buffer[8192];
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-      if (got <= 0) break;
-      reply.append(buffer, static_cast<size_t>(got));
-      if (replyComplete(reply, lengthlessEndsAtHeaders)) break;
-    }
-  }
-  ::close(fd);
-  return reply;
-}
-
 }  // namespace
 
 int connectTo(const char* ip, uint16_t port) {
@@ -232,12 +207,36 @@ int connectTo(const char* ip, uint16_t port) {
   return fd;
 }
 
-std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs) {
-  return exchange(port, request, timeoutMs, false);
+namespace {
+
+std::string exchange(const char* ip, uint16_t port, const std::string& request, int timeoutMs,
+                     bool lengthlessEndsAtHeaders) {
+  const int fd = connectTo(ip, port);
+  if (fd < 0) return {};
+  std::string reply;
+  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  char buffer[8192];
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) break;
+    reply.append(buffer, static_cast<size_t>(got));
+    if (replyComplete(reply, lengthlessEndsAtHeaders)) break;
+  }
+  ::close(fd);
+  return reply;
 }
 
-std::string rtspExchange(uint16_t port, const std::string& request, int timeoutMs) {
-  return exchange(port, request, timeoutMs, true);
+}  // namespace
+
+std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs) {
+  return exchange("127.0.0.1", port, request, timeoutMs, false);
+}
+
+std::string rtspExchange(uint16_t port, const std::string& request, int timeoutMs, const char* ip) {
+  return exchange(ip, port, request, timeoutMs, true);
 }
 
 std::vector<std::string> bridgeArguments(const CBridgeDvr& dvr, std::vector<std::string> extra) {

@@ -78,7 +78,8 @@ struct HttpReply {
 int connectTo(const char* ip, uint16_t port);
 std::string rawExchange(uint16_t port, const std::string& request, int timeoutMs = 5000);
 // The same for an RTSP request: a reply without a Content-Length ends with its headers.
-std::string rtspExchange(uint16_t port, const std::string& request, int timeoutMs = 5000);
+std::string rtspExchange(uint16_t port, const std::string& request, int timeoutMs = 5000,
+                         const char* ip = "127.0.0.1");
 // The arguments of a bridge on dvr as user "watcher", HTTP on a free port, 1 s of grace, -v;
 // extra after them.
 std::vector<std::string> bridgeArguments(const CBridgeDvr& dvr,

@@ -35,31 +35,6 @@ long residentKib(pid_t pid) {
   return -1;
 }
 
-// Sends the request and reads the reply until the headers and the body of its length came.
-std::string exchangeWith(const char* ip, uint16_t port, const std::string& request) {
-  const int fd = connectTo(ip, port);
-  if (fd < 0) return {};
-  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string reply;
-  char buffer[8192];
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) break;
-    reply.append(buffer, static_cast<size_t>(got));
-    const auto end = reply.find("\r\n\r\n");
-    const auto length = reply.find("Content-Length: ");
-    if (end != std::string::npos &&
-        (length == std::string::npos ||
-         reply.size() >= end + 4 + std::stoul(reply.substr(length + 16))))
-      break;
-  }
-  ::close(fd);
-  return reply;
-}
-
 std::string manyHeaderLines(size_t count) {
   std::string lines;
   for (size_t n = 0; n < count; ++n) lines += "X-Line-" + std::to_string(n) + ": more\r\n";
@@ -148,8 +123,8 @@ TEST(BridgeRtspBounds, AClientOnAnotherAddressSeesThatAddressAndPlaysOverUdpAndT
   ASSERT_TRUE(waitUntil([&] { return ready(bridge.port()); }, 20000)) << bridge.log();
   // 127.0.0.2 is this host too; the client's own address is 127.0.0.1.
   const std::string url = "rtsp://127.0.0.2:" + std::to_string(bridge.rtspPort()) + "/channel/1";
-  const std::string sdp = exchangeWith("127.0.0.2", bridge.rtspPort(),
-                                       "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 2\r\n\r\n");
+  const std::string sdp = rtspExchange(
+      bridge.rtspPort(), "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 2\r\n\r\n", 10000, "127.0.0.2");
   EXPECT_NE(sdp.find("RTSP/1.0 200 OK"), std::string::npos) << sdp;
   EXPECT_NE(sdp.find("Content-Base: " + url + "/\r\n"), std::string::npos) << sdp;
   EXPECT_NE(sdp.find("o=- "), std::string::npos) << sdp;
