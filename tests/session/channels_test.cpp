@@ -171,13 +171,19 @@ TEST(sessionChannels, ARateCapLimitsItsChannelOnly) {
   ASSERT_TRUE(session.connect(targetFor(dvr)));
   ASSERT_TRUE(waitFor([&] { return listener.frames(1) > 0; }));
   // However fast the uncapped channel runs here, the capped one is asked at most twice a second
-  // over the same span (and once more at each edge).
+  // over the same span (and once more at each edge). The span covers three of the capped
+  // channel's periods, so at least one request falls inside it whatever the phase.
   const auto start = std::chrono::steady_clock::now();
   const uint64_t capped = session.framesRequested(0), free = session.framesRequested(1);
-  ASSERT_TRUE(waitFor([&] { return session.framesRequested(1) >= free + 25; }, 30000));
+  const auto elapsed = [&] { return std::chrono::steady_clock::now() - start; };
+  ASSERT_TRUE(waitFor(
+      [&] {
+        return session.framesRequested(1) >= free + 25 &&
+               elapsed() >= std::chrono::milliseconds(1500);
+      },
+      30000));
   const uint64_t cappedRequests = session.framesRequested(0) - capped;
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = std::chrono::duration<double>(elapsed()).count();
   EXPECT_LE(static_cast<double>(cappedRequests), 2 * seconds + 2);
   EXPECT_GE(cappedRequests, 1u);
   session.setChannelRateCap(0, 0);
