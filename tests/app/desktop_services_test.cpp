@@ -39,12 +39,12 @@ TEST(DesktopServices, NoNotifyKeepsTheScreensaverButSendsNothing) {
   EXPECT_EQ(quiet.notifier, nullptr);
   ASSERT_NE(quiet.screenSaver, nullptr);
   quiet.screenSaver->inhibit(QStringLiteral("Showing live camera video"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return quiet.screenSaver->cookie().has_value(); }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return quiet.screenSaver->cookie().has_value(); }, 10000));
 
   const DesktopServices told = desktopServicesFor(optionsOf({}), false, connection);
   ASSERT_NE(told.notifier, nullptr);
   told.notifier->notify(QStringLiteral("10.0.0.5 Power off"), QStringLiteral("DVR 10.0.0.5"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return fakes.notifications.calls.size() == 1; }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return fakes.notifications.calls.size() == 1; }, 10000));
   EXPECT_EQ(fakes.notifications.calls[0].appName, QStringLiteral("PelloxView"));
   EXPECT_EQ(fakes.notifications.calls[0].icon, QStringLiteral("pelloxview"));
 }

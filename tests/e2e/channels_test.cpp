@@ -203,9 +203,9 @@ TEST_F(ChannelTest, FullScreenOnAndOffWithItsTimers) {
     sawFullScreen = window().fullScreen() && !window().displayReady() &&
                     window().timerRunning(timers::kResumeDrawing);
     // Timer 200 lets drawing resume in full screen.
-    waitFor([&] { return window().displayReady(); }, 3000);
+    waitFor([&] { return window().displayReady(); }, 8000);
     const uint64_t before = window().display().endCount();
-    waitFor([&] { return window().display().endCount() > before + 2; }, 3000);
+    waitFor([&] { return window().display().endCount() > before + 2; }, 8000);
     return 0;
   };
   window().tapWindow(QPoint(120, 100));
@@ -213,7 +213,7 @@ TEST_F(ChannelTest, FullScreenOnAndOffWithItsTimers) {
   EXPECT_FALSE(window().fullScreen());
   EXPECT_TRUE(window().timerRunning(timers::kReopenDisplay));
   EXPECT_TRUE(
-      waitFor([&] { return window().displayReady() && window().display().isOpen(); }, 3000));
+      waitFor([&] { return window().displayReady() && window().display().isOpen(); }, 8000));
   EXPECT_TRUE(framesFlow());
 
   // The lower half of the window never opens full screen.

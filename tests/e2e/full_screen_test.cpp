@@ -25,18 +25,18 @@ class FullScreenTest : public ViewerTest {
   long drawnPixels() {
     window().display().fill(kCleared);
     const uint64_t before = window().display().endCount();
-    if (!waitFor([&] { return window().display().endCount() > before + 3; }, 3000)) return 0;
+    if (!waitFor([&] { return window().display().endCount() > before + 3; }, 8000)) return 0;
     const std::vector<uint16_t> memory = window().display().snapshot();
     return long(memory.size()) - std::count(memory.begin(), memory.end(), kCleared);
   }
   bool waitForPictures() {
     return waitFor([&] { return window().displayReady() && !window().display().isSuspended(); },
-                   3000) &&
+                   8000) &&
            waitFor(
                [&, before = window().display().endCount()] {
                  return window().display().endCount() > before + 2;
                },
-               3000);
+               8000);
   }
   // What the screen shows: the picture the backend was last handed.
   QImage shownPicture() {
@@ -89,7 +89,7 @@ TEST_P(SessionEndInFullScreenTest, LeavesFullScreenClearedWithConnectBack) {
   if (how != "refused login") {
     EXPECT_EQ(window().statusText(), address() + " Disconnected.");
   }
-  ASSERT_TRUE(waitFor([&] { return window().displayReady(); }, 3000));
+  ASSERT_TRUE(waitFor([&] { return window().displayReady(); }, 8000));
   connectAndWait();
   EXPECT_TRUE(showChannel(1));
 }
@@ -115,7 +115,7 @@ TEST_F(FullScreenTest, ASwitchToTheOtherCodingFillsTheScreen) {
       return 0;
     };
     window().tapWindow(QPoint(120, 100));
-    ASSERT_TRUE(waitFor([&] { return window().displayReady(); }, 3000));
+    ASSERT_TRUE(waitFor([&] { return window().displayReady(); }, 8000));
   };
 
   switchInFullScreen(1);  // JPEG to MPEG-4

@@ -69,9 +69,9 @@ class Screenshots : public ViewerTest {
   void checkFullScreen(const char* name) {
     bool checked = false;
     onOtherDialog = [&](QDialog&) {
-      waitFor([&] { return window().displayReady(); }, 3000);
+      waitFor([&] { return window().displayReady(); }, 8000);
       const uint64_t before = window().display().endCount();
-      waitFor([&] { return window().display().endCount() > before + 5; }, 3000);
+      waitFor([&] { return window().display().endCount() > before + 5; }, 8000);
       waitFor([] { return false; }, 200);
       const QImage shot = window().grabWindow();
       EXPECT_GT(distinctColours(shot, shot.rect()), 200);
@@ -87,7 +87,7 @@ class Screenshots : public ViewerTest {
 TEST_F(Screenshots, JpegChannelInWindowAndFullScreen) {
   showLive(0);
   checkFullScreen("live-jpeg-fullscreen.png");
-  ASSERT_TRUE(waitFor([&] { return window().displayReady(); }, 3000));
+  ASSERT_TRUE(waitFor([&] { return window().displayReady(); }, 8000));
   checkWindowView("live-jpeg-window.png");
 }
 
@@ -111,7 +111,7 @@ TEST_F(Screenshots, Mpeg4ChannelInWindowAndFullScreen) {
   emulatorArgs = {"--channel", "2:codec=mpeg4"};
   showLive(1);
   checkFullScreen("live-mpeg4-fullscreen.png");
-  ASSERT_TRUE(waitFor([&] { return window().displayReady(); }, 3000));
+  ASSERT_TRUE(waitFor([&] { return window().displayReady(); }, 8000));
   checkWindowView("live-mpeg4-window.png");
 }
 

@@ -40,7 +40,7 @@ class SessionEndTest : public ViewerTest {
   }
   // Every connection of the viewer has gone at the DVR.
   bool dvrHasNoConnections() {
-    return waitFor([&] { return command("sessions") == "  no connections\n"; }, 3000);
+    return waitFor([&] { return command("sessions") == "  no connections\n"; }, 8000);
   }
 };
 
@@ -72,7 +72,7 @@ TEST_F(SessionEndTest, QuittingWhileConnectingLeavesNoClient) {
   pressConnect();
   ASSERT_TRUE(waitFor([&] { return recorder.count(REQ_QOSRESOLUTION) == 1; }));
   window().close();  // posts Disconnect; the application waits for the client to go
-  EXPECT_TRUE(waitFor([&] { return window().client() == nullptr; }, 1000));
+  EXPECT_TRUE(waitFor([&] { return window().client() == nullptr; }, 5000));
   EXPECT_TRUE(dvrHasNoConnections());
 }
 

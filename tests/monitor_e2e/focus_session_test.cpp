@@ -109,7 +109,7 @@ TEST_F(MonitorTest, LinkLossLeavesEveryTileStaleAndEndsTheSession) {
     return true;
   }));
   // Nothing is left open at the DVR.
-  EXPECT_TRUE(waitFor([&] { return command("sessions") == "  no connections\n"; }, 3000))
+  EXPECT_TRUE(waitFor([&] { return command("sessions") == "  no connections\n"; }, 8000))
       << command("sessions");
 }
 

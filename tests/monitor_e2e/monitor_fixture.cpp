@@ -87,7 +87,7 @@ void MonitorTest::startEmulator(const std::string& listen) {
 void MonitorTest::newWindow() {
   if (window_) {
     window_->close();
-    waitFor([&] { return window_->phase() == SessionPhase::Idle; }, 3000);
+    waitFor([&] { return window_->phase() == SessionPhase::Idle; }, 8000);
     window_.reset();
   }
   CMonitorWindow::Services services;

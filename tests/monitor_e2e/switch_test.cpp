@@ -70,7 +70,7 @@ TEST_F(MonitorTest, KeyMSwitchesBetweenCompactAndMonitorForTheSameDvr) {
   EXPECT_EQ(stage, 2);
   // Three logins in turn, each ended before the next: compact, monitor, compact.
   EXPECT_EQ(stats().loginsAccepted.load() >= 3, true) << stats().loginsAccepted.load();
-  EXPECT_TRUE(waitFor([&] { return command("sessions") == "  no connections\n"; }, 3000))
+  EXPECT_TRUE(waitFor([&] { return command("sessions") == "  no connections\n"; }, 8000))
       << command("sessions");
 }
 

@@ -141,7 +141,7 @@ TEST_F(LiveFramePuller, FramesOfChannelsNotPulledAreDroppedAndNotAskedAgain) {
   stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 1, 0));
   EXPECT_EQ(nextRequest(), 0);
   // The next request may overtake the delivery on its way to the sink.
-  ASSERT_TRUE(waitFor([&] { return sink.frames().size() == 1; }, 1000));
+  ASSERT_TRUE(waitFor([&] { return sink.frames().size() == 1; }, 5000));
   EXPECT_EQ(sink.frames()[0].channel, 0);
   // A frame type that is neither codec answers its request but reaches nobody.
   stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 2, 0));
@@ -201,7 +201,7 @@ TEST_F(LiveFramePuller, AHeldChannelIsAskedAgainOnlyOnceReleased) {
   EXPECT_EQ(first, (std::vector<int>{0, 1}));
   stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 1, 0));
   stream->sendMessage(RSP_LIVEFRAME, liveFrame(1, 1, 1));
-  ASSERT_TRUE(waitFor([&] { return sink.frames().size() == 2; }, 1000));
+  ASSERT_TRUE(waitFor([&] { return sink.frames().size() == 2; }, 5000));
   EXPECT_TRUE(stream->quietFor(200)) << "both channels are held by their delivery";
   puller.setHeld(0, false);
   EXPECT_EQ(nextRequest(), 0);
