@@ -62,7 +62,9 @@ class StalledDisk {
   std::thread reader_;
 };
 
-// The UI thread's longest stretch without an event-loop turn while this watch lives.
+// The UI thread's longest stretch without an event-loop turn while this watch lives. A write
+// that waited for the stalled disk would hold it for the whole 30 s; a loaded machine's
+// scheduling alone stays far below the 1 s the tests allow.
 class UiGapWatch {
  public:
   UiGapWatch() {
@@ -275,7 +277,7 @@ TEST_F(CaptureTest, AStalledDiskNeverFreezesTheWindow) {
   key(Qt::Key_R);
   EXPECT_FALSE(window().liveTap()->recording());
   waitFor([] { return false; }, 300);
-  EXPECT_LT(gaps.longest(), 100);
+  EXPECT_LT(gaps.longest(), 1000);
 
   QElapsedTimer clock;
   clock.start();
@@ -320,7 +322,7 @@ TEST_F(CaptureTest, AStalledSnapshotNeverFreezesTheWindow) {
     command("notice setup user");
     EXPECT_TRUE(waitForStatus("user entered into DVR Setup"));
     waitFor([] { return false; }, 300);
-    EXPECT_LT(gaps.longest(), 100);
+    EXPECT_LT(gaps.longest(), 1000);
   }
   // A later snapshot to storage that answers is saved.
   key(Qt::Key_S);
