@@ -175,8 +175,10 @@ TEST(emulatorAudio, JitterMakesBlocksLateButKeepsTheirSchedule) {
     offsetsMs.push_back(ms - 200.0 * k);
   }
   const auto [early, late] = std::minmax_element(offsetsMs.begin(), offsetsMs.end());
-  // Late by up to 100 ms each, never early, and spread over that range rather than fixed.
-  EXPECT_GE(*early, -5.0);
+  // Late by up to 100 ms each, never early, and spread over that range rather than fixed. The
+  // schedule is known only from the first block's arrival, which a loaded machine may see a few
+  // milliseconds late; a jitter that moved blocks either way would put some 50 ms early.
+  EXPECT_GE(*early, -25.0);
   EXPECT_LE(*late, 100.0 + 60.0);  // loopback and a loaded machine's scheduling
   EXPECT_GT(*late - *early, 40.0);
   // No drift: the last block is as close to its place as the first ones.
