@@ -122,6 +122,8 @@ struct CRtspRelay::Engine {
     bool clientShut = false;      // closing: nothing more goes to the client
     Clock::time_point closeBy{};  // closing: the client is let go then at the latest
     bool dead = false;
+    // The client's request must have come whole by then (max: nothing is awaited).
+    Clock::time_point requestBy = Clock::time_point::max();
   };
   // A loopback listener per local address the clients connect to.
   struct Inner {
@@ -152,6 +154,7 @@ struct CRtspRelay::Engine {
   void startClosing(Link& link);
   void checkConnected(Link& link);
   void advance(Link& link, Clock::time_point now);
+  void awaitRequest(Link& link, Clock::time_point now);
 };
 
 CRtspRelay::CRtspRelay(RtspRelaySettings settings, HandOver handOver)
@@ -241,6 +244,7 @@ void CRtspRelay::Engine::run(CRtspRelay& owner) {
       owners.push_back(&link);
       if (link.closing) deadline = std::min(deadline, link.closeBy);
       if (!link.handedOver) deadline = std::min(deadline, link.handOverBy);
+      if (!link.closing) deadline = std::min(deadline, link.requestBy);
     }
     int timeout = -1;
     if (deadline != Clock::time_point::max()) {
@@ -321,6 +325,7 @@ void CRtspRelay::Engine::acceptClients() {
     link.upstreamPort = ntohs(upstreamLocal.sin_port);
     link.connected = result == 0;
     link.handOverBy = Clock::now() + kHandOverWait;
+    link.requestBy = Clock::now() + settings.requestTimeout;
   }
 }
 
@@ -396,7 +401,10 @@ void CRtspRelay::Engine::readClient(Link& link) {
   const RtspScanResult scan =
       scanRtspInput(link.scan, buffer, static_cast<size_t>(got), settings.limits);
   link.toServer.append(buffer, scan.passed);
-  if (scan.refusal == RtspRefusal::None) return;
+  if (scan.refusal == RtspRefusal::None) {
+    awaitRequest(link, Clock::now());
+    return;
+  }
   const std::string reply = rtspRefusalReply(link.scan);
   link.toClient.append(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
   startClosing(link);
@@ -454,8 +462,35 @@ void CRtspRelay::Engine::startClosing(Link& link) {
   if (link.clientDone && link.toClient.empty()) link.dead = true;
 }
 
+// A message under way, or no request yet since the connection came, is awaited; a client
+// between messages is not.
+void CRtspRelay::Engine::awaitRequest(Link& link, Clock::time_point now) {
+  const bool underWay = link.scan.phase != RtspScanState::Phase::Idle;
+  if (underWay || link.scan.headsEnded == 0) {
+    if (link.requestBy == Clock::time_point::max()) link.requestBy = now + settings.requestTimeout;
+  } else {
+    link.requestBy = Clock::time_point::max();
+  }
+}
+
 void CRtspRelay::Engine::advance(Link& link, Clock::time_point now) {
   if (!link.handedOver && now >= link.handOverBy) link.dead = true;
+  if (!link.closing && now >= link.requestBy) {
+    if (!link.toServer.empty()) {
+      // The server, not the client, is behind: the client gets the time the server takes.
+      link.requestBy = now + std::chrono::seconds(1);
+    } else {
+      // A request under way is told why; a connection that said nothing, or stopped inside an
+      // interleaved frame, just closes.
+      if (link.scan.phase == RtspScanState::Phase::Head ||
+          link.scan.phase == RtspScanState::Phase::Body) {
+        const std::string reply = rtspTimeoutReply(link.scan);
+        link.toClient.append(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+      }
+      startClosing(link);
+      if (!link.dead) writeClient(link);
+    }
+  }
   if (!link.closing) return;
   if (now >= link.closeBy) link.dead = true;
   if (link.toClient.empty() && !link.clientShut) {

@@ -32,6 +32,11 @@ struct RtspRelaySettings {
   size_t toServerBytes = 32 * 1024;   // what the client sent and the server hasn't taken
   // How long a closing connection still gets to take its last reply.
   std::chrono::milliseconds lingerTime{2000};
+  // How long a client may take over its first request from connecting, and over any message
+  // once begun. A request that doesn't come whole by then gets 408 and the connection closes,
+  // so that clients trickling bytes can't hold the connections. Between messages a client may
+  // stay quiet as long as its session lasts.
+  std::chrono::milliseconds requestTimeout{15000};
 };
 
 class CRtspRelay {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -101,6 +102,13 @@ RtspRefusal valueByte(RtspScanState& s, uint8_t c, const RtspRequestLimits& limi
   }
   s.valueStarted = true;
   return RtspRefusal::None;
+}
+
+std::string withCSeqAndClose(std::string reply, const RtspScanState& state) {
+  if (state.cseqLength > 0)
+    reply += "CSeq: " + std::string(state.cseq.data(), state.cseqLength) + "\r\n";
+  reply += "Connection: close\r\n\r\n";
+  return reply;
 }
 
 }  // namespace
@@ -211,6 +219,7 @@ RtspScanResult scanRtspInput(RtspScanState& s, const uint8_t* data, size_t lengt
           if (!bareLf && s.lastEndBareLf) return refuse(RtspRefusal::Malformed, i);
           if (s.bodyTooLarge) return refuse(RtspRefusal::BodyTooLarge, i);
           ++i;
+          ++s.headsEnded;
           s.remaining = s.contentLength;
           s.phase = s.remaining > 0 ? Phase::Body : Phase::Idle;
           break;
@@ -258,8 +267,9 @@ std::string rtspRefusalReply(const RtspScanState& state) {
       reply = "RTSP/1.0 400 Bad Request\r\n";
       break;
   }
-  if (state.cseqLength > 0)
-    reply += "CSeq: " + std::string(state.cseq.data(), state.cseqLength) + "\r\n";
-  reply += "Connection: close\r\n\r\n";
-  return reply;
+  return withCSeqAndClose(std::move(reply), state);
+}
+
+std::string rtspTimeoutReply(const RtspScanState& state) {
+  return withCSeqAndClose("RTSP/1.0 408 Request Timeout\r\n", state);
 }

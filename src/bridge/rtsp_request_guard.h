@@ -64,6 +64,7 @@ struct RtspScanState {
   size_t cseqPending = 0;  // digits of the CSeq being read
   std::array<char, 10> cseqDigits{};
   RtspRefusal refusal = RtspRefusal::None;
+  uint64_t headsEnded = 0;  // message heads read to their blank line
 };
 
 struct RtspScanResult {
@@ -79,3 +80,6 @@ RtspScanResult scanRtspInput(RtspScanState& state, const uint8_t* data, size_t l
 
 // The answer to a refused request, with the request's CSeq when it came before the fault.
 std::string rtspRefusalReply(const RtspScanState& state);
+
+// The answer to a request that didn't come whole in time, with its CSeq when that came.
+std::string rtspTimeoutReply(const RtspScanState& state);

@@ -1,7 +1,8 @@
 // The RTSP relay in front of the server, with the test as the server: bytes go through both ways
 // unchanged and the server learns who the client is; a client that sends header lines forever
 // is refused and costs a bounded amount; a client that doesn't read stops the server's side,
-// not the relay's memory; connections close together and are bounded in number.
+// not the relay's memory; connections close together and are bounded in number; a request that
+// doesn't come whole in time closes its connection.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -293,4 +294,74 @@ TEST(RtspRelay, ConnectionsCloseTogetherAndAreBoundedInNumber) {
   const int again = connectTo("127.0.0.1", relay.port());
   EXPECT_TRUE(server.next().has_value());
   ::close(again);
+}
+
+// A client that trickles a request, or connects and says nothing, loses its connection once the
+// time for a request is up; one that is quiet between requests, or sends a request slowly but
+// whole in time, keeps it.
+TEST(RtspRelay, ARequestThatDoesNotComeWholeInTimeIsRefused) {
+  CFakeServer server;
+  RtspRelaySettings settings = settingsOn("127.0.0.1");
+  settings.requestTimeout = 1500ms;
+  CRtspRelay relay(settings, server.handOver());
+  std::string error;
+  ASSERT_TRUE(relay.listen(&error)) << error;
+  relay.start();
+  const auto connected = [&] {
+    const int fd = connectTo("127.0.0.1", relay.port());
+    EXPECT_GE(fd, 0);
+    const auto side = server.next();
+    EXPECT_TRUE(side);
+    return std::make_pair(fd, side ? side->fd : -1);
+  };
+  const auto [silent, silentSide] = connected();
+  const auto [stalled, stalledSide] = connected();
+  const auto [trickling, tricklingSide] = connected();
+  const auto [patient, patientSide] = connected();
+  const auto start = std::chrono::steady_clock::now();
+
+  // The patient client asks once, then waits between requests past the time.
+  const std::string options = "OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n\r\n";
+  ASSERT_TRUE(sendAll(patient, options));
+  EXPECT_EQ(receive(patientSide, options.size()), options);
+  // The stalled one sends half a request; the trickling one a byte every 100 ms, never done.
+  ASSERT_TRUE(sendAll(stalled, "DESCRIBE rtsp://127.0.0.1/channel/1 RTSP/1.0\r\nCSeq: 9\r\nAcc"));
+  std::atomic<bool> trickle{true};
+  std::thread trickler([&, fd = trickling] {
+    ASSERT_TRUE(sendAll(fd, "OPTIONS * RTSP/1.0\r\nCSeq: 4\r\n"));
+    while (trickle.load() && sendAll(fd, "X")) std::this_thread::sleep_for(100ms);
+  });
+
+  const std::string timedOut9 =
+      "RTSP/1.0 408 Request Timeout\r\nCSeq: 9\r\nConnection: close\r\n\r\n";
+  const std::string timedOut4 =
+      "RTSP/1.0 408 Request Timeout\r\nCSeq: 4\r\nConnection: close\r\n\r\n";
+  EXPECT_EQ(receive(stalled, timedOut9.size(), 10000ms), timedOut9);
+  EXPECT_EQ(receive(trickling, timedOut4.size(), 10000ms), timedOut4);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, settings.requestTimeout);
+  EXPECT_TRUE(closedByPeer(stalled));
+  EXPECT_TRUE(closedByPeer(trickling));
+  EXPECT_TRUE(closedByPeer(silent));
+  trickle = false;
+  trickler.join();
+  // The server sees each of them go.
+  EXPECT_TRUE(closedByPeer(silentSide));
+  EXPECT_TRUE(closedByPeer(stalledSide));
+  EXPECT_TRUE(closedByPeer(tricklingSide));
+
+  // Well past the time, the patient client still has its connection; a request sent a byte at
+  // a time that comes whole in time goes through.
+  std::this_thread::sleep_for(settings.requestTimeout);
+  const std::string describe = "DESCRIBE rtsp://127.0.0.1/channel/1 RTSP/1.0\r\nCSeq: 2\r\n\r\n";
+  for (const char c : describe) {
+    ASSERT_TRUE(sendAll(patient, std::string(1, c)));
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(receive(patientSide, describe.size()), describe);
+  const std::string reply = "RTSP/1.0 200 OK\r\nCSeq: 2\r\n\r\n";
+  ASSERT_TRUE(sendAll(patientSide, reply));
+  EXPECT_EQ(receive(patient, reply.size()), reply);
+  EXPECT_TRUE(waitUntil([&] { return relay.connections() == 1; }, 5000));
+  for (const int fd : {silent, stalled, trickling, patient}) ::close(fd);
+  EXPECT_TRUE(closedByPeer(patientSide));
 }
