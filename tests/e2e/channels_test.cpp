@@ -21,7 +21,7 @@ class ChannelTest : public ViewerTest {
   // The live picture is really drawn: frames keep arriving in display memory.
   bool framesFlow() {
     const uint64_t before = window().display().endCount();
-    return waitFor([&] { return window().display().endCount() >= before + 3; }, 5000);
+    return waitFor([&] { return window().display().endCount() >= before + 3; }, 10000);
   }
   // A picture is really decoded and drawn: display memory cleared to one value fills again.
   bool pictureDrawn() {
