@@ -307,6 +307,8 @@ TEST(RtspRelay, ARequestThatDoesNotComeWholeInTimeIsRefused) {
   std::string error;
   ASSERT_TRUE(relay.listen(&error)) << error;
   relay.start();
+  // Before the connections: the time for a first request runs from each one's arrival.
+  const auto start = std::chrono::steady_clock::now();
   const auto connected = [&] {
     const int fd = connectTo("127.0.0.1", relay.port());
     EXPECT_GE(fd, 0);
@@ -318,7 +320,6 @@ TEST(RtspRelay, ARequestThatDoesNotComeWholeInTimeIsRefused) {
   const auto [stalled, stalledSide] = connected();
   const auto [trickling, tricklingSide] = connected();
   const auto [patient, patientSide] = connected();
-  const auto start = std::chrono::steady_clock::now();
 
   // The patient client asks once, then waits between requests past the time.
   const std::string options = "OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n\r\n";
