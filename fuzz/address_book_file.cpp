@@ -45,7 +45,7 @@ class CMemoryBookOps final : public IBookFileOps {
     if (open == open_.end()) std::abort();
     const Bytes& file = files_.at(open->second.path);
     const size_t count = std::min({size, chunk_, file.size() - open->second.position});
-    std::memcpy(data, file.data() + open->second.position, count);
+    if (count > 0) std::memcpy(data, file.data() + open->second.position, count);  // empty: null
     open->second.position += count;
     return static_cast<ssize_t>(count);
   }

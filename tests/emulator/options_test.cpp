@@ -63,6 +63,18 @@ TEST(emulatorOptions, BadValuesAreRefusedWithAReason) {
   EXPECT_TRUE(parseCommandLine({"--version"}).showVersion);
 }
 
+// A paced channel waits 1/fps between frames in integer nanoseconds, which a rate near 0 overflows.
+TEST(emulatorOptions, FrameRatesNearZeroAreRefused) {
+  for (const std::string fps : {"1e-300", "0.000000000001", "0.0009"}) {
+    EXPECT_NE(parseCommandLine({"--fps", fps}).error, "") << fps;
+    EXPECT_NE(parseCommandLine({"--channel", "2:fps=" + fps}).error, "") << fps;
+  }
+  const auto slowest = parseCommandLine({"--fps", "0.001", "--channel", "2:fps=0"});
+  ASSERT_EQ(slowest.error, "");
+  EXPECT_EQ(slowest.config.channels[0].fps, 0.001);
+  EXPECT_EQ(slowest.config.channels[1].fps, 0);
+}
+
 TEST(emulatorOptions, ControlCommandsRefuseNonsense) {
   emutest::RunningEmulator dvr;
   for (const char* line :

@@ -99,12 +99,14 @@ bool applyChannelSetting(ChannelConfig& channel, const std::string& key, const s
     return false;
   }
   if (key == "fps") {
+    // The frame period is 1/fps in the clock's integer nanoseconds: a rate just above 0 would
+    // make it overflow, so the slowest paced rate is one frame in 1000 s.
     const auto fps = parseDouble(value);
-    if (fps && *fps <= 10000.0) {
+    if (fps && (*fps == 0.0 || (*fps >= 0.001 && *fps <= 10000.0))) {
       channel.fps = *fps;
       return true;
     }
-    *error = "bad frame rate '" + value + "'";
+    *error = "bad frame rate '" + value + "' (0 for unpaced, or 0.001 to 10000)";
     return false;
   }
   if (key == "codec") {
