@@ -39,10 +39,13 @@ void CFrameHub::addClient(uint8_t channel) {
   ++slots_[channel].counters.clients;
 }
 
-void CFrameHub::removeClient(uint8_t channel) {
+void CFrameHub::removeClient(uint8_t channel, uint64_t lastSent) {
   if (channel >= kChannels) return;
-  std::lock_guard lock(slots_[channel].mutex);
-  if (slots_[channel].counters.clients > 0) --slots_[channel].counters.clients;
+  Slot& slot = slots_[channel];
+  std::lock_guard lock(slot.mutex);
+  if (slot.counters.clients > 0) --slot.counters.clients;
+  if (lastSent != 0 && slot.newest && slot.newest->sequence > lastSent)
+    slot.counters.skipped += slot.newest->sequence - lastSent;
 }
 
 void CFrameHub::countSent(uint8_t channel, uint64_t lastSent, uint64_t sent) {

@@ -41,7 +41,10 @@ class CFrameHub {
   PicturePtr waitNewer(uint8_t channel, uint64_t after, std::chrono::milliseconds timeout);
 
   void addClient(uint8_t channel);
-  void removeClient(uint8_t channel);
+  // A client left; lastSent is the sequence of the last picture it was sent (0: none). What was
+  // published after that counts as skipped for it: a client stuck in a write and then gone
+  // missed those pictures too.
+  void removeClient(uint8_t channel, uint64_t lastSent = 0);
   // A client sent picture; the pictures between lastSent and it were skipped for that client.
   void countSent(uint8_t channel, uint64_t lastSent, uint64_t sent);
 

@@ -74,7 +74,7 @@ struct CHttpServer::Impl {
 
   static void freeStream(void* cls) {
     auto* stream = static_cast<Stream*>(cls);
-    stream->owner->hub.removeClient(stream->channel);
+    stream->owner->hub.removeClient(stream->channel, stream->lastSent);
     delete stream;  // owned by the response since MHD_create_response_from_callback
   }
 

@@ -32,7 +32,13 @@ TEST(FrameHub, ASlowClientGetsTheNewestPictureAndItsSkipsAreCounted) {
   EXPECT_EQ(counters.picturesOut, 2u);
   EXPECT_EQ(counters.skipped, 3u);
   EXPECT_EQ(hub.clients()[3], 1);
-  hub.removeClient(3);
+  // The client stalls in a write and goes: what came meanwhile was skipped for it too.
+  hub.addClient(3);
+  for (uint8_t i = 6; i <= 9; ++i) hub.publish(3, {0xFF, 0xD8, i}, now);
+  hub.removeClient(3, newest->sequence);
+  EXPECT_EQ(hub.counters(3).skipped, 3u + 4u);
+  hub.removeClient(3, hub.newest(3)->sequence);  // up to date: nothing missed
+  EXPECT_EQ(hub.counters(3).skipped, 7u);
   hub.removeClient(3);  // never below zero
   EXPECT_EQ(hub.clients()[3], 0);
   EXPECT_EQ(hub.counters(9).picturesIn, 0u);  // channels are separate
