@@ -271,6 +271,11 @@ HttpReply httpGet(uint16_t port, const std::string& path, const std::string& ext
                                           extraHeaders + "\r\n"));
 }
 
+bool bridgeReady(uint16_t port, const std::string& extraHeaders) {
+  return httpGet(port, "/status.json", extraHeaders).body.find("\"state\":\"ready\"") !=
+         std::string::npos;
+}
+
 CommandResult runCommand(const std::string& command) {
   CommandResult result;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");

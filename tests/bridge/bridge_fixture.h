@@ -86,6 +86,8 @@ std::vector<std::string> bridgeArguments(const CBridgeDvr& dvr,
                                          std::vector<std::string> extra = {});
 HttpReply parseReply(const std::string& raw);
 HttpReply httpGet(uint16_t port, const std::string& path, const std::string& extraHeaders = {});
+// The bridge's status says it is logged in to the DVR and knows its channels.
+bool bridgeReady(uint16_t port, const std::string& extraHeaders = {});
 
 struct CommandResult {
   int status = -1;

@@ -76,13 +76,7 @@ TEST_P(BridgeInChromium, EveryTileMovesAndThePageFollowsTheDvr) {
   if (slowDvr) {
     ASSERT_EQ(httpGet(bridge.port(), "/").body.find("<figure"), std::string::npos);
   } else {
-    ASSERT_TRUE(waitUntil(
-        [&] {
-          return httpGet(bridge.port(), "/status.json").body.find("\"state\":\"ready\"") !=
-                 std::string::npos;
-        },
-        20000))
-        << bridge.log();
+    ASSERT_TRUE(waitUntil([&] { return bridgeReady(bridge.port()); }, 20000)) << bridge.log();
   }
 
   const PageRun run = runPageCheck(

@@ -30,13 +30,7 @@ class BridgeHttp : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(bridge_.start(bridgeArguments(dvr_))) << bridge_.log();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-          return httpGet(bridge_.port(), "/status.json").body.find("\"state\":\"ready\"") !=
-                 std::string::npos;
-        },
-        20000))
-        << bridge_.log();
+    ASSERT_TRUE(waitUntil([&] { return bridgeReady(bridge_.port()); }, 20000)) << bridge_.log();
   }
   void TearDown() override {
     EXPECT_EQ(bridge_.terminate(), 0) << bridge_.log();

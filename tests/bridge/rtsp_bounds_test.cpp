@@ -16,10 +16,6 @@
 
 namespace {
 
-bool ready(uint16_t port) {
-  return httpGet(port, "/status.json").body.find("\"state\":\"ready\"") != std::string::npos;
-}
-
 std::string missingFfmpeg() {
   for (const char* program : {"ffmpeg", "ffprobe"})
     if (!haveProgram(program)) return std::string(program) + " is not installed";
@@ -48,7 +44,7 @@ TEST(BridgeRtspBounds, ThousandsOfHeaderLinesAreRefusedWhileAClientPlays) {
   CBridgeDvr dvr;
   CBridgeProcess bridge;
   ASSERT_TRUE(bridge.start(bridgeArguments(dvr))) << bridge.log();
-  ASSERT_TRUE(waitUntil([&] { return ready(bridge.port()); }, 20000)) << bridge.log();
+  ASSERT_TRUE(waitUntil([&] { return bridgeReady(bridge.port()); }, 20000)) << bridge.log();
   const std::string output = "/tmp/pv-rtsp-bounds-" + std::to_string(::getpid());
   // Over TCP, so that its RTCP goes through the relay as interleaved frames all along.
   std::thread player([&] {
@@ -86,7 +82,7 @@ TEST(BridgeRtspBounds, HeaderLinesWithoutEndDoNotGrowTheBridge) {
   CBridgeDvr dvr;
   CBridgeProcess bridge;
   ASSERT_TRUE(bridge.start(bridgeArguments(dvr))) << bridge.log();
-  ASSERT_TRUE(waitUntil([&] { return ready(bridge.port()); }, 20000)) << bridge.log();
+  ASSERT_TRUE(waitUntil([&] { return bridgeReady(bridge.port()); }, 20000)) << bridge.log();
   const long before = residentKib(bridge.pid());
   ASSERT_GT(before, 0);
   // 50 MB of header lines on one request, as fast as the bridge takes them (for 10 s at most).
@@ -110,7 +106,7 @@ TEST(BridgeRtspBounds, HeaderLinesWithoutEndDoNotGrowTheBridge) {
   // Much less than what was sent: the request was refused after its first 16 KiB.
   EXPECT_LT(after - before, 16 * 1024)
       << "sent " << sent << " bytes; " << before << " KiB, then " << after << " KiB";
-  EXPECT_TRUE(ready(bridge.port()));
+  EXPECT_TRUE(bridgeReady(bridge.port()));
   EXPECT_EQ(bridge.terminate(), 0) << bridge.log();
 }
 
@@ -120,7 +116,7 @@ TEST(BridgeRtspBounds, AClientOnAnotherAddressSeesThatAddressAndPlaysOverUdpAndT
   CBridgeProcess bridge;
   ASSERT_TRUE(bridge.start(bridgeArguments(dvr, {"--rtsp", "0.0.0.0:0", "--no-auth"})))
       << bridge.log();
-  ASSERT_TRUE(waitUntil([&] { return ready(bridge.port()); }, 20000)) << bridge.log();
+  ASSERT_TRUE(waitUntil([&] { return bridgeReady(bridge.port()); }, 20000)) << bridge.log();
   // 127.0.0.2 is this host too; the client's own address is 127.0.0.1.
   const std::string url = "rtsp://127.0.0.2:" + std::to_string(bridge.rtspPort()) + "/channel/1";
   const std::string sdp = rtspExchange(

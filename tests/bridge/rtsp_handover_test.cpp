@@ -63,13 +63,7 @@ TEST(BridgeRtspHandover, AClientThatAsksAsTheLastOneLeavesGetsTheChannel) {
   CBridgeDvr dvr;
   CBridgeProcess bridge;
   ASSERT_TRUE(bridge.start(bridgeArguments(dvr))) << bridge.log();
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        return httpGet(bridge.port(), "/status.json").body.find("\"state\":\"ready\"") !=
-               std::string::npos;
-      },
-      20000))
-      << bridge.log();
+  ASSERT_TRUE(waitUntil([&] { return bridgeReady(bridge.port()); }, 20000)) << bridge.log();
   const uint16_t port = bridge.rtspPort();
   const std::string describe =
       "DESCRIBE " + bridge.rtspUrl(1) + " RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n";

@@ -43,10 +43,6 @@ std::string readFile(const std::string& path) {
   return text.str();
 }
 
-bool ready(uint16_t port) {
-  return httpGet(port, "/status.json").body.find("\"state\":\"ready\"") != std::string::npos;
-}
-
 int connectTo(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -63,7 +59,7 @@ TEST(BridgeSecurity, TheDvrPasswordShowsNowhere) {
   CBridgeDvr dvr;
   CBridgeProcess bridge;
   ASSERT_TRUE(bridge.start(baseArguments(dvr))) << bridge.log();
-  ASSERT_TRUE(waitUntil([&] { return ready(bridge.port()); }, 20000)) << bridge.log();
+  ASSERT_TRUE(waitUntil([&] { return bridgeReady(bridge.port()); }, 20000)) << bridge.log();
   const std::string cmdline = readFile("/proc/" + std::to_string(bridge.pid()) + "/cmdline");
   ASSERT_NE(cmdline.find("watcher"), std::string::npos);  // the right process
   EXPECT_EQ(cmdline.find(kBridgePassword), std::string::npos);
@@ -107,12 +103,7 @@ TEST(BridgeSecurity, APublicAddressNeedsUsersAndTheyAreChecked) {
     EXPECT_EQ(httpGet(port, path, wrong).status, 401) << path;
     EXPECT_EQ(httpGet(port, path, "Authorization: Basic !!!notbase64\r\n").status, 401) << path;
   }
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        return httpGet(port, "/status.json", good).body.find("\"state\":\"ready\"") !=
-               std::string::npos;
-      },
-      20000));
+  EXPECT_TRUE(waitUntil([&] { return bridgeReady(port, good); }, 20000));
   EXPECT_EQ(httpGet(port, "/channels/1.jpg", good).status, 200);
   EXPECT_EQ(bridge.terminate(), 0);
   std::remove(users.c_str());
@@ -134,7 +125,7 @@ TEST(BridgeRequests, BadRequestsGetTheirErrorAndNothingElseChanges) {
   CBridgeProcess bridge;
   ASSERT_TRUE(bridge.start(baseArguments(dvr))) << bridge.log();
   const uint16_t port = bridge.port();
-  ASSERT_TRUE(waitUntil([&] { return ready(port); }, 20000)) << bridge.log();
+  ASSERT_TRUE(waitUntil([&] { return bridgeReady(port); }, 20000)) << bridge.log();
   const uint64_t logins = dvr.stats().loginsAccepted.load();
 
   // Not HTTP at all: the server hangs up without an answer.
@@ -218,7 +209,7 @@ TEST(BridgeDemand, AChannelIsPulledOnlyWhileWatchedAndSettingsComeFromTheConfigF
   CBridgeProcess bridge;
   ASSERT_TRUE(bridge.start(arguments)) << bridge.log();
   const uint16_t port = bridge.port();
-  ASSERT_TRUE(waitUntil([&] { return ready(port); }, 20000)) << bridge.log();
+  ASSERT_TRUE(waitUntil([&] { return bridgeReady(port); }, 20000)) << bridge.log();
   EXPECT_EQ(httpGet(port, "/channels/2.jpg").status, 404);  // not among the served channels
   const std::string status = httpGet(port, "/status.json").body;
   EXPECT_NE(status.find("{\"channel\":3,"), std::string::npos) << status;
@@ -253,7 +244,7 @@ TEST(BridgeLimits, ConnectionsAreBoundedAndAnAbsentChannelIsReportedOnce) {
   CBridgeProcess bridge;
   ASSERT_TRUE(bridge.start(arguments)) << bridge.log();
   const uint16_t port = bridge.port();
-  ASSERT_TRUE(waitUntil([&] { return ready(port); }, 20000)) << bridge.log();
+  ASSERT_TRUE(waitUntil([&] { return bridgeReady(port); }, 20000)) << bridge.log();
 
   // The DVR has four channels: 6 is reported and answered at once, without waiting for a picture.
   const auto start = std::chrono::steady_clock::now();
